@@ -1,0 +1,80 @@
+#pragma once
+// Small file-system helpers: existence tests, whole-file reads, atomic writes,
+// text lines and file-name parts. Failures raise EFileError naming the file.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+/// True when fileName names an existing file that is not a folder.
+bool FileExists(const std::string& fileName);
+
+/// Reads the whole file. Raises EFileError when it cannot be opened or read, is a
+/// folder or another non-regular file, or holds more than maxBytes bytes.
+std::vector<std::uint8_t> ReadWholeFile(const std::string& fileName,
+                                        std::size_t maxBytes = std::size_t(1) << 30);
+
+/// Reads the first count bytes of a file (fewer if it is shorter) without reading
+/// the rest. Raises EFileError as ReadWholeFile does.
+std::vector<std::uint8_t> ReadFilePrefix(const std::string& fileName, std::size_t count);
+
+/// Splits text into lines at CR LF, a lone LF or a lone CR. A break after the last
+/// line adds no line; an empty line anywhere else counts as a line.
+std::vector<std::string> SplitLines(std::string_view text);
+
+/// Reads a text file (at most 64 MiB) and splits it with SplitLines.
+std::vector<std::string> ReadTextLines(const std::string& fileName);
+
+/// The folder part of a path: everything up to and including the last '/'.
+/// Empty for a bare file name.
+std::string ExtractFilePath(const std::string& path);
+
+/// The file-name part of a path: everything after the last '/'.
+std::string ExtractFileName(const std::string& path);
+
+/// Replaces the extension of the last path component (from its last '.' on) by
+/// ext, or appends ext when that component has no '.'. out.txt → out.bmp, out → out.bmp.
+std::string ChangeFileExt(const std::string& path, const std::string& ext);
+
+/// name resolved against folder: a relative, non-empty name is joined to a
+/// non-empty folder; anything else is returned as it is.
+std::string ResolveFileName(const std::string& name, const std::string& folder);
+
+/// A file written in one piece: the bytes go to a temporary file in the target's
+/// folder, and Commit renames it over the target. A write that fails or is never
+/// committed leaves the former file untouched and removes the temporary file.
+/// An existing target that is not a regular file (a device such as /dev/null or
+/// /dev/full, a pipe) is written in place instead, since it cannot be replaced.
+class TAtomicFile {
+public:
+    explicit TAtomicFile(std::string fileName);
+    ~TAtomicFile();
+    TAtomicFile(const TAtomicFile&) = delete;
+    TAtomicFile& operator=(const TAtomicFile&) = delete;
+
+    /// Appends bytes; raises EFileError when they cannot be written.
+    void Write(const void* data, std::size_t size);
+    void Write(std::string_view text) { Write(text.data(), text.size()); }
+
+    /// Flushes, closes and puts the file in place; raises EFileError on failure.
+    void Commit();
+
+private:
+    void Flush();
+    void WriteRaw(const char* data, std::size_t size);
+    [[noreturn]] void Fail(const char* what, int error);
+
+    std::string target_;   // the name the caller asked for, used in messages
+    std::string realPath_; // the file actually replaced (a symbolic link resolved)
+    std::string tempPath_; // empty when writing in place
+    int fd_ = -1;
+    std::vector<char> buffer_;
+};
+
+/// Writes a whole file atomically (see TAtomicFile).
+void WriteWholeFile(const std::string& fileName, const void* data, std::size_t size);
+inline void WriteWholeFile(const std::string& fileName, std::string_view text) {
+    WriteWholeFile(fileName, text.data(), text.size());
+}

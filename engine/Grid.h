@@ -1,0 +1,48 @@
+#pragma once
+// A two-dimensional array of numbers, indexed [row][column], stored row after row.
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <memory>
+#include <new>
+#include <type_traits>
+
+/// Rows × Cols values, all 0 after Resize. The storage comes from calloc, whose
+/// fresh pages cost no memory until they are written: a large array that stays
+/// mostly unwritten (the planes of a failed load) stays cheap, and a new array
+/// needs no separate clearing pass.
+template <class T> class TGrid {
+    static_assert(std::is_trivial_v<T>, "a grid holds plain numbers");
+
+public:
+    /// Gives the array rows × cols values, all 0, whatever it held before. The caller
+    /// checks the size; raises std::bad_alloc when the memory cannot be had.
+    void Resize(std::int32_t rows, std::int32_t cols) {
+        const std::size_t count = static_cast<std::size_t>(rows) * static_cast<std::size_t>(cols);
+        std::unique_ptr<T[], TFree> values;
+        if (count > 0) {
+            values.reset(static_cast<T*>(std::calloc(count, sizeof(T))));
+            if (!values)
+                throw std::bad_alloc();
+        }
+        values_ = std::move(values);
+        size_ = count;
+        cols_ = static_cast<std::size_t>(cols);
+    }
+
+    T* operator[](std::int32_t row) { return values_.get() + std::size_t(row) * cols_; }
+    const T* operator[](std::int32_t row) const { return values_.get() + std::size_t(row) * cols_; }
+    T* data() { return values_.get(); }
+    const T* data() const { return values_.get(); }
+    /// Number of values, rows × cols.
+    std::size_t size() const { return size_; }
+
+private:
+    struct TFree {
+        void operator()(T* p) const { std::free(p); }
+    };
+    std::unique_ptr<T[], TFree> values_;
+    std::size_t size_ = 0;
+    std::size_t cols_ = 0;
+};

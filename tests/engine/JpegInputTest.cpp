@@ -1,0 +1,179 @@
+#include "Errors.h"
+#include "JpegWriter.h"
+#include "PicHolder.h"
+#include "TestSupport.h"
+
+#include <cstdio>
+#include <gtest/gtest.h>
+#include <sstream>
+
+namespace {
+
+// A picture as an independent decoder prints it.
+struct TPnm {
+    int Width = 0, Height = 0, Components = 0;
+    std::vector<std::uint8_t> Pixels;
+};
+
+bool HaveDjpeg() {
+    return std::system("djpeg -version >/dev/null 2>&1") == 0;
+}
+
+TPnm DecodeWithDjpeg(const std::string& path) {
+    TPnm pnm;
+    std::string command = "djpeg -pnm '" + path + "'";
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (!pipe)
+        return pnm;
+    std::vector<std::uint8_t> bytes;
+    std::uint8_t chunk[65536];
+    for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0;)
+        bytes.insert(bytes.end(), chunk, chunk + n);
+    ::pclose(pipe);
+    // "P5" or "P6", width, height, maxval, one whitespace byte, then the samples.
+    std::string head(bytes.begin(), bytes.begin() + std::min<std::size_t>(bytes.size(), 64));
+    std::istringstream in(head);
+    std::string magic;
+    int maxval = 0;
+    in >> magic >> pnm.Width >> pnm.Height >> maxval;
+    pnm.Components = magic == "P6" ? 3 : 1;
+    auto offset = static_cast<std::size_t>(in.tellg()) + 1;
+    pnm.Pixels.assign(bytes.begin() + static_cast<std::ptrdiff_t>(offset), bytes.end());
+    return pnm;
+}
+
+std::string ErrorOf(const std::string& path, TPic& plane) {
+    try {
+        LoadPlaneFromJpeg(plane, path, kChannelGrey);
+    } catch (const std::exception& e) {
+        return e.what();
+    }
+    return "no error";
+}
+
+std::vector<std::uint8_t> SmallJpeg(int components = 3) {
+    std::vector<std::uint8_t> pixels = PatternPixels(40, 30, components, 5);
+    return EncodeJpeg(40, 30, components, pixels.data());
+}
+
+void PutBE16(std::vector<std::uint8_t>& bytes, std::size_t at, int value) {
+    bytes[at] = static_cast<std::uint8_t>(value >> 8);
+    bytes[at + 1] = static_cast<std::uint8_t>(value);
+}
+
+struct DecodeCase {
+    const char* name;
+    int width, height, components;
+    bool subsample420, progressive;
+};
+
+class MatchesDjpeg : public testing::TestWithParam<DecodeCase> {};
+
+} // namespace
+
+TEST_P(MatchesDjpeg, EveryChannelEqualsTheIndependentDecoder) {
+    if (!HaveDjpeg())
+        GTEST_SKIP() << "djpeg (libjpeg-turbo-progs) is not installed";
+    const DecodeCase& c = GetParam();
+    TTempDir dir;
+    std::string path = dir / "picture.jpg";
+    WritePatternJpeg(path, c.width, c.height, c.components, 3, c.subsample420, c.progressive);
+    TPnm reference = DecodeWithDjpeg(path);
+    ASSERT_EQ(reference.Width, c.width);
+    ASSERT_EQ(reference.Height, c.height);
+    ASSERT_EQ(reference.Pixels.size(),
+              std::size_t(c.width) * std::size_t(c.height) * std::size_t(reference.Components));
+
+    for (int channelNumber : {0, 1, 2, 3, 7}) {
+        auto channel = static_cast<std::uint8_t>(channelNumber);
+        TPic plane;
+        ASSERT_TRUE(LoadPlaneFromJpeg(plane, path, channel));
+        ASSERT_EQ(plane.Width, c.width);
+        ASSERT_EQ(plane.Height, c.height);
+        for (int r = 0; r < c.height; ++r)
+            for (int col = 0; col < c.width; ++col) {
+                const std::uint8_t* p =
+                    &reference.Pixels[(std::size_t(r) * std::size_t(c.width) + std::size_t(col)) *
+                                      std::size_t(reference.Components)];
+                std::uint8_t expected = p[0]; // greyscale: the grey value for every channel
+                if (reference.Components == 3)
+                    expected = channel <= 2 ? p[channel] : GreyValue(p[0], p[1], p[2]);
+                ASSERT_EQ(plane.Data[r][col], expected)
+                    << "channel " << int(channel) << " row " << r << " column " << col;
+            }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Photographs, MatchesDjpeg,
+                         testing::Values(DecodeCase{"Colour420", 37, 23, 3, true, false},
+                                         DecodeCase{"Colour444", 37, 23, 3, false, false},
+                                         DecodeCase{"Greyscale", 37, 23, 1, true, false},
+                                         DecodeCase{"ProgressiveColour", 64, 48, 3, true, true},
+                                         DecodeCase{"OnePixel", 1, 1, 3, true, false},
+                                         DecodeCase{"WideStrip", 301, 2, 3, true, false}),
+                         [](const testing::TestParamInfo<DecodeCase>& param) {
+                             return param.param.name;
+                         });
+
+TEST(LoadPlaneFromJpeg, MissingFilesFoldersAndEmptyNamesGiveFalse) {
+    TTempDir dir;
+    TPic plane;
+    plane.SetSize(2, 2);
+    EXPECT_FALSE(LoadPlaneFromJpeg(plane, dir / "missing.jpg", 0));
+    EXPECT_FALSE(LoadPlaneFromJpeg(plane, dir.path(), 0));
+    EXPECT_FALSE(LoadPlaneFromJpeg(plane, "", 0));
+    EXPECT_EQ(plane.Width, 2) << "the plane is left as it was";
+}
+
+TEST(LoadPlaneFromJpeg, BadFilesRaiseAnErrorNamingTheFileAndKeepThePlane) {
+    TTempDir dir;
+    std::vector<std::uint8_t> good = SmallJpeg();
+
+    std::vector<std::uint8_t> truncated(good.begin(),
+                                        good.begin() + std::ptrdiff_t(good.size() / 2));
+    // Extra bytes before the end-of-image marker: damage libjpeg only warns about.
+    std::vector<std::uint8_t> extraneous(good.begin(), good.end() - 2);
+    extraneous.insert(extraneous.end(), {0x12, 0x34, 0x56, 0xFF, 0xD9});
+    std::vector<std::uint8_t> cmyk = SmallJpeg(4);
+    // The frame header claims 20000 × 20000 pixels: more than a plane may hold.
+    std::vector<std::uint8_t> huge = good;
+    for (std::size_t i = 0; i + 8 < huge.size(); ++i)
+        if (huge[i] == 0xFF && huge[i + 1] == 0xC0) {
+            PutBE16(huge, i + 5, 20000);
+            PutBE16(huge, i + 7, 20000);
+            break;
+        }
+
+    const struct {
+        const char* file;
+        std::vector<std::uint8_t> bytes;
+        const char* reason;
+    } cases[] = {
+        {"text.jpg", {'h', 'e', 'l', 'l', 'o', '\n'}, "Not a JPEG file"},
+        {"empty.jpg", {}, "mpty"},
+        {"truncated.jpg", truncated, "Premature end"},
+        {"extraneous.jpg", extraneous, "extraneous bytes"},
+        {"cmyk.jpg", cmyk, "colour space"},
+        {"huge.jpg", huge, "20000 x 20000"},
+    };
+    for (const auto& c : cases) {
+        std::string path = dir / c.file;
+        WriteFileBytes(path, c.bytes);
+        TPic plane;
+        plane.SetSize(3, 1);
+        plane.Data[0][0] = 9;
+        std::string message = ErrorOf(path, plane);
+        EXPECT_NE(message.find(path), std::string::npos) << c.file << ": " << message;
+        EXPECT_NE(message.find(c.reason), std::string::npos) << c.file << ": " << message;
+        EXPECT_EQ(plane.Width, 3) << c.file;
+        EXPECT_EQ(plane.Data[0][0], 9) << c.file;
+    }
+}
+
+TEST(LoadPlaneFromJpeg, DecoderErrorsAreEJpegErrorAndReadErrorsEFileError) {
+    TTempDir dir;
+    WriteFileText(dir / "text.jpg", "not a picture");
+    TPic plane;
+    EXPECT_THROW(LoadPlaneFromJpeg(plane, dir / "text.jpg", 0), EJpegError);
+    EXPECT_THROW(LoadPlaneFromJpeg(plane, "/dev/null", 0), EFileError) << "not a regular file";
+}

@@ -1,0 +1,174 @@
+#include "Errors.h"
+#include "PicHolder.h"
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+namespace {
+
+constexpr int kWidth = 24, kHeight = 16;
+
+// A folder with photographs p0.jpg … p{count−1}.jpg, each of its own content.
+struct TPhotoFolder {
+    TTempDir dir;
+    explicit TPhotoFolder(int count) {
+        for (int i = 0; i < count; ++i)
+            WritePatternJpeg(Photo(i), kWidth, kHeight, 3, unsigned(i + 1));
+    }
+    std::string Photo(int i) const { return dir / ("p" + std::to_string(i) + ".jpg"); }
+    std::string List(const std::vector<std::string>& names, const std::string& lineEnd = "\r\n",
+                     const std::string& file = "list.txt") const {
+        std::string text = "first line\r\nsecond line" + lineEnd;
+        for (const std::string& name : names)
+            text += name + lineEnd;
+        WriteFileText(dir / file, text);
+        return dir / file;
+    }
+    std::vector<std::string> Photos(int count) const {
+        std::vector<std::string> names;
+        for (int i = 0; i < count; ++i)
+            names.push_back(Photo(i));
+        return names;
+    }
+};
+
+// The plane that decoding photograph path on its own gives.
+TPic Decoded(const std::string& path, std::uint8_t channel = kChannelGrey) {
+    TPic plane;
+    EXPECT_TRUE(LoadPlaneFromJpeg(plane, path, channel));
+    return plane;
+}
+
+void ExpectSamePlane(const TPic& actual, const TPic& expected, const std::string& what) {
+    ASSERT_EQ(actual.Width, expected.Width) << what;
+    ASSERT_EQ(actual.Height, expected.Height) << what;
+    for (std::int32_t r = 0; r < actual.Height; ++r)
+        for (std::int32_t c = 0; c < actual.Width; ++c)
+            ASSERT_EQ(actual.Data[r][c], expected.Data[r][c])
+                << what << " row " << r << " column " << c;
+}
+
+void ExpectEmpty(const TPic& plane, const std::string& what) {
+    EXPECT_EQ(plane.Width, 0) << what;
+    EXPECT_EQ(plane.Height, 0) << what;
+}
+
+} // namespace
+
+TEST(LoadFromList, SeventeenPhotographsGiveSeventeenPlanesInListOrder) {
+    TPhotoFolder folder(17);
+    std::vector<std::string> names = folder.Photos(17);
+    std::swap(names[0], names[16]); // plane order is list order, not name order
+    TPics pics;
+    ASSERT_TRUE(pics.LoadFromList(folder.List(names), false, kChannelRed));
+    EXPECT_TRUE(pics.LastError().empty());
+    ASSERT_EQ(pics.Count(), 17);
+    for (int i = 0; i < 17; ++i)
+        ExpectSamePlane(pics.Planes[std::size_t(i)], Decoded(names[std::size_t(i)], kChannelRed),
+                        "plane " + std::to_string(i));
+    std::int32_t height = 0, width = 0;
+    EXPECT_TRUE(pics.CheckSize(height, width));
+    EXPECT_EQ(width, kWidth);
+    EXPECT_EQ(height, kHeight);
+}
+
+TEST(LoadFromList, LineEndingsAndTheTwoHeaderLines) {
+    TPhotoFolder folder(3);
+    // The two header lines are never read, even when they name photographs.
+    WriteFileText(folder.dir / "header.txt",
+                  folder.Photo(0) + "\n" + folder.Photo(1) + "\n" + folder.Photo(2) + "\n");
+    TPics pics;
+    EXPECT_TRUE(pics.LoadFromList(folder.dir / "header.txt", false, 0));
+    EXPECT_EQ(pics.Count(), 1);
+
+    for (const char* lineEnd : {"\r\n", "\n", "\r"}) {
+        EXPECT_TRUE(pics.LoadFromList(folder.List(folder.Photos(3), lineEnd), false, 0)) << lineEnd;
+        EXPECT_EQ(pics.Count(), 3);
+    }
+    // A second break at the end is one more line: an empty name, which loads nothing.
+    std::string list = folder.List(folder.Photos(3));
+    WriteFileText(list, ReadFileText(list) + "\r\n");
+    EXPECT_FALSE(pics.LoadFromList(list, false, 0));
+    ASSERT_EQ(pics.Count(), 4);
+    ExpectEmpty(pics.Planes[3], "plane of the empty line");
+    ExpectSamePlane(pics.Planes[2], Decoded(folder.Photo(2), 0), "plane 2");
+}
+
+TEST(LoadFromList, MissingPhotographsLeaveTheirPlanesEmptyAndAreNamed) {
+    TPhotoFolder folder(4);
+    ::mkdir((folder.dir / "a-folder.jpg").c_str(), 0755);
+    std::vector<std::string> names = folder.Photos(4);
+    names[1] = folder.dir / "missing.jpg";
+    names.push_back(folder.dir / "a-folder.jpg");
+    TPics pics;
+    EXPECT_FALSE(pics.LoadFromList(folder.List(names), false, kChannelGrey));
+    ASSERT_EQ(pics.Count(), 5);
+    ExpectEmpty(pics.Planes[1], "missing photograph");
+    ExpectEmpty(pics.Planes[4], "folder");
+    ExpectSamePlane(pics.Planes[3], Decoded(folder.Photo(3)), "plane after the missing one");
+    EXPECT_NE(pics.LastError().find("line 4 \"" + names[1] + "\""), std::string::npos)
+        << pics.LastError();
+    EXPECT_NE(pics.LastError().find("line 7"), std::string::npos) << pics.LastError();
+}
+
+TEST(LoadFromList, UnusableListFilesKeepTheFormerPlanes) {
+    TPhotoFolder folder(3);
+    TPics pics;
+    ASSERT_TRUE(pics.LoadFromList(folder.List(folder.Photos(3)), false, 0));
+
+    std::string tooShort = folder.dir / "short.txt";
+    WriteFileText(tooShort, "one\r\ntwo\r\n");
+    std::string tooLong = folder.dir / "long.txt";
+    std::string text = "a\r\nb\r\n";
+    for (int i = 0; i < 257; ++i)
+        text += folder.Photo(0) + "\r\n";
+    WriteFileText(tooLong, text);
+
+    for (const std::string& list :
+         {folder.dir / "missing.txt", folder.dir.path(), tooShort, tooLong}) {
+        EXPECT_FALSE(pics.LoadFromList(list, false, 0)) << list;
+        EXPECT_NE(pics.LastError().find(list), std::string::npos) << pics.LastError();
+        ASSERT_EQ(pics.Count(), 3) << list;
+        ExpectSamePlane(pics.Planes[2], Decoded(folder.Photo(2), 0), list);
+    }
+}
+
+TEST(LoadFromList, ADamagedPhotographStopsTheLoadWhereItStands) {
+    TPhotoFolder folder(5);
+    WriteFileText(folder.Photo(2), "damaged");
+    TPics pics;
+    try {
+        pics.LoadFromList(folder.List(folder.Photos(5)), false, 0);
+        FAIL() << "a damaged photograph must raise";
+    } catch (const EJpegError& e) {
+        EXPECT_NE(std::string(e.what()).find(folder.Photo(2)), std::string::npos) << e.what();
+    }
+    ASSERT_EQ(pics.Count(), 5);
+    ExpectSamePlane(pics.Planes[1], Decoded(folder.Photo(1), 0), "plane before the damage");
+    ExpectEmpty(pics.Planes[2], "damaged plane");
+    ExpectEmpty(pics.Planes[3], "plane after the damage");
+    ExpectEmpty(pics.Planes[4], "last plane");
+}
+
+TEST(LoadFromList, RelativeNamesResolveAgainstTheCurrentDirectoryOrAGivenFolder) {
+    TPhotoFolder folder(2);
+    TTempDir elsewhere;
+    std::string list = folder.List({"p0.jpg", "p1.jpg"});
+    TPics pics;
+    {
+        TCurrentDir cwd(elsewhere.path());
+        EXPECT_FALSE(pics.LoadFromList(list, false, 0))
+            << "bare names are looked up in the current directory";
+        EXPECT_TRUE(pics.LoadFromList(list, false, 0, {folder.dir.path(), {}}));
+    }
+    {
+        TCurrentDir cwd(folder.dir.path());
+        EXPECT_TRUE(pics.LoadFromList(list, false, 0));
+        // With names only, the folder a line names is ignored.
+        std::string other =
+            folder.List({"/nowhere/p0.jpg", elsewhere / "p1.jpg"}, "\r\n", "other.txt");
+        EXPECT_TRUE(pics.LoadFromList(other, true, 0));
+        EXPECT_FALSE(pics.LoadFromList(other, false, 0));
+    }
+}

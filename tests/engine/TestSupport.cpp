@@ -1,0 +1,90 @@
+#include "TestSupport.h"
+
+#include "JpegWriter.h"
+
+#include <algorithm>
+#include <cstddef>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+TTempDir::TTempDir() {
+    std::string pattern = (fs::temp_directory_path() / "kelvaron-test-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr)
+        throw std::runtime_error("cannot create a scratch folder");
+    path_ = pattern;
+}
+
+TTempDir::~TTempDir() {
+    std::error_code ignored;
+    fs::remove_all(path_, ignored);
+}
+
+TCurrentDir::TCurrentDir(const std::string& folder) : previous_(fs::current_path().string()) {
+    fs::current_path(folder);
+}
+
+TCurrentDir::~TCurrentDir() {
+    std::error_code ignored;
+    fs::current_path(previous_, ignored);
+}
+
+void WriteFileBytes(const std::string& path, const std::vector<std::uint8_t>& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    if (!out)
+        throw std::runtime_error("cannot write " + path);
+}
+
+void WriteFileText(const std::string& path, const std::string& text) {
+    WriteFileBytes(path, std::vector<std::uint8_t>(text.begin(), text.end()));
+}
+
+std::vector<std::uint8_t> ReadFileBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        throw std::runtime_error("cannot read " + path);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+std::string ReadFileText(const std::string& path) {
+    std::vector<std::uint8_t> bytes = ReadFileBytes(path);
+    return {bytes.begin(), bytes.end()};
+}
+
+std::vector<std::string> ListFolder(const std::string& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::vector<std::uint8_t> PatternPixels(int width, int height, int components, unsigned seed) {
+    std::vector<std::uint8_t> pixels(std::size_t(width) * std::size_t(height) *
+                                     std::size_t(components));
+    unsigned state = seed * 2654435761u + 1;
+    std::size_t i = 0;
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            for (int c = 0; c < components; ++c) {
+                state = state * 1103515245u + 12345u;
+                unsigned smooth = unsigned(x * (40 + 30 * c) / std::max(width, 1) +
+                                           y * (90 - 20 * c) / std::max(height, 1));
+                pixels[i++] = static_cast<std::uint8_t>(smooth + seed * 37 + ((state >> 16) & 63));
+            }
+    return pixels;
+}
+
+void WritePatternJpeg(const std::string& path, int width, int height, int components, unsigned seed,
+                      bool subsample420, bool progressive) {
+    TJpegWriteOptions options;
+    options.Subsample420 = subsample420;
+    options.Progressive = progressive;
+    std::vector<std::uint8_t> pixels = PatternPixels(width, height, components, seed);
+    WriteJpeg(path, width, height, components, pixels.data(), options);
+}

@@ -1,0 +1,52 @@
+#pragma once
+// Helpers shared by the engine tests: scratch folders, small files, a current
+// directory that is restored afterwards.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+/// A fresh folder under the system's temporary folder, removed with everything in
+/// it when the object goes.
+class TTempDir {
+public:
+    TTempDir();
+    ~TTempDir();
+    TTempDir(const TTempDir&) = delete;
+    TTempDir& operator=(const TTempDir&) = delete;
+
+    const std::string& path() const { return path_; }
+    /// path() + "/" + name
+    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+};
+
+/// Makes folder the current directory until the object goes.
+class TCurrentDir {
+public:
+    explicit TCurrentDir(const std::string& folder);
+    ~TCurrentDir();
+    TCurrentDir(const TCurrentDir&) = delete;
+    TCurrentDir& operator=(const TCurrentDir&) = delete;
+
+private:
+    std::string previous_;
+};
+
+void WriteFileBytes(const std::string& path, const std::vector<std::uint8_t>& bytes);
+void WriteFileText(const std::string& path, const std::string& text);
+std::vector<std::uint8_t> ReadFileBytes(const std::string& path);
+std::string ReadFileText(const std::string& path);
+/// Names of the entries of a folder, sorted (for "no temporary file left behind").
+std::vector<std::string> ListFolder(const std::string& folder);
+
+/// Pixels of a test picture: smooth gradients plus a seeded pattern, so that every
+/// channel differs and chroma subsampling has something to do. components is 1
+/// (grey), 3 (RGB) or 4 (CMYK); rows are stored one after the other.
+std::vector<std::uint8_t> PatternPixels(int width, int height, int components, unsigned seed);
+
+/// Writes PatternPixels as a JPEG file (quality 90 unless given).
+void WritePatternJpeg(const std::string& path, int width, int height, int components, unsigned seed,
+                      bool subsample420 = true, bool progressive = false);
