@@ -1,0 +1,96 @@
+#pragma once
+// Synthetic sample stacks: the 17 photographs a camera would take of the coded dot
+// pattern, with a list file naming them and a ground-truth table of the dots.
+//
+// Picture 0 is the dark reference (ambient light only), picture 1 the bright
+// reference (projector white everywhere), picture 2 shows every dot, and picture k
+// (3 … 16) shows the dots whose code has bit k − 2 set. Dot n carries code 2n + 1:
+// bit 0 says "lit in picture 2", bits 1 … 14 are the bits of n.
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+/// Pictures in a stack.
+inline constexpr int kSamplePictureCount = 17;
+/// Most dots a stack can number: 14 code pictures give 2^14 dot numbers.
+inline constexpr int kSampleMaxDots = 16384;
+
+struct TSampleOptions {
+    int Width = 1280, Height = 960;
+    double Spacing = 24;          ///< dot pitch of the regular grid, in pixels
+    int MaxDots = kSampleMaxDots; ///< at most this many dots, and never more than 16384
+    double DotRadius = 0;         ///< projected disc radius in pixels; 0: 0.22 × Spacing
+    double Blur = 1.0;            ///< Gaussian sigma of the optics, in pixels
+    double Noise = 2.0;           ///< sensor noise sigma in grey levels, per picture and channel
+    double Ambient = 25;          ///< dark level
+    double Brightness = 210;      ///< projector light above the dark level at a dot's core
+    double Vignetting = 0.25;     ///< relative brightness loss in the corners, 0 … 0.99
+    double Jitter = 0.3;          ///< dot centres move by up to this much off the grid, in pixels
+    std::array<double, 3> Tint = {1, 1, 1}; ///< multipliers for red, green, blue
+    bool Greyscale = false;                 ///< single-component JPEGs instead of colour
+    int Quality = 90;                       ///< JPEG quality 1 … 100
+    bool Subsample420 = true;               ///< colour JPEGs with 4:2:0 chroma, else 4:4:4
+    std::uint32_t Seed = 1;
+    int Threads = 0; ///< pictures rendered and encoded at once; 0: one per core
+};
+
+/// One dot of the pattern. Pixel (column, row) covers [column − 0.5, column + 0.5] ×
+/// [row − 0.5, row + 0.5], so X and Y are in the units of a pixel's column and row.
+struct TSampleDot {
+    int Number;
+    int Code; ///< 2 × Number + 1 for the dots LayoutSampleDots makes
+    double X; ///< column of the centre
+    double Y; ///< row of the centre
+};
+
+struct TSampleStack {
+    std::string ListFile;                 ///< path of the 19-line list file
+    std::string TruthFile;                ///< path of the ground-truth table
+    std::vector<std::string> Photographs; ///< the 17 JPEG paths, in plane order
+    std::vector<TSampleDot> Dots;
+};
+
+/// Raises std::invalid_argument naming the first option that is out of range.
+void CheckSampleOptions(const TSampleOptions& options);
+
+/// The disc radius in pixels: DotRadius, or 0.22 × Spacing when that is 0.
+double SampleDotRadius(const TSampleOptions& options);
+
+/// The dots on a regular grid, numbered row by row from the top left, centred in
+/// the picture with a margin of at least one pitch and room for the blur. When the
+/// grid has more cells than may be numbered, the rows from the top are filled and
+/// the filled block is centred. Centres are jittered with the seed.
+std::vector<TSampleDot> LayoutSampleDots(const TSampleOptions& options);
+
+/// True when the dot is lit in picture k: never in 0, always in 1, and in k ≥ 2 when
+/// bit k − 2 of its code is set.
+bool SampleDotLit(const TSampleDot& dot, int k);
+
+/// Renders picture k (0 … 16) as Width × Height pixels, row after row, three bytes
+/// (red, green, blue) each or one grey byte when options.Greyscale. The result
+/// depends only on the options (Seed included, Threads excluded), the dots and k.
+/// Raises std::invalid_argument for bad options, a bad k or a dot with a negative
+/// code or a centre that is not a finite number.
+std::vector<std::uint8_t> RenderSamplePicture(const TSampleOptions& options,
+                                              const std::vector<TSampleDot>& dots, int k);
+
+/// The photograph file name of picture k: <baseName>_00.jpg … <baseName>_16.jpg.
+std::string SamplePictureName(const std::string& baseName, int k);
+
+/// Renders and writes a stack into folder (created if missing): <baseName>_00.jpg …
+/// <baseName>_16.jpg, <baseName>_truth.csv and, last, the list file <baseName>.txt.
+/// The list file names the photographs without a folder, relative to its own.
+/// Raises std::invalid_argument for bad options or a base name that is empty or
+/// holds a '/', and EFileError when a file or the folder cannot be written.
+TSampleStack WriteSampleStack(const std::string& folder, const std::string& baseName,
+                              const TSampleOptions& options);
+
+/// The ground-truth table: the line "dot,code,x,y", then one line per dot with x and
+/// y to three decimals, '.' as the decimal separator whatever the locale; LF endings.
+std::string FormatSampleTruth(const std::vector<TSampleDot>& dots);
+
+/// Reads a table written by FormatSampleTruth. Raises EFileError when the file
+/// cannot be read or a line is malformed (the message names file and line).
+std::vector<TSampleDot> ReadSampleTruth(const std::string& fileName);
