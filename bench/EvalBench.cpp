@@ -1,0 +1,180 @@
+// Benchmarks of the evaluation against the cost of decoding the photographs.
+//
+// The stacks are generated once into the benchmark folder (KELVARON_BENCH_DIR, by
+// default bench-stacks beside the binary's build tree) and reused by later runs.
+
+#include "FileUtil.h"
+#include "PicHolder.h"
+#include "SampleStack.h"
+
+#include <benchmark/benchmark.h>
+#include <cstdlib>
+#include <filesystem>
+#include <jpeglib.h>
+#include <map>
+#include <memory>
+#include <thread>
+
+namespace {
+
+struct TBenchStack {
+    const char* Name;
+    int Width, Height;
+    double Spacing;
+    int MaxDots;
+};
+
+// "dots10k": about 10,000 dots; "codes16k": every one of the 16,384 codes; "codes100":
+// 100 codes on the same picture size.
+const TBenchStack kStacks[] = {
+    {"dots10k", 4000, 3000, 34, kSampleMaxDots},
+    {"codes16k", 4000, 3000, 27, kSampleMaxDots},
+    {"codes100", 4000, 3000, 34, 100},
+    {"small", 1280, 960, 24, kSampleMaxDots},
+};
+
+std::string BenchFolder() {
+    if (const char* dir = std::getenv("KELVARON_BENCH_DIR"))
+        return dir;
+    return KELVARON_BENCH_DEFAULT_DIR;
+}
+
+// The list file of a stack, generated when it is not there yet.
+std::string StackList(const TBenchStack& spec) {
+    const std::string folder = BenchFolder() + "/" + spec.Name;
+    const std::string list = folder + "/stack.txt";
+    if (FileExists(list))
+        return list;
+    TSampleOptions options;
+    options.Width = spec.Width;
+    options.Height = spec.Height;
+    options.Spacing = spec.Spacing;
+    options.MaxDots = spec.MaxDots;
+    options.Seed = 2024;
+    return WriteSampleStack(folder, "stack", options).ListFile;
+}
+
+const TBenchStack& Stack(const char* name) {
+    for (const TBenchStack& spec : kStacks)
+        if (std::string(spec.Name) == name)
+            return spec;
+    std::abort();
+}
+
+// A loaded evaluator per stack, kept for the whole run.
+TPicEval& Loaded(const char* name) {
+    static std::map<std::string, std::unique_ptr<TPicEval>> loaded;
+    auto& eval = loaded[name];
+    if (!eval) {
+        eval = std::make_unique<TPicEval>("bench");
+        const std::string list = StackList(Stack(name));
+        TLoadOptions options;
+        options.BaseFolder = ExtractFilePath(list);
+        if (!eval->LoadPictures(list, false, kChannelGrey, options))
+            std::abort();
+        eval->SetTolerance(30);
+        eval->SetMinDif(80);
+    }
+    return *eval;
+}
+
+std::string OutputFolder() {
+    const std::string folder = BenchFolder() + "/out";
+    std::filesystem::create_directories(folder);
+    return folder;
+}
+
+// libjpeg-turbo on its own: the 17 files, already in memory, decoded one after the
+// other with default parameters into one image buffer. This is the floor of any
+// load, and the yardstick for the rest.
+void BM_DecodeBaseline(benchmark::State& state, const char* name) {
+    const std::string list = StackList(Stack(name));
+    std::vector<std::string> lines = ReadTextLines(list);
+    std::vector<std::vector<std::uint8_t>> files;
+    for (std::size_t i = 2; i < lines.size(); ++i)
+        files.push_back(ReadWholeFile(ResolveFileName(lines[i], ExtractFilePath(list))));
+    std::vector<std::uint8_t> image;
+    for (auto _ : state) {
+        for (const auto& file : files) {
+            jpeg_decompress_struct info{};
+            jpeg_error_mgr err{};
+            info.err = jpeg_std_error(&err);
+            jpeg_create_decompress(&info);
+            jpeg_mem_src(&info, file.data(), static_cast<unsigned long>(file.size()));
+            jpeg_read_header(&info, TRUE);
+            jpeg_start_decompress(&info);
+            const std::size_t stride =
+                std::size_t(info.output_width) * std::size_t(info.output_components);
+            image.resize(stride * info.output_height);
+            while (info.output_scanline < info.output_height) {
+                JSAMPROW row = image.data() + info.output_scanline * stride;
+                jpeg_read_scanlines(&info, &row, 1);
+            }
+            jpeg_finish_decompress(&info);
+            jpeg_destroy_decompress(&info);
+        }
+        benchmark::DoNotOptimize(image.data());
+    }
+}
+
+void BM_LoadPictures(benchmark::State& state, const char* name) {
+    const std::string list = StackList(Stack(name));
+    TLoadOptions options;
+    options.BaseFolder = ExtractFilePath(list);
+    for (auto _ : state) {
+        TPicEval eval("bench");
+        if (!eval.LoadPictures(list, false, kChannelGrey, options))
+            state.SkipWithError("the stack does not load");
+    }
+}
+
+// The whole run: code matrix, point list, points file, marks and BMP file.
+void BM_Evaluate(benchmark::State& state, const char* name) {
+    TPicEval& eval = Loaded(name);
+    TBitmap display(eval.Width, eval.Height);
+    const std::string points = OutputFolder() + "/" + name + ".txt";
+    for (auto _ : state)
+        eval.Evaluate(points, true, display);
+    state.counters["points"] = eval.Points.EntryCount;
+}
+
+void BM_CalcMatrix(benchmark::State& state, const char* name) {
+    TPicEval& eval = Loaded(name);
+    for (auto _ : state)
+        eval.CalcMatrix();
+}
+
+// Gathering the code matrix into the point list.
+void BM_PointScan(benchmark::State& state, const char* name) {
+    TPicEval& eval = Loaded(name);
+    eval.CalcMatrix();
+    for (auto _ : state) {
+        eval.Points.Reset();
+        eval.Points.AddCodeMatrix(eval.CodeMatrix);
+        eval.Points.Trim();
+    }
+    state.counters["points"] = eval.Points.EntryCount;
+}
+
+void BM_MarkPoints(benchmark::State& state, const char* name) {
+    TPicEval& eval = Loaded(name);
+    TBitmap display(eval.Width, eval.Height);
+    for (auto _ : state)
+        eval.MarkPoints(display);
+}
+
+} // namespace
+
+BENCHMARK_CAPTURE(BM_DecodeBaseline, dots10k, "dots10k")
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(BM_LoadPictures, dots10k, "dots10k")
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(BM_Evaluate, dots10k, "dots10k")->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(BM_CalcMatrix, dots10k, "dots10k")->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(BM_MarkPoints, dots10k, "dots10k")->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(BM_PointScan, codes16k, "codes16k")->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(BM_PointScan, codes100, "codes100")->Unit(benchmark::kMillisecond)->UseRealTime();
+
+BENCHMARK_MAIN();

@@ -1,0 +1,100 @@
+#include "Commands.h"
+
+#include "FileUtil.h"
+#include "PicHolder.h"
+
+#include <algorithm>
+#include <cctype>
+#include <iostream>
+
+namespace {
+
+bool IsPicSetHeader(const std::string& input) {
+    std::string ext = input.substr(input.size() - std::min<std::size_t>(input.size(), 4));
+    std::transform(ext.begin(), ext.end(), ext.begin(),
+                   [](unsigned char c) { return char(std::tolower(c)); });
+    return ext == ".bbf" && ExtractFileName(input).size() >= 4;
+}
+
+// Loads the stack named by args.Input into eval, resolving the relative names inside
+// the list or header against its own folder. Raises TCliError unless the stack is
+// complete: 17 pictures of one size.
+void LoadStack(TPicEval& eval, const TStackArgs& args) {
+    eval.SetTolerance(args.Tolerance);
+    eval.SetMinDif(args.MinDif);
+    const std::string folder = ExtractFilePath(args.Input);
+    if (IsPicSetHeader(args.Input)) {
+        if (!LoadPicSet(eval.Pics, args.Input, folder))
+            throw TCliError(eval.Pics.LastError());
+        eval.Pics.CheckSize(eval.Height, eval.Width);
+    } else {
+        TLoadOptions options;
+        options.BaseFolder = folder;
+        if (!args.Quiet)
+            options.Progress = [](std::int32_t plane, const std::string& fileName) {
+                std::cerr << "Decoded picture " << plane << ": " << fileName << '\n';
+            };
+        if (!eval.LoadPictures(args.Input, false, args.Channel, options) &&
+            !eval.Pics.LastError().empty())
+            throw TCliError(eval.Pics.LastError());
+    }
+    std::string reason;
+    if (!eval.IsStackComplete(&reason))
+        throw TCliError("\"" + args.Input + "\" does not give a complete stack: " + reason);
+}
+
+std::string SizeText(const TPicEval& eval) {
+    return std::to_string(eval.Width) + " x " + std::to_string(eval.Height);
+}
+
+} // namespace
+
+std::string RunEvaluate(const TEvaluateArgs& args) {
+    TPicEval eval("ST1");
+    LoadStack(eval, args.Stack);
+    TBitmap display(eval.Width, eval.Height);
+    eval.Evaluate(args.Points, !args.NoBitmap, display);
+    std::string summary = std::to_string(eval.Points.EntryCount) + " points of a " +
+                          SizeText(eval) + " stack written to " + args.Points;
+    if (!args.NoBitmap)
+        summary += ", marked picture to " + ChangeFileExt(args.Points, ".bmp");
+    return summary;
+}
+
+std::string RunRender(const TRenderArgs& args) {
+    TPicEval eval("ST1");
+    LoadStack(eval, args.Stack);
+    TBitmap out(eval.Width, eval.Height);
+    std::string what;
+    switch (args.View) {
+    case TView::Plane:
+        eval.ShowPicture(args.Plane, out);
+        what = "picture " + std::to_string(args.Plane);
+        break;
+    case TView::Matrix:
+        eval.ShowMatrix(args.Plane, out);
+        what = "matrix view of picture " + std::to_string(args.Plane);
+        break;
+    case TView::Edges:
+        eval.ShowEdges(out);
+        what = "edges view";
+        break;
+    case TView::Codes:
+        eval.ShowMatrix(2, out);
+        eval.CalcMatrix();
+        eval.ShowCodePoints(out);
+        what = "code points";
+        break;
+    }
+    out.SaveToFile(args.Out);
+    return "Rendered the " + what + " (" + SizeText(eval) + ") to " + args.Out;
+}
+
+std::string RunSaveSet(const TSaveSetArgs& args) {
+    TPicEval eval("ST1");
+    LoadStack(eval, args.Stack);
+    const std::string header = ChangeFileExt(args.Header, ".bbf");
+    SavePicSet(eval.Pics, header, true);
+    return "Saved " + std::to_string(eval.Pics.Count()) + " pictures of " + SizeText(eval) +
+           " as " + header;
+}

@@ -1,0 +1,49 @@
+#pragma once
+// The command-line tool's commands. Each loads a stack and calls the same engine
+// operations as the window; failures come back as TCliError with the message to
+// print.
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+
+/// A failure the tool reports with exit status 1.
+class TCliError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+/// Settings shared by the commands that load a stack.
+struct TStackArgs {
+    std::string Input;        ///< a JPEG list file or a picture-set header (*.bbf)
+    std::uint8_t Channel = 3; ///< 0 red, 1 green, 2 blue, 3 grey
+    std::uint8_t Tolerance = 30;
+    std::uint8_t MinDif = 80;
+    bool Quiet = false; ///< no progress lines on stderr
+};
+
+struct TEvaluateArgs {
+    TStackArgs Stack;
+    std::string Points;
+    bool NoBitmap = false;
+};
+
+enum class TView { Plane, Matrix, Edges, Codes };
+
+struct TRenderArgs {
+    TStackArgs Stack;
+    TView View = TView::Plane;
+    std::string Out;
+    std::uint8_t Plane = 2;
+};
+
+struct TSaveSetArgs {
+    TStackArgs Stack;
+    std::string Header;
+};
+
+/// Each returns the one-line summary for stdout; raises TCliError (or an engine
+/// error) on failure, having written no output file when the input did not load.
+std::string RunEvaluate(const TEvaluateArgs& args);
+std::string RunRender(const TRenderArgs& args);
+std::string RunSaveSet(const TSaveSetArgs& args);

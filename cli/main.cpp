@@ -1,0 +1,126 @@
+// kelvaron-eval-cli: evaluates coded dot stacks without a window.
+//
+// Exit status: 0 success, 1 the input or an output file failed, 2 usage error.
+
+#include "Commands.h"
+
+#include <CLI/CLI.hpp>
+#include <exception>
+#include <iostream>
+#include <map>
+
+namespace {
+
+const std::map<std::string, int> kChannels = {{"red", 0}, {"green", 1}, {"blue", 2}, {"grey", 3}};
+
+const std::map<std::string, TView> kViews = {{"plane", TView::Plane},
+                                             {"matrix", TView::Matrix},
+                                             {"edges", TView::Edges},
+                                             {"codes", TView::Codes}};
+
+// Byte-sized settings are parsed as ints: a uint8_t would be read as a character.
+struct TStackOptions {
+    TStackArgs Args;
+    int Channel = 3, Tolerance = 30, MinDif = 80;
+
+    TStackArgs Get() const {
+        TStackArgs args = Args;
+        args.Channel = std::uint8_t(Channel);
+        args.Tolerance = std::uint8_t(Tolerance);
+        args.MinDif = std::uint8_t(MinDif);
+        return args;
+    }
+};
+
+// The options every stack-loading command takes.
+void AddStackOptions(CLI::App& command, TStackOptions& options, bool withSettings) {
+    command
+        .add_option("INPUT", options.Args.Input, "JPEG list file, or picture-set header (*.bbf)")
+        ->required();
+    command.add_option("--channel", options.Channel, "channel kept from colour photographs")
+        ->transform(CLI::CheckedTransformer(kChannels, CLI::ignore_case))
+        ->default_str("grey");
+    if (withSettings) {
+        command
+            .add_option("--tolerance", options.Tolerance,
+                        "subtracted from picture 2 for the threshold")
+            ->check(CLI::Range(0, 255))
+            ->capture_default_str();
+        command
+            .add_option("--mindif", options.MinDif,
+                        "how far picture 2 must exceed picture 0 on a dot")
+            ->check(CLI::Range(0, 255))
+            ->capture_default_str();
+    }
+    command.add_flag("-q,--quiet", options.Args.Quiet, "no progress lines on stderr");
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    CLI::App app{"Evaluates a stack of 17 photographs of a coded dot pattern: dark and bright "
+                 "reference, all dots lit, 14 code pictures."};
+    app.require_subcommand(1);
+
+    TEvaluateArgs evaluate;
+    TStackOptions evaluateStack;
+    CLI::App* evaluateCommand = app.add_subcommand(
+        "evaluate", "decode every pixel, write the points file and the marked picture");
+    AddStackOptions(*evaluateCommand, evaluateStack, true);
+    evaluateCommand->add_option("POINTS", evaluate.Points, "points file to write")->required();
+    evaluateCommand->add_flag("--no-bitmap", evaluate.NoBitmap,
+                              "do not write the marked picture (POINTS with extension .bmp)");
+
+    TRenderArgs render;
+    TStackOptions renderStack;
+    int plane = 2;
+    CLI::App* renderCommand =
+        app.add_subcommand("render", "draw one view of the stack into a 24-bit BMP");
+    renderCommand->add_option("VIEW", render.View, "plane, matrix, edges or codes")
+        ->required()
+        ->transform(CLI::CheckedTransformer(kViews, CLI::ignore_case));
+    AddStackOptions(*renderCommand, renderStack, true);
+    renderCommand->add_option("OUT", render.Out, "BMP file to write")->required();
+    renderCommand->add_option("--plane", plane, "picture shown by the plane and matrix views")
+        ->check(CLI::Range(0, 16))
+        ->capture_default_str();
+
+    TSaveSetArgs saveSet;
+    TStackOptions saveSetStack;
+    CLI::App* saveSetCommand = app.add_subcommand(
+        "save-set", "store the decoded stack as a picture set: a header (*.bbf) and plane files");
+    AddStackOptions(*saveSetCommand, saveSetStack, false);
+    saveSetCommand->add_option("HEADER", saveSet.Header, "header name; its extension becomes .bbf")
+        ->required();
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::CallForAllHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::ParseError& e) {
+        app.exit(e);
+        return 2;
+    }
+
+    try {
+        std::string summary;
+        if (*evaluateCommand) {
+            evaluate.Stack = evaluateStack.Get();
+            summary = RunEvaluate(evaluate);
+        } else if (*renderCommand) {
+            render.Stack = renderStack.Get();
+            render.Plane = std::uint8_t(plane);
+            summary = RunRender(render);
+        } else {
+            saveSet.Stack = saveSetStack.Get();
+            summary = RunSaveSet(saveSet);
+        }
+        std::cout << summary << '\n';
+        return 0;
+    } catch (const std::exception& e) {
+        std::cerr << "kelvaron-eval-cli: " << e.what() << '\n';
+        return 1;
+    }
+}

@@ -1,0 +1,52 @@
+// Diagnostic views: the stack and the intermediate results drawn into a bitmap.
+
+#include "EvalRows.h"
+#include "PicHolder.h"
+
+namespace {
+
+constexpr std::uint32_t kDarkRed = 0x7D0000;
+constexpr std::uint32_t kBlue = 0x0000FF;
+constexpr std::uint32_t kRed = 0xFF0000;
+
+constexpr std::uint32_t Grey(std::uint32_t level) {
+    return level * 0x010101u;
+}
+
+} // namespace
+
+void TPicEval::ShowMatrix(std::uint8_t index, TBitmap& bitmap) const {
+    TBitmapPixMan pixels(bitmap);
+    TThresholdRows thresholds(*this);
+    TValueRows values(*this, index);
+    for (std::int32_t row = 0; row < Height; ++row) {
+        const std::int16_t* t = thresholds.Row(row);
+        const std::uint8_t* v = values.Row(row);
+        // A value reaching its threshold shows; this view tests "at least", while a
+        // code bit needs "more than".
+        for (std::int32_t col = 0; col < Width; ++col)
+            pixels.SetPixel(row, col, v[col] >= t[col] ? Grey(v[col]) : kDarkRed);
+    }
+}
+
+void TPicEval::ShowEdges(TBitmap& bitmap) const {
+    TBitmapPixMan pixels(bitmap);
+    TThresholdRows thresholds(*this);
+    for (std::int32_t row = 0; row < Height; ++row) {
+        const std::int16_t* t = thresholds.Row(row);
+        // Thresholds are whole numbers, so rounding leaves them as they are. A negative
+        // one shows as its low eight bits: −20 is grey 236.
+        for (std::int32_t col = 0; col < Width; ++col)
+            pixels.SetPixel(row, col, t[col] > 255 ? kBlue : Grey(std::uint8_t(t[col])));
+    }
+}
+
+void TCode::ShowCodes(TBitmap& bitmap) const {
+    TBitmapPixMan pixels(bitmap);
+    for (std::int32_t row = 0; row < Height; ++row) {
+        const std::int32_t* codes = Data[row];
+        for (std::int32_t col = 0; col < Width; ++col)
+            if (codes[col] != 0)
+                pixels.SetPixel(row, col, kRed);
+    }
+}

@@ -1,0 +1,222 @@
+// The command-line tool as a user runs it: exit codes, messages, output files.
+
+#include "Bitmap.h"
+#include "FileUtil.h"
+#include "PicHolder.h"
+#include "SampleStack.h"
+#include "TestSupport.h"
+
+#include <cmath>
+#include <cstdio>
+#include <gtest/gtest.h>
+#include <map>
+#include <memory>
+#include <sys/wait.h>
+
+namespace {
+
+struct TRun {
+    int Status = -1;
+    std::string Out, Err;
+};
+
+// Runs the tool with arguments (already quoted for the shell) in folder.
+TRun RunCli(const std::string& arguments, const std::string& folder = ".") {
+    TTempDir capture;
+    const std::string command = "cd '" + folder + "' && '" KELVARON_CLI "' " + arguments + " >'" +
+                                (capture / "out") + "' 2>'" + (capture / "err") + "'";
+    const int raw = std::system(command.c_str());
+    TRun run;
+    run.Status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    run.Out = ReadFileText(capture / "out");
+    run.Err = ReadFileText(capture / "err");
+    return run;
+}
+
+// One small generated stack shared by the tests of this file (rendering it is the
+// slow part).
+class Cli : public testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        folder_ = std::make_unique<TTempDir>();
+        TSampleOptions options;
+        options.Width = 320;
+        options.Height = 240;
+        options.Spacing = 20;
+        options.Seed = 7;
+        stack_ = std::make_unique<TSampleStack>(WriteSampleStack(folder_->path(), "dots", options));
+    }
+    static void TearDownTestSuite() {
+        stack_.reset();
+        folder_.reset();
+    }
+
+    // A list file in dir naming the photographs of the shared stack, with changes.
+    std::string ListWith(const TTempDir& dir, const std::map<int, std::string>& changed,
+                         int count = 17) const {
+        const std::string list = dir / ("list" + std::to_string(++lists_) + ".txt");
+        std::string text = "title\r\nsecond\r\n";
+        for (int i = 0; i < count; ++i) {
+            auto it = changed.find(i);
+            text +=
+                (it != changed.end() ? it->second : stack_->Photographs[std::size_t(i)]) + "\r\n";
+        }
+        WriteFileText(list, text);
+        return list;
+    }
+
+    static std::unique_ptr<TTempDir> folder_;
+    static std::unique_ptr<TSampleStack> stack_;
+    mutable int lists_ = 0;
+};
+
+std::unique_ptr<TTempDir> Cli::folder_;
+std::unique_ptr<TSampleStack> Cli::stack_;
+
+} // namespace
+
+TEST_F(Cli, EvaluateFindsEveryDotOfTheGroundTruth) {
+    TTempDir out;
+    TRun run = RunCli("evaluate '" + stack_->ListFile + "' points.txt", out.path());
+    ASSERT_EQ(run.Status, 0) << run.Err;
+    EXPECT_NE(run.Out.find(std::to_string(stack_->Dots.size()) + " points"), std::string::npos)
+        << run.Out;
+    EXPECT_EQ(std::count(run.Out.begin(), run.Out.end(), '\n'), 1) << "one summary line";
+    EXPECT_EQ(std::count(run.Err.begin(), run.Err.end(), '\n'), 17)
+        << "a progress line per photograph";
+
+    // Every dot found under its code, close to its true centre.
+    std::map<int, std::pair<double, double>> found;
+    for (const std::string& line : ReadTextLines(out / "points.txt")) {
+        int code = 0, count = 0;
+        double x = 0, y = 0;
+        ASSERT_EQ(std::sscanf(line.c_str(), "%d %lf %lf %d", &code, &x, &y, &count), 4) << line;
+        found[code] = {x, y};
+    }
+    EXPECT_EQ(found.size(), stack_->Dots.size());
+    double errorSum = 0;
+    for (const TSampleDot& dot : stack_->Dots) {
+        auto it = found.find(dot.Code);
+        ASSERT_NE(it, found.end()) << "dot " << dot.Number << " not found";
+        errorSum += std::hypot(it->second.first - dot.X, it->second.second - dot.Y);
+    }
+    EXPECT_LT(errorSum / double(stack_->Dots.size()), 0.25) << "mean centre error in pixels";
+
+    // The same result as the engine's own run.
+    TPicEval eval;
+    TLoadOptions options;
+    options.BaseFolder = ExtractFilePath(stack_->ListFile);
+    ASSERT_TRUE(eval.LoadPictures(stack_->ListFile, false, kChannelGrey, options));
+    eval.SetTolerance(30);
+    TBitmap display(eval.Width, eval.Height);
+    eval.Evaluate(out / "engine.txt", true, display);
+    EXPECT_EQ(ReadFileBytes(out / "points.txt"), ReadFileBytes(out / "engine.txt"));
+    EXPECT_EQ(ReadFileBytes(out / "points.bmp"), ReadFileBytes(out / "engine.bmp"));
+}
+
+TEST_F(Cli, SettingsAndQuietAreHonoured) {
+    TTempDir out;
+    TRun run = RunCli("evaluate -q --no-bitmap --channel RED --tolerance 0 --mindif 255 '" +
+                          stack_->ListFile + "' p.txt",
+                      out.path());
+    ASSERT_EQ(run.Status, 0) << run.Err;
+    EXPECT_EQ(run.Err, "");
+    EXPECT_EQ(ReadFileBytes(out / "p.txt").size(), 0u) << "Tolerance 0 leaves no code";
+    EXPECT_FALSE(FileExists(out / "p.bmp"));
+}
+
+TEST_F(Cli, RenderDrawsEachViewAtTheStackSize) {
+    TTempDir out;
+    TPicEval eval;
+    TLoadOptions options;
+    options.BaseFolder = ExtractFilePath(stack_->ListFile);
+    ASSERT_TRUE(eval.LoadPictures(stack_->ListFile, false, kChannelGrey, options));
+    eval.SetTolerance(20);
+    eval.SetMinDif(60);
+    const struct {
+        const char* arguments;
+        void (*draw)(TPicEval&, TBitmap&);
+    } views[] = {
+        {"plane --plane 16", [](TPicEval& e, TBitmap& b) { e.ShowPicture(16, b); }},
+        {"matrix --plane 5", [](TPicEval& e, TBitmap& b) { e.ShowMatrix(5, b); }},
+        {"edges", [](TPicEval& e, TBitmap& b) { e.ShowEdges(b); }},
+        {"codes",
+         [](TPicEval& e, TBitmap& b) {
+             e.ShowMatrix(2, b);
+             e.CalcMatrix();
+             e.ShowCodePoints(b);
+         }},
+    };
+    for (const auto& view : views) {
+        TRun run = RunCli(std::string("render ") + view.arguments +
+                              " --tolerance 20 --mindif 60 -q '" + stack_->ListFile + "' view.bmp",
+                          out.path());
+        ASSERT_EQ(run.Status, 0) << view.arguments << ": " << run.Err;
+        TBitmap expected(eval.Width, eval.Height);
+        view.draw(eval, expected);
+        expected.SaveToFile(out / "expected.bmp");
+        EXPECT_EQ(ReadFileBytes(out / "view.bmp"), ReadFileBytes(out / "expected.bmp"))
+            << view.arguments;
+    }
+}
+
+TEST_F(Cli, RelativeNamesInTheListResolveAgainstItsFolder) {
+    TTempDir dir, elsewhere;
+    std::map<int, std::string> changed;
+    for (int i = 0; i < 17; ++i) // names relative to dir: ../<folder>/dots_NN.jpg
+        changed[i] = "../" + ExtractFileName(folder_->path()) + "/" +
+                     ExtractFileName(stack_->Photographs[std::size_t(i)]);
+    std::string list = ListWith(dir, changed);
+    TRun run = RunCli("evaluate -q '" + list + "' out.txt", elsewhere.path());
+    EXPECT_EQ(run.Status, 0) << run.Err;
+    EXPECT_TRUE(FileExists(elsewhere / "out.txt"))
+        << "outputs are relative to the current directory";
+}
+
+TEST_F(Cli, InputsThatDoNotLoadCompletelyExitWithOneAndWriteNothing) {
+    TTempDir dir;
+    WriteFileText(dir / "damaged.jpg", "this is no photograph");
+    TSampleOptions small;
+    small.Width = 160;
+    small.Height = 120;
+    TSampleStack other = WriteSampleStack(dir.path(), "small", small);
+
+    const struct {
+        const char* name;
+        std::string list;
+        std::string message;
+    } cases[] = {
+        {"missing list", dir / "nothing.txt", "does not exist"},
+        {"missing photograph", ListWith(dir, {{4, dir / "gone.jpg"}}),
+         "line 7 \"" + (dir / "gone.jpg") + "\""},
+        {"damaged photograph", ListWith(dir, {{9, dir / "damaged.jpg"}}), dir / "damaged.jpg"},
+        {"too few photographs", ListWith(dir, {}, 3), "holds 3 pictures"},
+        {"sizes differ", ListWith(dir, {{12, other.Photographs[12]}}),
+         "Picture 12 is 160 x 120 pixels"},
+    };
+    for (const auto& c : cases) {
+        TTempDir out;
+        TRun run = RunCli("evaluate -q '" + c.list + "' points.txt", out.path());
+        EXPECT_EQ(run.Status, 1) << c.name;
+        EXPECT_NE(run.Err.find(c.message), std::string::npos) << c.name << ": " << run.Err;
+        EXPECT_TRUE(ListFolder(out.path()).empty()) << c.name << ": no output file may be written";
+    }
+}
+
+TEST(CliUsage, BadArgumentsExitWithTwoAndHelpWithZero) {
+    for (const char* arguments :
+         {"", "evaluate", "evaluate a.txt", "frobnicate", "evaluate a.txt b.txt --tolerance 256",
+          "evaluate a.txt b.txt --tolerance -1", "evaluate a.txt b.txt --mindif abc",
+          "evaluate a.txt b.txt --channel purple", "render sideways a.txt b.bmp",
+          "render plane a.txt b.bmp --plane 17", "evaluate a.txt b.txt --tolerance 2.5"}) {
+        TRun run = RunCli(arguments);
+        EXPECT_EQ(run.Status, 2) << arguments << ": " << run.Err;
+        EXPECT_FALSE(run.Err.empty()) << arguments;
+    }
+    for (const char* arguments :
+         {"--help", "evaluate --help", "render --help", "save-set --help"}) {
+        TRun run = RunCli(arguments);
+        EXPECT_EQ(run.Status, 0) << arguments;
+        EXPECT_NE(run.Out.find("Usage"), std::string::npos) << arguments;
+    }
+}
