@@ -45,7 +45,7 @@ void TBitmap::SetSize(std::int32_t width, std::int32_t height) {
 
 void TBitmap::Reallocate() {
     stride_ = (std::size_t(width_) * BytesPerPixel(format_) + 3) & ~std::size_t(3);
-    pixels_.assign(stride_ * std::size_t(height_), 0);
+    pixels_.Resize(height_, static_cast<std::int32_t>(stride_));
 }
 
 void TBitmap::SaveToFile(const std::string& fileName) const {

@@ -2,10 +2,11 @@
 // The engine's bitmap: an image owning its pixel buffer, with the row addresses,
 // pixel format and BMP writer that the pixel accessor and the front ends need.
 
+#include "Grid.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
-#include <vector>
 
 enum class TPixelFormat {
     pf8bit,  ///< one byte per pixel, a grey level
@@ -51,5 +52,5 @@ private:
     std::int32_t height_ = 0;
     TPixelFormat format_ = TPixelFormat::pf24bit;
     std::size_t stride_ = 0;
-    std::vector<std::uint8_t> pixels_;
+    TGrid<std::uint8_t> pixels_; // Height rows of BytesPerLine bytes
 };

@@ -1,24 +1,35 @@
 #include "EvalRows.h"
 
+#include "Vectorize.h"
+
 #include <algorithm>
 
+namespace {
+
+KELVARON_VECTOR_CLONES
+void ThresholdRow(const std::uint8_t* __restrict dark, const std::uint8_t* __restrict lit,
+                  std::int16_t* __restrict out, std::int32_t width, int minDif, int tolerance) {
+    for (std::int32_t col = 0; col < width; ++col) {
+        const int difference = int(lit[col]) - int(dark[col]);
+        out[col] = static_cast<std::int16_t>(difference > minDif ? int(lit[col]) - tolerance : 256);
+    }
+}
+
+} // namespace
+
 const std::int16_t* TThresholdRows::Row(std::int32_t row) {
-    std::fill(row_.begin(), row_.end(), std::int16_t(256));
+    // Positions outside plane 0 or plane 2 (or a stack without them) lie on no dot.
     const TPics& pics = eval_.Pics;
-    if (pics.Count() < 3 || row < 0)
-        return row_.data();
-    const TPic& dark = pics.Planes[0];
-    const TPic& lit = pics.Planes[2];
-    if (row >= dark.Height || row >= lit.Height)
-        return row_.data();
-    const std::int32_t width = std::min({eval_.Width, dark.Width, lit.Width});
-    const std::uint8_t* p0 = dark.Data[row];
-    const std::uint8_t* p2 = lit.Data[row];
-    const int minDif = eval_.MinDif;
-    const int tolerance = eval_.Tolerance;
-    for (std::int32_t col = 0; col < width; ++col)
-        if (int(p2[col]) - int(p0[col]) > minDif)
-            row_[std::size_t(col)] = static_cast<std::int16_t>(int(p2[col]) - tolerance);
+    std::int32_t width = 0;
+    if (pics.Count() >= 3 && row >= 0 && row < pics.Planes[0].Height &&
+        row < pics.Planes[2].Height) {
+        const TPic& dark = pics.Planes[0];
+        const TPic& lit = pics.Planes[2];
+        width = std::min({eval_.Width, dark.Width, lit.Width});
+        ThresholdRow(dark.Data[row], lit.Data[row], row_.data(), width, eval_.MinDif,
+                     eval_.Tolerance);
+    }
+    std::fill(row_.begin() + width, row_.end(), std::int16_t(256));
     return row_.data();
 }
 

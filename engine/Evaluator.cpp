@@ -2,7 +2,9 @@
 
 #include "EvalRows.h"
 #include "FileUtil.h"
+#include "Parallel.h"
 #include "PicHolder.h"
+#include "Vectorize.h"
 
 #include <algorithm>
 
@@ -35,6 +37,8 @@ bool TPicEval::IsStackComplete(std::string* reason) const {
     if (first.Width != Width || first.Height != Height)
         return fail("The pictures are " + size(first.Width, first.Height) +
                     ", but the evaluator works on " + size(Width, Height) + ".");
+    if (Width == 0 || Height == 0)
+        return fail("The pictures hold no pixels.");
     if (reason)
         reason->clear();
     return true;
@@ -49,40 +53,66 @@ double TPicEval::Threshold(std::int32_t row, std::int32_t col) const {
     return 256;
 }
 
-void TPicEval::CalcMatrix() {
-    CodeMatrix.Resize(Height, Width);
-    if (!IsStackComplete())
-        return;
-    TThresholdRows thresholds(*this);
-    std::vector<std::int16_t> codes(static_cast<std::size_t>(Width));
-    for (std::int32_t row = 0; row < Height; ++row) {
-        const std::int16_t* threshold = thresholds.Row(row);
-        std::fill(codes.begin(), codes.end(), std::int16_t(0));
-        // Bit l comes from plane l + 2. Both sides are whole numbers, so comparing
-        // them as integers gives what comparing them as floating-point numbers would.
-        for (std::int32_t l = 0; l < 15; ++l) {
-            const std::uint8_t* values = Pics.Planes[std::size_t(l) + 2].Data[row];
-            const auto bit = static_cast<std::int16_t>(1 << l);
-            for (std::int32_t col = 0; col < Width; ++col)
-                codes[std::size_t(col)] |= values[col] > threshold[col] ? bit : std::int16_t(0);
-        }
-        std::int32_t* out = CodeMatrix.Data[row];
-        for (std::int32_t col = 0; col < Width; ++col) {
-            const std::int16_t code = codes[std::size_t(col)];
-            out[col] = (code & 1) != 0 ? code : 0; // only odd codes are kept
-        }
+namespace {
+
+// The codes of one row. Bit l comes from plane l + 2; both sides of each comparison
+// are whole numbers, so comparing them as integers gives what comparing them as
+// floating-point numbers would.
+KELVARON_VECTOR_CLONES
+void CodeRow(const std::int16_t* __restrict threshold, const std::uint8_t* const* codePlanes,
+             std::int32_t* __restrict out, std::int32_t width) {
+    const std::uint8_t* __restrict p[15];
+    for (int l = 0; l < 15; ++l)
+        p[l] = codePlanes[l];
+    for (std::int32_t col = 0; col < width; ++col) {
+        const int t = threshold[col];
+        int code = 0;
+        int bit = 1; // a running bit: "1 << l" here is miscompiled by g++ 12 under -fsanitize
+        for (int l = 0; l < 15; ++l, bit <<= 1)
+            code |= p[l][col] > t ? bit : 0;
+        out[col] = (code & 1) != 0 ? code : 0; // only odd codes are kept
     }
+}
+
+} // namespace
+
+void TPicEval::CalcMatrix() {
+    if (!IsStackComplete()) {
+        CodeMatrix.Resize(Height, Width); // all 0
+        return;
+    }
+    CodeMatrix.ResizeForOverwrite(Height, Width); // every code is set below
+    const int threads = ThreadsFor(Threads);
+    ForEachBand(Height, threads, threads, [&](int, std::int32_t begin, std::int32_t end) {
+        TThresholdRows thresholds(*this);
+        const std::uint8_t* codePlanes[15];
+        for (std::int32_t row = begin; row < end; ++row) {
+            for (int l = 0; l < 15; ++l)
+                codePlanes[l] = Pics.Planes[std::size_t(l) + 2].Data[row];
+            CodeRow(thresholds.Row(row), codePlanes, CodeMatrix.Data[row], Width);
+        }
+    });
 }
 
 void TPicEval::Evaluate(const std::string& fileName, bool withBitmap, TBitmap& display) {
     CalcMatrix();
     Points.Reset();
-    Points.AddCodeMatrix(CodeMatrix);
+    Points.AddCodeMatrix(CodeMatrix, Threads);
     Points.Trim();
     Points.CalcCentres();
     Points.WritePoints(fileName);
     MarkPoints(display);
-    if (withBitmap)
+    if (!withBitmap)
+        return;
+    // A display of the stack's size and format, all of it covered by plane 2, now
+    // holds exactly the picture SavePointBitmap would build afresh.
+    const bool sameAsFresh = display.PixelFormat() == TPixelFormat::pf24bit &&
+                             display.Width() == Width && display.Height() == Height &&
+                             Pics.Count() > 2 && Pics.Planes[2].Width == Width &&
+                             Pics.Planes[2].Height == Height;
+    if (sameAsFresh)
+        display.SaveToFile(ChangeFileExt(fileName, ".bmp"));
+    else
         SavePointBitmap(fileName);
 }
 

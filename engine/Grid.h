@@ -1,17 +1,18 @@
 #pragma once
 // A two-dimensional array of numbers, indexed [row][column], stored row after row.
 
+#include "Memory.h"
+
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <memory>
 #include <new>
 #include <type_traits>
 
-/// Rows × Cols values, all 0 after Resize. The storage comes from calloc, whose
-/// fresh pages cost no memory until they are written: a large array that stays
-/// mostly unwritten (the planes of a failed load) stays cheap, and a new array
-/// needs no separate clearing pass.
+/// Rows × Cols values, all 0 after Resize. The storage comes from AllocateZeroed,
+/// whose fresh pages cost no memory until they are written: a large array that
+/// stays mostly unwritten (the planes of a failed load) stays cheap, and a new
+/// array needs no separate clearing pass.
 template <class T> class TGrid {
     static_assert(std::is_trivial_v<T>, "a grid holds plain numbers");
 
@@ -20,14 +21,22 @@ public:
     /// checks the size; raises std::bad_alloc when the memory cannot be had.
     void Resize(std::int32_t rows, std::int32_t cols) {
         const std::size_t count = static_cast<std::size_t>(rows) * static_cast<std::size_t>(cols);
-        std::unique_ptr<T[], TFree> values;
-        if (count > 0) {
-            values.reset(static_cast<T*>(std::calloc(count, sizeof(T))));
-            if (!values)
-                throw std::bad_alloc();
-        }
+        if (count > SIZE_MAX / sizeof(T))
+            throw std::bad_alloc();
+        std::unique_ptr<T[], TFree> values(static_cast<T*>(AllocateZeroed(count * sizeof(T))),
+                                           TFree{count * sizeof(T)});
         values_ = std::move(values);
         size_ = count;
+        cols_ = static_cast<std::size_t>(cols);
+    }
+
+    /// Gives the array rows × cols values whose contents are left unspecified, for a
+    /// caller that writes every one of them; keeps the storage when the number of
+    /// values stays the same.
+    void ResizeForOverwrite(std::int32_t rows, std::int32_t cols) {
+        const std::size_t count = static_cast<std::size_t>(rows) * static_cast<std::size_t>(cols);
+        if (count != size_ || !values_)
+            Resize(rows, cols);
         cols_ = static_cast<std::size_t>(cols);
     }
 
@@ -40,7 +49,8 @@ public:
 
 private:
     struct TFree {
-        void operator()(T* p) const { std::free(p); }
+        std::size_t Bytes = 0;
+        void operator()(T* p) const { FreeZeroed(p, Bytes); }
     };
     std::unique_ptr<T[], TFree> values_;
     std::size_t size_ = 0;

@@ -1,8 +1,16 @@
 #include "PicHolder.h"
 
 #include "FileUtil.h"
+#include "Parallel.h"
 
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <exception>
+#include <mutex>
 #include <stdexcept>
+#include <system_error>
+#include <thread>
 
 namespace {
 
@@ -51,6 +59,7 @@ void TPics::SetCount(std::int32_t count, std::int32_t width, std::int32_t height
     for (TPic& plane : planes)
         plane.SetSize(width, height);
     Planes = std::move(planes);
+    ++generation_;
 }
 
 bool TPics::LoadFromList(const std::string& fileName, bool namesOnly, std::uint8_t channel,
@@ -68,27 +77,114 @@ bool TPics::LoadFromList(const std::string& fileName, bool namesOnly, std::uint8
         return false;
     }
 
-    const auto count = static_cast<std::int32_t>(lines.size() - kListHeaderLines);
-    SetCount(count, 0, 0);
+    std::vector<std::string> names;
+    for (std::size_t line = kListHeaderLines; line < lines.size(); ++line)
+        names.push_back(ResolveFileName(namesOnly ? ExtractFileName(lines[line]) : lines[line],
+                                        options.BaseFolder));
+    SetCount(static_cast<std::int32_t>(names.size()), 0, 0);
+    const std::vector<char> found = DecodePlanes(names, channel, options);
+
     std::string missing;
-    for (std::int32_t i = 0; i < count; ++i) {
-        const std::string& line = lines[kListHeaderLines + std::size_t(i)];
-        std::string name =
-            ResolveFileName(namesOnly ? ExtractFileName(line) : line, options.BaseFolder);
-        if (LoadPlaneFromJpeg(Planes[std::size_t(i)], name, channel)) {
-            if (options.Progress)
-                options.Progress(i, name);
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        if (found[i])
             continue;
-        }
         missing += missing.empty() ? "" : ", ";
-        missing +=
-            "line " + std::to_string(kListHeaderLines + std::size_t(i) + 1) + " \"" + name + "\"";
+        missing += "line " + std::to_string(kListHeaderLines + i + 1) + " \"" + names[i] + "\"";
     }
     if (missing.empty())
         return true;
     lastError_ = "Photographs of the list file \"" + fileName +
                  "\" not found (missing, a folder or an empty name): " + missing + ".";
     return false;
+}
+
+std::vector<char> TPics::DecodePlanes(const std::vector<std::string>& names, std::uint8_t channel,
+                                      const TLoadOptions& options) {
+    const auto count = static_cast<std::int32_t>(names.size());
+    std::vector<char> found(names.size(), 0);
+    std::vector<char> done(names.size(), 0);
+    std::vector<std::exception_ptr> errors(names.size());
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::int32_t firstError = count; // the lowest plane whose photograph raised
+
+    // Decoding one photograph touches only its own plane, so workers can decode
+    // several at once. A plane after a failed one is skipped: it ends 0 x 0 anyway.
+    auto decode = [&](std::int32_t i) {
+        {
+            std::lock_guard lock(mutex);
+            if (i > firstError)
+                return;
+        }
+        bool ok = false;
+        std::exception_ptr error;
+        try {
+            ok = LoadPlaneFromJpeg(Planes[std::size_t(i)], names[std::size_t(i)], channel);
+        } catch (...) {
+            error = std::current_exception();
+        }
+        std::lock_guard lock(mutex);
+        found[std::size_t(i)] = ok ? 1 : 0;
+        errors[std::size_t(i)] = error;
+        done[std::size_t(i)] = 1;
+        if (error)
+            firstError = std::min(firstError, i);
+        changed.notify_all();
+    };
+
+    // Progress is reported from the calling thread, in plane order, as the planes
+    // come in; it stops at a photograph that raised, as a load one by one would.
+    // Called with the lock held; releases it around the callback.
+    std::int32_t reported = 0;
+    auto reportDone = [&](std::unique_lock<std::mutex>& lock) {
+        while (reported < count && reported < firstError && done[std::size_t(reported)]) {
+            const std::int32_t plane = reported++;
+            if (!found[std::size_t(plane)] || !options.Progress)
+                continue;
+            lock.unlock();
+            options.Progress(plane, names[std::size_t(plane)]);
+            lock.lock();
+        }
+    };
+
+    const int threads = std::min(ThreadsFor(options.Threads), count);
+    {
+        std::atomic<std::int32_t> next{0};
+        auto work = [&] {
+            for (std::int32_t i; (i = next.fetch_add(1)) < count;)
+                decode(i);
+        };
+        std::vector<std::jthread> workers;
+        for (int t = 0; t < threads && threads > 1; ++t) {
+            try {
+                workers.emplace_back(work);
+            } catch (const std::system_error&) {
+                break; // fewer threads than asked for: the ones there share the planes
+            }
+        }
+        if (workers.empty()) {
+            for (std::int32_t i = 0; i < count && i <= firstError; ++i) {
+                decode(i);
+                std::unique_lock lock(mutex);
+                reportDone(lock);
+            }
+        } else {
+            std::unique_lock lock(mutex);
+            while (reported < count && reported < firstError) {
+                changed.wait(lock, [&] {
+                    return reported >= firstError || done[std::size_t(reported)] != 0;
+                });
+                reportDone(lock);
+            }
+        }
+    } // the workers are joined here
+
+    if (firstError < count) {
+        for (std::int32_t i = firstError; i < count; ++i)
+            Planes[std::size_t(i)] = TPic{};
+        std::rethrow_exception(errors[std::size_t(firstError)]);
+    }
+    return found;
 }
 
 bool TPics::CheckSize(std::int32_t& height, std::int32_t& width) const {
@@ -120,9 +216,6 @@ void TPics::ShowPicture(std::uint8_t index, TBitmap& bitmap) const {
         return;
     const TPic& plane = Planes[index];
     TBitmapPixMan pixels(bitmap);
-    for (std::int32_t row = 0; row < plane.Height; ++row) {
-        const std::uint8_t* values = plane.Data[row];
-        for (std::int32_t col = 0; col < plane.Width; ++col)
-            pixels.SetPixel(row, col, values[col] * 0x010101u);
-    }
+    for (std::int32_t row = 0; row < plane.Height; ++row)
+        pixels.SetGreyRow(row, plane.Data[row], plane.Width);
 }

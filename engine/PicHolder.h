@@ -63,7 +63,10 @@ struct TLoadOptions {
     /// Relative photograph names are resolved against this folder; empty: against
     /// the current directory.
     std::string BaseFolder;
-    /// Called after each photograph has been decoded into its plane.
+    /// Photographs decoded at once, each by a thread of its own; 0: one per core.
+    int Threads = 0;
+    /// Called on the calling thread for each photograph decoded into its plane, in
+    /// plane order.
     std::function<void(std::int32_t plane, const std::string& fileName)> Progress;
 };
 
@@ -73,6 +76,11 @@ public:
     std::vector<TPic> Planes;
 
     std::int32_t Count() const { return static_cast<std::int32_t>(Planes.size()); }
+
+    /// Changes whenever the planes are replaced as a whole (SetCount, and so every
+    /// load that got as far as replacing them); tells a caller whether a failed load
+    /// left the former planes in place.
+    std::uint64_t Generation() const { return generation_; }
 
     /// Replaces every plane by count new planes of width × height bytes, all 0.
     /// Raises std::invalid_argument for a count outside 0 … 256 or an impossible size.
@@ -112,9 +120,16 @@ public:
     const std::string& LastError() const { return lastError_; }
 
 private:
+    // Decodes photograph i into plane i for every name; gives which were found.
+    // Raises the error of the lowest plane whose photograph raised, leaving that
+    // plane and every later one 0 x 0, the earlier ones loaded.
+    std::vector<char> DecodePlanes(const std::vector<std::string>& names, std::uint8_t channel,
+                                   const TLoadOptions& options);
+
     friend bool LoadPicSet(TPics& pics, const std::string& headerFileName,
                            const std::string& baseFolder);
     std::string lastError_;
+    std::uint64_t generation_ = 0;
 };
 
 // Picture sets: a header text file naming one raw plane file per plane, the plane
@@ -155,6 +170,8 @@ public:
 
     /// Height := rows, Width := cols, every code 0 (also when the size is unchanged).
     void Resize(std::int32_t rows, std::int32_t cols);
+    /// Height := rows, Width := cols, codes unspecified: for a caller that sets them all.
+    void ResizeForOverwrite(std::int32_t rows, std::int32_t cols);
     /// Stores value at (row, col); does nothing outside the matrix.
     void SetCode(std::int32_t row, std::int32_t col, std::int32_t value);
     /// The code at (row, col); 0 outside the matrix.
@@ -164,6 +181,7 @@ public:
     void ShowCodes(TBitmap& bitmap) const;
 
 private:
+    static void CheckSize(std::int32_t rows, std::int32_t cols);
     bool Inside(std::int32_t row, std::int32_t col) const {
         return row >= 0 && row < Height && col >= 0 && col < Width;
     }
@@ -208,7 +226,8 @@ public:
 
     /// Gathers every pixel of the matrix with AddPixel's result, as if called for
     /// each column from the left and each row from the top, column after column.
-    void AddCodeMatrix(const TCode& matrix);
+    /// threads: how many threads may share the work (0: all cores).
+    void AddCodeMatrix(const TCode& matrix, int threads = 1);
 
     /// Shrinks the storage to the entries in use.
     void Trim();
@@ -223,11 +242,30 @@ public:
     std::string PointsText() const;
 
 private:
+    // The sums of one code over a band of rows, and its first pixel in column order.
+    struct TGather {
+        std::int64_t SumX = 0;
+        std::int64_t SumY = 0;
+        std::int32_t Count = 0;
+        std::int32_t FirstCol = 0;
+        std::int32_t FirstRow = 0;
+    };
+    // The codes of one band of rows; kept between scans and cleared after each.
+    struct TBandGather {
+        std::vector<TGather> Table;                           // codes 1 … 32767
+        std::vector<std::int32_t> Used;                       // codes met in the table
+        std::vector<std::pair<std::int32_t, TGather>> Others; // codes above it, rare
+        void AddRows(const TCode& matrix, std::int32_t begin, std::int32_t end);
+        void Add(std::int32_t code, std::int32_t col, std::int32_t row, std::int32_t run);
+    };
+
     void Append(const TUniquePoint& entry);
+    void GatherCodeMatrix(const TCode& matrix, int threads);
 
     // Entry index + 1 for codes 1 … 32767 (0: absent); other codes in otherCodes_.
     std::vector<std::int32_t> lookup_;
     std::vector<std::pair<std::int32_t, std::int32_t>> otherCodes_;
+    std::vector<TBandGather> bands_;
 };
 
 /// Formats a centre coordinate with two decimals, "." as decimal point, a value
@@ -257,6 +295,7 @@ public:
     std::uint8_t MinDif = 80;    ///< how far plane 2 must exceed plane 0 on a lit dot
     std::int32_t Height = 0;     ///< rows of the stack, as the last successful size check left it
     std::int32_t Width = 0;      ///< columns, likewise
+    int Threads = 0;             ///< threads the pixel loops may use; 0: one per core
 
     explicit TPicEval(std::string name = {}) : Name(std::move(name)) {}
 
@@ -272,8 +311,8 @@ public:
     bool LoadPictures(const std::string& fileName, bool namesOnly, std::uint8_t channel,
                       const TLoadOptions& options = {});
 
-    /// True when Pics holds exactly 17 planes, all of Width × Height; otherwise why
-    /// not goes to reason (when given).
+    /// True when Pics holds exactly 17 planes, all of Width × Height, and that size
+    /// holds pixels; otherwise why not goes to reason (when given).
     bool IsStackComplete(std::string* reason = nullptr) const;
 
     /// The threshold of a pixel: plane 2 − Tolerance where plane 2 exceeds plane 0 by

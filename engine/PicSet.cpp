@@ -235,7 +235,7 @@ bool LoadPicSetOrThrow(TPics& pics, const std::string& headerFileName,
 
     const auto count = static_cast<std::int32_t>(lines.size() - kHeaderLines);
     if (count == 0) {
-        pics.Planes.clear();
+        pics.SetCount(0, 0, 0);
         error = "The picture-set header " + Quoted(headerFileName) +
                 " names no plane file; the stack is now empty.";
         return false;

@@ -2,6 +2,7 @@
 // points file.
 
 #include "FileUtil.h"
+#include "Parallel.h"
 #include "PicHolder.h"
 
 #include <algorithm>
@@ -15,13 +16,31 @@ namespace {
 // Codes the decoder can produce, and so the codes the lookup table covers.
 constexpr std::int32_t kMaxTableCode = 32767;
 
+bool AllZero8(const std::int32_t* codes) {
+    std::int32_t any = 0;
+    for (int i = 0; i < 8; ++i)
+        any |= codes[i];
+    return any == 0;
+}
+
 } // namespace
 
-void TCode::Resize(std::int32_t rows, std::int32_t cols) {
+void TCode::CheckSize(std::int32_t rows, std::int32_t cols) {
     if (rows < 0 || cols < 0 || std::int64_t(rows) * cols > kMaxPlanePixels)
         throw std::invalid_argument("a code matrix of " + std::to_string(cols) + " x " +
                                     std::to_string(rows) + " pixels is not possible");
+}
+
+void TCode::Resize(std::int32_t rows, std::int32_t cols) {
+    CheckSize(rows, cols);
     Data.Resize(rows, cols);
+    Height = rows;
+    Width = cols;
+}
+
+void TCode::ResizeForOverwrite(std::int32_t rows, std::int32_t cols) {
+    CheckSize(rows, cols);
+    Data.ResizeForOverwrite(rows, cols);
     Height = rows;
     Width = cols;
 }
@@ -86,76 +105,151 @@ void TUniquePoints::AddPixel(std::int32_t code, std::int32_t x, std::int32_t y) 
     entry.PixelCount += 1;
 }
 
-void TUniquePoints::AddCodeMatrix(const TCode& matrix) {
-    // The sums do not depend on the order in which pixels arrive; only the order of
-    // new entries does, and that is the order of each code's first pixel in the
-    // column-by-column scan: its leftmost column, and the top pixel in that column.
-    // So the matrix is read row by row, which is what its memory layout favours,
-    // keeping for each code its sums and the first pixel in column order.
-    struct TGather {
-        std::int64_t SumX = 0;
-        std::int64_t SumY = 0;
-        std::int32_t Count = 0;
-        std::int32_t FirstCol = std::numeric_limits<std::int32_t>::max();
-        std::int32_t FirstRow = 0;
-    };
-    std::vector<TGather> table(std::size_t(kMaxTableCode) + 1);
-    auto gather = [](TGather& g, std::int32_t col, std::int32_t row) {
-        g.SumX += col;
-        g.SumY += row;
-        g.Count += 1;
-        if (col < g.FirstCol) { // rows arrive from the top, so the first is the topmost
-            g.FirstCol = col;
-            g.FirstRow = row;
-        }
-    };
-    std::vector<std::pair<std::int32_t, TGather>> others; // codes above the table, rare
+// Gathering the code matrix. The sums do not depend on the order in which pixels
+// arrive; only the order of new entries does, and that is the order of each code's
+// first pixel in the column-by-column scan: its leftmost column, and the top pixel
+// in that column. So the matrix is read row by row, which is what its layout
+// favours, in bands of rows that threads can share; each band keeps per code its
+// sums and its first pixel in column order, and the bands are then merged.
 
-    for (std::int32_t row = 0; row < matrix.Height; ++row) {
+void TUniquePoints::TBandGather::Add(std::int32_t code, std::int32_t col, std::int32_t row,
+                                     std::int32_t run) {
+    TGather* g = nullptr;
+    if (code <= kMaxTableCode) {
+        g = &Table[std::size_t(code)];
+        if (g->Count == 0)
+            Used.push_back(code);
+    } else {
+        auto it = std::find_if(Others.begin(), Others.end(),
+                               [code](const auto& other) { return other.first == code; });
+        if (it == Others.end())
+            it = Others.insert(Others.end(), {code, TGather{}});
+        g = &it->second;
+    }
+    // A run of pixels col … col + run − 1 of one row.
+    g->SumX += std::int64_t(run) * col + std::int64_t(run) * (run - 1) / 2;
+    g->SumY += std::int64_t(run) * row;
+    if (g->Count == 0 || col < g->FirstCol) { // rows arrive from the top
+        g->FirstCol = col;
+        g->FirstRow = row;
+    }
+    g->Count += run;
+}
+
+void TUniquePoints::TBandGather::AddRows(const TCode& matrix, std::int32_t begin,
+                                         std::int32_t end) {
+    if (Table.empty())
+        Table.resize(std::size_t(kMaxTableCode) + 1);
+    const std::int32_t width = matrix.Width;
+    for (std::int32_t row = begin; row < end; ++row) {
         const std::int32_t* codes = matrix.Data[row];
-        for (std::int32_t col = 0; col < matrix.Width; ++col) {
-            const std::int32_t code = codes[col];
-            if (code <= 0)
-                continue;
-            if (code <= kMaxTableCode) {
-                gather(table[std::size_t(code)], col, row);
+        std::int32_t col = 0;
+        while (col < width) {
+            // Most pixels lie on no dot: pass over eight codes of 0 at a time.
+            if (col + 8 <= width && AllZero8(codes + col)) {
+                col += 8;
                 continue;
             }
-            auto it = std::find_if(others.begin(), others.end(),
-                                   [code](const auto& o) { return o.first == code; });
-            if (it == others.end())
-                it = others.insert(others.end(), {code, TGather{}});
-            gather(it->second, col, row);
+            const std::int32_t code = codes[col];
+            std::int32_t next = col + 1;
+            while (next < width && codes[next] == code)
+                ++next;
+            if (code > 0)
+                Add(code, col, row, next - col);
+            col = next;
         }
     }
+}
 
-    struct TFirst {
-        std::int32_t Col, Row, Code;
-        const TGather* Gathered;
+void TUniquePoints::AddCodeMatrix(const TCode& matrix, int threads) {
+    try {
+        GatherCodeMatrix(matrix, threads);
+    } catch (...) {
+        bands_.clear(); // a scan cut short leaves its sums behind: start afresh next time
+        throw;
+    }
+}
+
+void TUniquePoints::GatherCodeMatrix(const TCode& matrix, int threads) {
+    const int bandCount = std::min(ThreadsFor(threads), std::max(1, matrix.Height));
+    if (bands_.size() < std::size_t(bandCount))
+        bands_.resize(std::size_t(bandCount));
+    ForEachBand(matrix.Height, bandCount, bandCount,
+                [&](int band, std::int32_t begin, std::int32_t end) {
+                    bands_[std::size_t(band)].AddRows(matrix, begin, end);
+                });
+
+    // Merge the bands into the first: sums add up, the first pixel is the one that
+    // comes first in column order.
+    TBandGather& all = bands_[0];
+    auto merge = [](TGather& into, const TGather& from) {
+        if (into.Count == 0 || from.FirstCol < into.FirstCol ||
+            (from.FirstCol == into.FirstCol && from.FirstRow < into.FirstRow)) {
+            into.FirstCol = from.FirstCol;
+            into.FirstRow = from.FirstRow;
+        }
+        into.SumX += from.SumX;
+        into.SumY += from.SumY;
+        into.Count += from.Count;
     };
-    std::vector<TFirst> order;
-    for (std::int32_t code = 1; code <= kMaxTableCode; ++code)
-        if (table[std::size_t(code)].Count > 0)
-            order.push_back({table[std::size_t(code)].FirstCol, table[std::size_t(code)].FirstRow,
-                             code, &table[std::size_t(code)]});
-    for (const auto& [code, gathered] : others)
-        order.push_back({gathered.FirstCol, gathered.FirstRow, code, &gathered});
-    std::sort(order.begin(), order.end(), [](const TFirst& a, const TFirst& b) {
-        return a.Col != b.Col ? a.Col < b.Col : a.Row < b.Row;
-    });
+    for (int band = 1; band < bandCount; ++band) {
+        TBandGather& other = bands_[std::size_t(band)];
+        for (std::int32_t code : other.Used) {
+            TGather& into = all.Table[std::size_t(code)];
+            if (into.Count == 0)
+                all.Used.push_back(code);
+            merge(into, other.Table[std::size_t(code)]);
+            other.Table[std::size_t(code)] = TGather{};
+        }
+        other.Used.clear();
+        for (const auto& [code, gathered] : other.Others) {
+            auto it = std::find_if(all.Others.begin(), all.Others.end(),
+                                   [code = code](const auto& o) { return o.first == code; });
+            if (it == all.Others.end())
+                it = all.Others.insert(all.Others.end(), {code, TGather{}});
+            merge(it->second, gathered);
+        }
+        other.Others.clear();
+    }
 
-    for (const TFirst& first : order) {
-        const TFound found = FindCode(first.Code);
-        if (found.Absent) {
+    // New entries in the order of their first pixels: the column, then the row. Each
+    // key packs that position (below 2^56) with the code's place in `gathered`.
+    std::vector<const TGather*> gathered;
+    std::vector<std::int32_t> codes;
+    gathered.reserve(all.Used.size() + all.Others.size());
+    codes.reserve(gathered.capacity());
+    for (std::int32_t code : all.Used) {
+        gathered.push_back(&all.Table[std::size_t(code)]);
+        codes.push_back(code);
+    }
+    for (const auto& [code, g] : all.Others) {
+        gathered.push_back(&g);
+        codes.push_back(code);
+    }
+    std::vector<std::pair<std::uint64_t, std::uint32_t>> order(gathered.size());
+    for (std::size_t i = 0; i < gathered.size(); ++i)
+        order[i] = {std::uint64_t(gathered[i]->FirstCol) << 28 |
+                        std::uint64_t(gathered[i]->FirstRow),
+                    std::uint32_t(i)};
+    std::sort(order.begin(), order.end());
+
+    for (const auto& [position, i] : order) {
+        const TGather& g = *gathered[i];
+        if (FindCode(codes[i]).Absent) {
             TUniquePoint entry;
-            entry.Code = first.Code;
+            entry.Code = codes[i];
             Append(entry);
         }
-        TUniquePoint& entry = Entries[std::size_t(FindCode(first.Code).Index)];
-        entry.SumX += first.Gathered->SumX;
-        entry.SumY += first.Gathered->SumY;
-        entry.PixelCount += first.Gathered->Count;
+        TUniquePoint& entry = Entries[std::size_t(FindCode(codes[i]).Index)];
+        entry.SumX += g.SumX;
+        entry.SumY += g.SumY;
+        entry.PixelCount += g.Count;
     }
+
+    for (std::int32_t code : all.Used)
+        all.Table[std::size_t(code)] = TGather{};
+    all.Used.clear();
+    all.Others.clear();
 }
 
 void TUniquePoints::Trim() {

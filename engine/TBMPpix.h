@@ -4,6 +4,7 @@
 
 #include "Bitmap.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -49,6 +50,26 @@ public:
         const std::uint8_t* p = Rows[row] + 3 * std::size_t(col);
         pixel = TPixelTriple{p[0], p[1], p[2]};
     }
+
+    /// Writes the colours colourOf(0) … colourOf(count − 1) into pixels (row, 0) …
+    /// (row, count − 1), exactly as that many SetPixel calls would: pixels outside the
+    /// image, and every pixel of an image that is not 24 bits per pixel, are skipped.
+    template <class TColourOf>
+    void SetRow(std::int32_t row, std::int32_t count, TColourOf colourOf) {
+        if (!RowOk(row) || !Is24Bit())
+            return;
+        const std::int32_t inside = std::min(count, Bitmap->Width());
+        std::uint8_t* p = Rows[row];
+        for (std::int32_t col = 0; col < inside; ++col, p += 3) {
+            const std::uint32_t value = colourOf(col);
+            p[0] = static_cast<std::uint8_t>(value);
+            p[1] = static_cast<std::uint8_t>(value >> 8);
+            p[2] = static_cast<std::uint8_t>(value >> 16);
+        }
+    }
+
+    /// SetRow with the grey colours v × 0x010101 of values[0 … count − 1].
+    void SetGreyRow(std::int32_t row, const std::uint8_t* values, std::int32_t count);
 
     bool RowOk(std::int32_t row) const { return InRange(row, Bitmap->Height() - 1); }
     bool ColOk(std::int32_t col) const { return InRange(col, Bitmap->Width() - 1); }

@@ -1,6 +1,7 @@
 // Diagnostic views: the stack and the intermediate results drawn into a bitmap.
 
 #include "EvalRows.h"
+#include "Parallel.h"
 #include "PicHolder.h"
 
 namespace {
@@ -17,28 +18,37 @@ constexpr std::uint32_t Grey(std::uint32_t level) {
 
 void TPicEval::ShowMatrix(std::uint8_t index, TBitmap& bitmap) const {
     TBitmapPixMan pixels(bitmap);
-    TThresholdRows thresholds(*this);
-    TValueRows values(*this, index);
-    for (std::int32_t row = 0; row < Height; ++row) {
-        const std::int16_t* t = thresholds.Row(row);
-        const std::uint8_t* v = values.Row(row);
-        // A value reaching its threshold shows; this view tests "at least", while a
-        // code bit needs "more than".
-        for (std::int32_t col = 0; col < Width; ++col)
-            pixels.SetPixel(row, col, v[col] >= t[col] ? Grey(v[col]) : kDarkRed);
-    }
+    // Rows are independent: bands of them are drawn at once.
+    const int threads = ThreadsFor(Threads);
+    ForEachBand(Height, threads, threads, [&](int, std::int32_t begin, std::int32_t end) {
+        TThresholdRows thresholds(*this);
+        TValueRows values(*this, index);
+        for (std::int32_t row = begin; row < end; ++row) {
+            const std::int16_t* t = thresholds.Row(row);
+            const std::uint8_t* v = values.Row(row);
+            // A value reaching its threshold shows; this view tests "at least", while a
+            // code bit needs "more than".
+            pixels.SetRow(row, Width, [&](std::int32_t col) {
+                return v[col] >= t[col] ? Grey(v[col]) : kDarkRed;
+            });
+        }
+    });
 }
 
 void TPicEval::ShowEdges(TBitmap& bitmap) const {
     TBitmapPixMan pixels(bitmap);
-    TThresholdRows thresholds(*this);
-    for (std::int32_t row = 0; row < Height; ++row) {
-        const std::int16_t* t = thresholds.Row(row);
-        // Thresholds are whole numbers, so rounding leaves them as they are. A negative
-        // one shows as its low eight bits: −20 is grey 236.
-        for (std::int32_t col = 0; col < Width; ++col)
-            pixels.SetPixel(row, col, t[col] > 255 ? kBlue : Grey(std::uint8_t(t[col])));
-    }
+    const int threads = ThreadsFor(Threads);
+    ForEachBand(Height, threads, threads, [&](int, std::int32_t begin, std::int32_t end) {
+        TThresholdRows thresholds(*this);
+        for (std::int32_t row = begin; row < end; ++row) {
+            const std::int16_t* t = thresholds.Row(row);
+            // Thresholds are whole numbers, so rounding leaves them as they are. A negative
+            // one shows as its low eight bits: −20 is grey 236.
+            pixels.SetRow(row, Width, [&](std::int32_t col) {
+                return t[col] > 255 ? kBlue : Grey(std::uint8_t(t[col]));
+            });
+        }
+    });
 }
 
 void TCode::ShowCodes(TBitmap& bitmap) const {

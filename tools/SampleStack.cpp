@@ -351,6 +351,7 @@ void CheckSampleOptions(const TSampleOptions& o) {
                                     " pixels are larger than a plane may be");
     CheckRange("Spacing", o.Spacing, kMinSpacing, kMaxJpegSide, "must be at least 4 pixels");
     CheckRange("MaxDots", o.MaxDots, 0, INT32_MAX, "must not be negative");
+    CheckRange("DistinctCodes", o.DistinctCodes, 0, kSampleMaxDots, "must lie in 0 … 16384");
     CheckRange("DotRadius", o.DotRadius, 0, o.Spacing / 2,
                "must be 0 (derived) or positive and at most half the spacing");
     CheckRange("Blur", o.Blur, 0, o.Spacing, "must be 0 to the spacing");
@@ -393,7 +394,8 @@ std::vector<TSampleDot> LayoutSampleDots(const TSampleOptions& options) {
     for (int n = 0; n < count; ++n) {
         const double jx = (2 * Uniform(random) - 1) * options.Jitter;
         const double jy = (2 * Uniform(random) - 1) * options.Jitter;
-        dots.push_back({n, 2 * n + 1, x0 + double(n % columns) * pitch + jx,
+        const int number = options.DistinctCodes > 0 ? n % options.DistinctCodes : n;
+        dots.push_back({n, 2 * number + 1, x0 + double(n % columns) * pitch + jx,
                         y0 + double(n / columns) * pitch + jy});
     }
     return dots;

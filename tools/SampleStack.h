@@ -21,13 +21,16 @@ struct TSampleOptions {
     int Width = 1280, Height = 960;
     double Spacing = 24;          ///< dot pitch of the regular grid, in pixels
     int MaxDots = kSampleMaxDots; ///< at most this many dots, and never more than 16384
-    double DotRadius = 0;         ///< projected disc radius in pixels; 0: 0.22 × Spacing
-    double Blur = 1.0;            ///< Gaussian sigma of the optics, in pixels
-    double Noise = 2.0;           ///< sensor noise sigma in grey levels, per picture and channel
-    double Ambient = 25;          ///< dark level
-    double Brightness = 210;      ///< projector light above the dark level at a dot's core
-    double Vignetting = 0.25;     ///< relative brightness loss in the corners, 0 … 0.99
-    double Jitter = 0.3;          ///< dot centres move by up to this much off the grid, in pixels
+    /// 0: dot n carries code 2n + 1. Otherwise only this many codes are used, dot n
+    /// carrying 2 (n mod DistinctCodes) + 1, so that many dots share a code.
+    int DistinctCodes = 0;
+    double DotRadius = 0;     ///< projected disc radius in pixels; 0: 0.22 × Spacing
+    double Blur = 1.0;        ///< Gaussian sigma of the optics, in pixels
+    double Noise = 2.0;       ///< sensor noise sigma in grey levels, per picture and channel
+    double Ambient = 25;      ///< dark level
+    double Brightness = 210;  ///< projector light above the dark level at a dot's core
+    double Vignetting = 0.25; ///< relative brightness loss in the corners, 0 … 0.99
+    double Jitter = 0.3;      ///< dot centres move by up to this much off the grid, in pixels
     std::array<double, 3> Tint = {1, 1, 1}; ///< multipliers for red, green, blue
     bool Greyscale = false;                 ///< single-component JPEGs instead of colour
     int Quality = 90;                       ///< JPEG quality 1 … 100
@@ -40,7 +43,7 @@ struct TSampleOptions {
 /// [row − 0.5, row + 0.5], so X and Y are in the units of a pixel's column and row.
 struct TSampleDot {
     int Number;
-    int Code; ///< 2 × Number + 1 for the dots LayoutSampleDots makes
+    int Code; ///< 2 × Number + 1 for the dots LayoutSampleDots makes (see DistinctCodes)
     double X; ///< column of the centre
     double Y; ///< row of the centre
 };

@@ -1,8 +1,11 @@
+#include "GreyMix.h"
 #include "PicHolder.h"
 
 #include <cfloat>
 #include <cmath>
 #include <cstring>
+#include <tuple>
+#include <vector>
 #include <gtest/gtest.h>
 
 TEST(GreyValue, SingleExamples) {
@@ -60,4 +63,36 @@ TEST(GreyValue, AgreesWithExtendedArithmeticOnEveryTriple) {
         EXPECT_EQ(differFromDecimal, 17319);
         EXPECT_EQ(differFromDouble, 23266);
     }
+}
+
+// The row conversion the decoder uses, and the integer emulation of the extended
+// arithmetic, must give GreyValue's result for every triple.
+TEST(GreyValue, RowConversionAndEmulationAgreeOnEveryTriple) {
+    std::vector<std::uint8_t> rgbx(4 * 256), out(256);
+    int halves = 0;
+    for (int r = 0; r < 256; ++r)
+        for (int g = 0; g < 256; ++g) {
+            for (int b = 0; b < 256; ++b) {
+                rgbx[std::size_t(4 * b)] = std::uint8_t(r);
+                rgbx[std::size_t(4 * b + 1)] = std::uint8_t(g);
+                rgbx[std::size_t(4 * b + 2)] = std::uint8_t(b);
+                rgbx[std::size_t(4 * b + 3)] = std::uint8_t(r ^ b); // filler plays no part
+            }
+            GreyRow(rgbx.data(), out.data(), 256);
+            for (int b = 0; b < 256; ++b) {
+                const auto [rr, gg, bb] = std::tuple{std::uint8_t(r), std::uint8_t(g), std::uint8_t(b)};
+                const std::uint8_t expected = GreyValue(rr, gg, bb);
+                ASSERT_EQ(out[std::size_t(b)], expected) << "r " << r << " g " << g << " b " << b;
+                if ((30 * r + 59 * g + 11 * b) % 100 != 50)
+                    continue;
+                ++halves;
+                ASSERT_EQ(grey_detail::HalfwayEmulated(rr, gg, bb), expected)
+                    << "r " << r << " g " << g << " b " << b;
+            }
+        }
+    EXPECT_EQ(halves, 167836);
+    ChannelRow(rgbx.data(), out.data(), 256, 1);
+    EXPECT_EQ(out[17], 255) << "green of the last row";
+    ChannelRow(rgbx.data(), out.data(), 256, 2);
+    EXPECT_EQ(out[17], 17);
 }

@@ -160,7 +160,9 @@ TEST(LoadFromList, RelativeNamesResolveAgainstTheCurrentDirectoryOrAGivenFolder)
         TCurrentDir cwd(elsewhere.path());
         EXPECT_FALSE(pics.LoadFromList(list, false, 0))
             << "bare names are looked up in the current directory";
-        EXPECT_TRUE(pics.LoadFromList(list, false, 0, {folder.dir.path(), {}}));
+        TLoadOptions options;
+        options.BaseFolder = folder.dir.path();
+        EXPECT_TRUE(pics.LoadFromList(list, false, 0, options));
     }
     {
         TCurrentDir cwd(folder.dir.path());
@@ -172,3 +174,62 @@ TEST(LoadFromList, RelativeNamesResolveAgainstTheCurrentDirectoryOrAGivenFolder)
         EXPECT_FALSE(pics.LoadFromList(other, false, 0));
     }
 }
+
+// Decoding on several threads must give exactly what decoding one by one gives:
+// the same planes, result, reason, raised error and progress.
+class ParallelLoad : public testing::TestWithParam<int> {};
+
+TEST_P(ParallelLoad, GivesTheResultsOfTheSequentialLoad) {
+    TPhotoFolder folder(9);
+    WriteFileText(folder.dir / "damaged.jpg", "no picture");
+    struct TOutcome {
+        bool Result = false;
+        std::string Error, LastError;
+        std::vector<std::int32_t> Progress;
+        TPics Pics;
+    };
+    auto load = [&](const std::vector<std::string>& names, int threads) {
+        TOutcome outcome;
+        TLoadOptions options;
+        options.Threads = threads;
+        options.Progress = [&](std::int32_t plane, const std::string&) {
+            outcome.Progress.push_back(plane);
+        };
+        try {
+            outcome.Result =
+                outcome.Pics.LoadFromList(folder.List(names), false, kChannelGrey, options);
+        } catch (const std::exception& e) {
+            outcome.Error = e.what();
+        }
+        outcome.LastError = outcome.Pics.LastError();
+        return outcome;
+    };
+    std::vector<std::string> withMissing = folder.Photos(9);
+    withMissing[3] = folder.dir / "gone.jpg";
+    withMissing[7] = "";
+    std::vector<std::string> withDamage = folder.Photos(9);
+    withDamage[2] = folder.dir / "gone.jpg";
+    withDamage[5] = folder.dir / "damaged.jpg";
+    withDamage[6] = folder.dir / "damaged.jpg";
+
+    for (const auto& names : {folder.Photos(9), withMissing, withDamage}) {
+        const TOutcome one = load(names, 1);
+        const TOutcome many = load(names, GetParam());
+        EXPECT_EQ(many.Result, one.Result);
+        EXPECT_EQ(many.Error, one.Error);
+        EXPECT_EQ(many.LastError, one.LastError);
+        EXPECT_EQ(many.Progress, one.Progress) << "progress comes in plane order";
+        ASSERT_EQ(many.Pics.Count(), one.Pics.Count());
+        for (std::size_t i = 0; i < one.Pics.Planes.size(); ++i)
+            ExpectSamePlane(many.Pics.Planes[i], one.Pics.Planes[i], "plane " + std::to_string(i));
+    }
+    // The damaged stack: planes before the first damaged one loaded, the rest empty.
+    const TOutcome damaged = load(withDamage, GetParam());
+    EXPECT_NE(damaged.Error.find("damaged.jpg"), std::string::npos) << damaged.Error;
+    EXPECT_EQ(damaged.Progress, (std::vector<std::int32_t>{0, 1, 3, 4}));
+    ExpectSamePlane(damaged.Pics.Planes[4], Decoded(folder.Photo(4)), "plane 4");
+    for (std::size_t i = 5; i < 9; ++i)
+        ExpectEmpty(damaged.Pics.Planes[i], "plane " + std::to_string(i));
+}
+
+INSTANTIATE_TEST_SUITE_P(Threads, ParallelLoad, testing::Values(2, 4, 16));

@@ -86,9 +86,13 @@ TEST(TUniquePoints, MatrixScanEqualsTheColumnByColumnScan) {
                                                : std::int32_t(random() % 70000) - 100;
                 matrix.SetCode(r, c, code);
             }
-        TUniquePoints points;
-        points.AddCodeMatrix(matrix);
-        ExpectSameEntries(points, ReferenceScan(matrix), "seed " + std::to_string(seed));
+        // Bands of rows gathered on several threads merge to the same entries.
+        for (int threads : {1, 2, 5}) {
+            TUniquePoints points;
+            points.AddCodeMatrix(matrix, threads);
+            ExpectSameEntries(points, ReferenceScan(matrix),
+                              "seed " + std::to_string(seed) + ", threads " + std::to_string(threads));
+        }
 
         // Scanning on top of entries already there adds to them, as AddPixel does.
         TUniquePoints twice = ReferenceScan(matrix);

@@ -136,6 +136,15 @@ TEST(SampleLayout, NumbersCodesAndPlacement) {
     o.MaxDots = 0;
     EXPECT_TRUE(LayoutSampleDots(o).empty());
 
+    // Fewer distinct codes than dots: the codes repeat in dot order.
+    o.MaxDots = 7;
+    o.DistinctCodes = 3;
+    std::vector<int> shared;
+    for (const TSampleDot& d : LayoutSampleDots(o))
+        shared.push_back(d.Code);
+    EXPECT_EQ(shared, (std::vector<int>{1, 3, 5, 1, 3, 5, 1}));
+    o.DistinctCodes = 0;
+
     // A grid with more cells than dot numbers is filled up to 16384, centred.
     o = TSampleOptions{};
     o.Width = 4000;

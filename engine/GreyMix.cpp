@@ -1,0 +1,178 @@
+// The grey mix 0.3 R + 0.59 G + 0.11 B as the original arithmetic computes it:
+// ((r·0.3 + g·0.59) + b·0.11) with 64-bit significands, rounded to the nearest
+// integer with ties to even.
+//
+// Where the decimal mix (30r + 59g + 11b) / 100 does not end in exactly .50 it lies
+// at least 0.01 from a half, far beyond the error of the binary arithmetic, so
+// plain integer rounding gives the same result. Only the halfway cases (about one
+// pixel in a hundred) need the binary arithmetic itself.
+
+#include "GreyMix.h"
+
+#include "PicHolder.h"
+#include "Vectorize.h"
+
+#include <algorithm>
+#include <cfloat>
+#include <cmath>
+#include <cstring>
+#include <utility>
+#include <vector>
+
+namespace {
+
+// The grey mix in the arithmetic of an x87 extended float (64-bit significand,
+// round to nearest even after each step), emulated with integers so that it gives
+// the same result on every machine. Only needed when the decimal mix lies exactly
+// halfway between two integers; elsewhere the decimal value decides.
+__extension__ typedef unsigned __int128 TUInt128;
+
+// A positive value Mant × 2^Exp; Mant has its top bit set (or is 0 for zero).
+struct TExtended {
+    std::uint64_t Mant = 0;
+    int Exp = 0;
+};
+
+// Rounds x × 2^exp to a 64-bit significand, ties to even.
+TExtended Normalize(TUInt128 x, int exp) {
+    if (x == 0)
+        return {};
+    int bits = 128 - (static_cast<std::uint64_t>(x >> 64) != 0
+                          ? __builtin_clzll(static_cast<std::uint64_t>(x >> 64))
+                          : 64 + __builtin_clzll(static_cast<std::uint64_t>(x)));
+    if (bits <= 64)
+        return {static_cast<std::uint64_t>(x << (64 - bits)), exp - (64 - bits)};
+    int shift = bits - 64;
+    TUInt128 kept = x >> shift;
+    TUInt128 rest = x & ((TUInt128(1) << shift) - 1);
+    TUInt128 half = TUInt128(1) << (shift - 1);
+    if (rest > half || (rest == half && (kept & 1) != 0))
+        ++kept;
+    exp += shift;
+    if ((kept >> 64) != 0) { // rounding carried into a 65th bit
+        kept >>= 1;
+        ++exp;
+    }
+    return {static_cast<std::uint64_t>(kept), exp};
+}
+
+TExtended Multiply(std::uint8_t v, TExtended c) {
+    return Normalize(TUInt128(v) * c.Mant, c.Exp);
+}
+
+TExtended Add(TExtended a, TExtended b) {
+    if (a.Mant == 0)
+        return b;
+    if (b.Mant == 0)
+        return a;
+    if (a.Exp < b.Exp)
+        std::swap(a, b);
+    // The operands are within a few octaves of each other, so the exact sum fits.
+    int shift = a.Exp - b.Exp;
+    return Normalize((TUInt128(a.Mant) << shift) + b.Mant, b.Exp);
+}
+
+// Rounds a value of at most 255.5 to the nearest integer, ties to even.
+std::uint8_t RoundToEven(TExtended s) {
+    if (s.Mant == 0)
+        return 0;
+    int shift = -s.Exp; // positive: the value is below 2^64
+    if (shift > 126)
+        return 0;
+    TUInt128 m = s.Mant;
+    TUInt128 kept = m >> shift;
+    TUInt128 rest = m & ((TUInt128(1) << shift) - 1);
+    TUInt128 half = TUInt128(1) << (shift - 1);
+    if (rest > half || (rest == half && (kept & 1) != 0))
+        ++kept;
+    return static_cast<std::uint8_t>(kept);
+}
+
+std::uint8_t EmulatedMix(std::uint8_t r, std::uint8_t g, std::uint8_t b) {
+    // The extended values nearest to 0.3, 0.59 and 0.11.
+    constexpr TExtended k03{0x999999999999999AULL, -2 - 63};
+    constexpr TExtended k059{0x970A3D70A3D70A3DULL, -1 - 63};
+    constexpr TExtended k011{0xE147AE147AE147AEULL, -4 - 63};
+    return RoundToEven(Add(Add(Multiply(r, k03), Multiply(g, k059)), Multiply(b, k011)));
+}
+
+// The rows are converted in two passes: a branch-free one that rounds every
+// pixel's decimal mix (halves up) and marks the halfway ones, which vectorises,
+// and one that gives the marked pixels their exact value.
+KELVARON_VECTOR_CLONES
+void RoundedMixRow(const std::uint8_t* __restrict rgbx, std::uint8_t* __restrict out,
+                   std::uint8_t* __restrict halfway, std::int32_t width) {
+    for (std::int32_t c = 0; c < width; ++c) {
+        const std::uint16_t n = static_cast<std::uint16_t>(
+            30u * rgbx[4 * c] + 59u * rgbx[4 * c + 1] + 11u * rgbx[4 * c + 2]);
+        // q = floor((n + 50) / 100): 41944 / 2^22 is 1/100 within 2.3e-9, which for
+        // n + 50 ≤ 25550 never moves the quotient across a whole number.
+        const std::uint16_t m = static_cast<std::uint16_t>(n + 50);
+        const auto high = static_cast<std::uint16_t>((std::uint32_t(m) * 41944u) >> 16);
+        const auto q = static_cast<std::uint16_t>(high >> 6);
+        out[c] = static_cast<std::uint8_t>(q);
+        halfway[c] = static_cast<std::uint8_t>(m == q * 100 ? 1 : 0);
+    }
+}
+
+KELVARON_VECTOR_CLONES
+void ChannelRowImpl(const std::uint8_t* __restrict rgbx, std::uint8_t* __restrict out,
+                    std::int32_t width, int channel) {
+    for (std::int32_t c = 0; c < width; ++c)
+        out[c] = rgbx[4 * c + channel];
+}
+
+} // namespace
+
+namespace grey_detail {
+
+bool HaveNativeExtended() {
+    return LDBL_MANT_DIG == 64;
+}
+
+std::uint8_t HalfwayNative(std::uint8_t red, std::uint8_t green, std::uint8_t blue) {
+    if constexpr (LDBL_MANT_DIG != 64) {
+        return EmulatedMix(red, green, blue);
+    } else {
+        const long double s = (red * 0.3L + green * 0.59L) + blue * 0.11L;
+        return static_cast<std::uint8_t>(std::nearbyint(s));
+    }
+}
+
+std::uint8_t HalfwayEmulated(std::uint8_t red, std::uint8_t green, std::uint8_t blue) {
+    return EmulatedMix(red, green, blue);
+}
+
+} // namespace grey_detail
+
+std::uint8_t GreyValue(std::uint8_t red, std::uint8_t green, std::uint8_t blue) {
+    const unsigned n = 30u * red + 59u * green + 11u * blue; // 100 × the decimal mix
+    const unsigned hundredths = n % 100;
+    if (hundredths != 50)
+        return static_cast<std::uint8_t>(n / 100 + (hundredths > 50 ? 1 : 0));
+    return grey_detail::HalfwayNative(red, green, blue);
+}
+
+std::uint8_t GreyValue(const TPixelTriple& pixel) {
+    return GreyValue(pixel.Red, pixel.Green, pixel.Blue);
+}
+
+void ChannelRow(const std::uint8_t* rgbx, std::uint8_t* out, std::int32_t width, int channel) {
+    ChannelRowImpl(rgbx, out, width, channel);
+}
+
+void GreyRow(const std::uint8_t* rgbx, std::uint8_t* out, std::int32_t width) {
+    thread_local std::vector<std::uint8_t> halfway;
+    halfway.resize(std::size_t(width) + 8); // room for the word-wise scan below
+    RoundedMixRow(rgbx, out, halfway.data(), width);
+    // Halfway pixels are rare: skip eight marks at a time while they are all clear.
+    for (std::int32_t c = 0; c < width; c += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, halfway.data() + c, sizeof word);
+        if (word == 0)
+            continue;
+        for (std::int32_t k = c; k < std::min(c + 8, width); ++k)
+            if (halfway[std::size_t(k)] != 0)
+                out[k] = grey_detail::HalfwayNative(rgbx[4 * k], rgbx[4 * k + 1], rgbx[4 * k + 2]);
+    }
+}
