@@ -1,0 +1,505 @@
+// The main window and the viewer: start and end, every command's log lines, the
+// loads and their failures, errors raised below a handler, the picture commands,
+// the probe, and a whole run.
+
+#include "FileUtil.h"
+#include "RadioGroup.h"
+#include "SampleStack.h"
+#include "UiTestSupport.h"
+#include "Unit2.h"
+
+#include <QDir>
+#include <QFile>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QSpinBox>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QWindow>
+
+namespace {
+
+using TAction = std::function<void(TWindow&)>;
+
+const QStringList kLoadBinLines{"Loading bin ...", "Bin loaded.", "Pic constructed.", "Done."};
+const QStringList kLoadJpgLines{"Loading and recalculating pics.", "Constructing picture.",
+                                "Picture constructed", "Done ..."};
+
+QByteArray ReadAll(const QString& fileName) {
+    QFile file(fileName);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QPushButton* Button(TWindow& w, const QString& caption) {
+    for (QPushButton* button : w->findChildren<QPushButton*>())
+        if (button->text() == caption)
+            return button;
+    return nullptr;
+}
+
+} // namespace
+
+class TestWindows : public QObject {
+    Q_OBJECT
+
+    QString Path(const QString& name) const { return dir_->filePath(name); }
+
+    // Presses the buttons of a comma-separated list of captions; "next*3" presses
+    // three times, "evaluate" evaluates into the temporary folder.
+    void Press(TWindow& w, const QString& sequence) {
+        for (const QString& step : sequence.split(u',', Qt::SkipEmptyParts)) {
+            const QString caption = step.section(u'*', 0, 0);
+            const int times = step.contains(u'*') ? step.section(u'*', 1).toInt() : 1;
+            for (int i = 0; i < times; ++i) {
+                if (caption == QStringLiteral("load"))
+                    w.LoadBin(WriteProbeSet(dir_->path()));
+                else if (caption == QStringLiteral("evaluate"))
+                    Evaluate(w, QStringLiteral("points.txt"));
+                else
+                    Button(w, caption)->click();
+            }
+        }
+    }
+
+    void Evaluate(TWindow& w, const QString& fileName) {
+        w.Dialogs->SaveAnswers.push_back(Path(fileName));
+        w->BitBtn3->click();
+    }
+
+    std::unique_ptr<QTemporaryDir> dir_;
+    QString startDirectory_;
+
+private slots:
+    void init() {
+        dir_ = std::make_unique<QTemporaryDir>();
+        QVERIFY(dir_->isValid());
+        startDirectory_ = QDir::currentPath();
+    }
+    void cleanup() {
+        QDir::setCurrent(startDirectory_);
+        dir_.reset();
+    }
+
+    void startAndClose() {
+        TWindow w;
+        QCOMPARE(w.Messages(), QStringList{"Program started."});
+        QCOMPARE(int(w->Evaluator->Tolerance), 30);
+        QCOMPARE(int(w->Evaluator->MinDif), 80);
+        QCOMPARE(w->Label4->text(), QStringLiteral("x"));
+        QCOMPARE(w->RadioGroup1->ItemIndex(), 3);
+        QCOMPARE(w->windowTitle(), QStringLiteral(" Kelvaron Eval"));
+        QCOMPARE(w->size(), QSize(217, 649));
+        QCOMPARE(w->SpinEdit1->maximum(), 255);
+        QCOMPARE(w->Viewer().windowTitle(), QStringLiteral("Form2"));
+        QVERIFY(!w->Viewer().isVisible());
+
+        w->show();
+        w.LoadBin(WriteProbeSet(dir_->path()));
+        w->BitBtn11->click();
+        QVERIFY(w->Viewer().isVisible());
+        QVERIFY(w->close());
+        QVERIFY(!w->isVisible() && !w->Viewer().isVisible());
+        QVERIFY(!w->Evaluator && !w->MsgLog);
+        QCOMPARE(w.Messages().last(), QStringLiteral("closing."));
+        w->BitBtn10->click(); // nothing runs any more
+        QCOMPARE(w.Messages().last(), QStringLiteral("closing."));
+    }
+
+    void commandLogLines_data() {
+        QTest::addColumn<bool>("loadFirst");
+        QTest::addColumn<TAction>("command");
+        QTest::addColumn<QStringList>("expected");
+        QTest::newRow("Load *.bin")
+            << false << TAction([this](TWindow& w) { w.LoadBin(WriteProbeSet(dir_->path())); })
+            << kLoadBinLines;
+        QTest::newRow("Load *.jpg") << false << TAction([this](TWindow& w) {
+            w.LoadJpg(WriteJpegStack(dir_->path(), QStringLiteral("flat"), 90, 90, 90));
+        }) << kLoadJpgLines;
+        QTest::newRow("Save *.bin") << true << TAction([this](TWindow& w) {
+            w.Dialogs->SaveAnswers.push_back(Path(QStringLiteral("copy.bin")));
+            w->BitBtn7->click();
+        }) << QStringList{"Saving bin ...", "Bin saved."};
+        QTest::newRow("Save *.bin, no pictures")
+            << false << TAction([](TWindow& w) { w->BitBtn7->click(); })
+            << QStringList{"No pictures to save."};
+        QTest::newRow("Set and calc matrix")
+            << true << TAction([](TWindow& w) { w->BitBtn12->click(); })
+            << QStringList{"Values set.", "Calculating matrix ...", "Done."};
+        QTest::newRow("Evaluate") << true << TAction([this](TWindow& w) {
+            Evaluate(w, QStringLiteral("points.txt"));
+        }) << QStringList{"Values set.", "Evaluating ...", "Done."};
+        QTest::newRow("picture and view commands") << true << TAction([this](TWindow& w) {
+            Press(w, QStringLiteral("next,prev,act,2,Matrix,Code Points,Edges"));
+        }) << QStringList{};
+        // A cancelled dialog ends the command; the evaluation has copied the
+        // settings before asking.
+        for (const char* caption : {"Load *.jpg", "Load *.bin", "Save *.bin"})
+            QTest::addRow("%s cancelled", caption)
+                << true << TAction([caption](TWindow& w) { Button(w, caption)->click(); })
+                << QStringList{};
+        QTest::newRow("Evaluate cancelled")
+            << true << TAction([](TWindow& w) { w->BitBtn3->click(); })
+            << QStringList{"Values set."};
+    }
+    void commandLogLines() {
+        QFETCH(bool, loadFirst);
+        QFETCH(TAction, command);
+        QFETCH(QStringList, expected);
+        TWindow w;
+        if (loadFirst)
+            w.LoadBin(WriteProbeSet(dir_->path()));
+        const qsizetype before = w.Messages().size();
+        w->SpinEdit1->setValue(41);
+        command(w);
+        QCOMPARE(w.Dialogs->Errors, QStringList());
+        QCOMPARE(w.Messages().mid(before), expected);
+        QCOMPARE(int(w->Evaluator->Tolerance), expected.startsWith("Values set.") ? 41 : 30);
+    }
+
+    void commandsNeedALoadedStack_data() {
+        QTest::addColumn<bool>("failedLoadFirst");
+        QTest::addColumn<QString>("caption");
+        for (const char* caption : {"next", "prev", "act", "2", "Matrix", "Code Points", "Edges",
+                                    "Set and calc matrix", "Set Settings, Evaluate and Save"}) {
+            QTest::addRow("%s, before any load", caption) << false << caption;
+            QTest::addRow("%s, after a failed load", caption) << true << caption;
+        }
+    }
+    void commandsNeedALoadedStack() {
+        QFETCH(bool, failedLoadFirst);
+        QFETCH(QString, caption);
+        TWindow w;
+        if (failedLoadFirst) // sixteen planes: a stack the decoding cannot use
+            w.LoadBin(WriteSet(dir_->path(), QStringLiteral("short"), 20, 10, ProbeStackValue, 16));
+        const QStringList before = w.Messages();
+        w->SpinEdit1->setValue(77);
+        Button(w, caption)->click();
+        QCOMPARE(w.Messages(), before);
+        QCOMPARE(w.Dialogs->SaveAsked, 0);
+        QCOMPARE(int(w->Evaluator->Tolerance), 30);
+        QCOMPARE(w->Label4->text(), QStringLiteral("x"));
+        QVERIFY(!w->Viewer().isVisible());
+    }
+
+    // A failed load logs why in place of its success lines. The stack stays usable
+    // when the planes were not touched; a stack that was replaced is not.
+    void failedLoad_data() {
+        QTest::addColumn<bool>("loadFirst");
+        QTest::addColumn<TAction>("load");
+        QTest::addColumn<QString>("reasonHolds");
+        QTest::addColumn<bool>("loadedAfter");
+        const TAction missingList = [this](TWindow& w) { w.LoadJpg(Path("none.txt")); };
+        QTest::newRow("missing list, nothing loaded") << false << missingList << "exist" << false;
+        QTest::newRow("missing list keeps the stack") << true << missingList << "exist" << true;
+        QTest::newRow("missing photograph") << true << TAction([this](TWindow& w) {
+            const QString list = WriteJpegStack(dir_->path(), QStringLiteral("gap"), 9, 9, 9);
+            QVERIFY(QFile::remove(Path(QStringLiteral("gap_07.jpg"))));
+            w.LoadJpg(list);
+        }) << "gap_07.jpg" << false;
+        QTest::newRow("five photographs") << true << TAction([this](TWindow& w) {
+            w.LoadJpg(WriteJpegStack(dir_->path(), QStringLiteral("five"), 9, 9, 9, 5));
+        }) << "5 pictures" << false;
+        QTest::newRow("missing header keeps the stack")
+            << true << TAction([this](TWindow& w) { w.LoadBin(Path(QStringLiteral("none.bbf"))); })
+            << "none.bbf" << true;
+        QTest::newRow("missing plane file") << true << TAction([this](TWindow& w) {
+            const QString header = WriteSet(dir_->path(), "holed", 20, 10, ProbeStackValue);
+            QVERIFY(QFile::remove(Path(QStringLiteral("12_holed.bin"))));
+            w.LoadBin(header);
+        }) << "12_holed.bin" << false;
+    }
+    void failedLoad() {
+        QFETCH(bool, loadFirst);
+        QFETCH(TAction, load);
+        QFETCH(QString, reasonHolds);
+        QFETCH(bool, loadedAfter);
+        TWindow w;
+        if (loadFirst)
+            w.LoadBin(WriteProbeSet(dir_->path()));
+        const qsizetype before = w.Messages().size();
+        load(w);
+        QCOMPARE(w.Dialogs->Errors, QStringList());
+        const QStringList lines = w.Messages().mid(before);
+        QCOMPARE(lines.size(), 2);
+        QVERIFY(lines[0] == kLoadJpgLines[0] || lines[0] == kLoadBinLines[0]);
+        QVERIFY2(lines[1].contains(reasonHolds), qPrintable(lines[1]));
+        QCOMPARE(w->PicsLoaded, loadedAfter);
+        w->BitBtn11->click(); // "2" works exactly when the stack is usable
+        QCOMPARE(w->Label4->text(), loadedAfter ? QStringLiteral("2") : QStringLiteral("x"));
+    }
+
+    // An error raised below a handler is shown through the dialogs; the handler's
+    // later log lines are not written and the window is ready again.
+    void errorInHandler_data() {
+        QTest::addColumn<TAction>("command");
+        QTest::addColumn<QStringList>("expected");
+        QTest::addColumn<QString>("messageHolds");
+        QTest::addColumn<bool>("loadedAfter");
+        QTest::newRow("damaged photograph") << TAction([this](TWindow& w) {
+            const QString list = WriteJpegStack(dir_->path(), QStringLiteral("bad"), 9, 9, 9);
+            WriteWholeFile(ToStd(Path(QStringLiteral("bad_05.jpg"))), "no JPEG photograph");
+            w.LoadJpg(list);
+        }) << QStringList{kLoadJpgLines[0]} << "bad_05.jpg"
+                                            << false;
+        QTest::newRow("Save *.bin into a missing folder") << TAction([this](TWindow& w) {
+            w.Dialogs->SaveAnswers.push_back(Path(QStringLiteral("missing/set.bin")));
+            w->BitBtn7->click();
+        }) << QStringList{"Saving bin ..."} << "missing" << true;
+        QTest::newRow("Evaluate into a missing folder")
+            << TAction([this](TWindow& w) { Evaluate(w, QStringLiteral("missing/points.txt")); })
+            << QStringList{"Values set.", "Evaluating ..."} << "missing" << true;
+    }
+    void errorInHandler() {
+        QFETCH(TAction, command);
+        QFETCH(QStringList, expected);
+        QFETCH(QString, messageHolds);
+        QFETCH(bool, loadedAfter);
+        TWindow w;
+        w.LoadBin(WriteProbeSet(dir_->path()));
+        const qsizetype before = w.Messages().size();
+        command(w);
+        QCOMPARE(w.Dialogs->Errors.size(), 1);
+        QVERIFY2(w.Dialogs->Errors[0].contains(messageHolds), qPrintable(w.Dialogs->Errors[0]));
+        QCOMPARE(w.Messages().mid(before), expected);
+        QCOMPARE(w->PicsLoaded, loadedAfter);
+        QVERIFY(!w->IsBusy() && w->BitBtn1->isEnabled() && !QGuiApplication::overrideCursor());
+    }
+
+    void colourChoice_data() {
+        QTest::addColumn<int>("item");
+        QTest::addColumn<int>("expected");
+        QTest::newRow("Red") << 0 << 250;
+        QTest::newRow("Green") << 1 << 128;
+        QTest::newRow("Blue") << 2 << 10;
+        QTest::newRow("Grey") << 3 << int(GreyValue(250, 128, 10));
+        QTest::newRow("no item chosen") << -1 << int(GreyValue(250, 128, 10));
+    }
+    void colourChoice() {
+        QFETCH(int, item);
+        QFETCH(int, expected);
+        TWindow w;
+        w->RadioGroup1->SetItemIndex(item);
+        w.LoadJpg(WriteJpegStack(dir_->path(), QStringLiteral("tint"), 250, 128, 10));
+        QVERIFY(w->PicsLoaded);
+        const int value = w->Evaluator->Pics.GetValue(0, 5, 5);
+        QVERIFY2(qAbs(value - expected) <= 2, qPrintable(QString::number(value)));
+    }
+
+    // The folder of a picked file becomes the current directory, so that the bare
+    // names in list files and picture-set headers load from their own folder.
+    void bareNamesLoadFromThePickedFolder_data() {
+        QTest::addColumn<bool>("bin");
+        QTest::newRow("list file of bare photograph names") << false;
+        QTest::newRow("picture-set header of bare plane names") << true;
+    }
+    void bareNamesLoadFromThePickedFolder() {
+        QFETCH(bool, bin);
+        const QString folder = Path(QStringLiteral("stack"));
+        const QString elsewhere = Path(QStringLiteral("elsewhere"));
+        QVERIFY(QDir().mkpath(folder) && QDir().mkpath(elsewhere));
+        QVERIFY(QDir::setCurrent(elsewhere));
+        TWindow w;
+        if (bin)
+            w.LoadBin(WriteProbeSet(folder));
+        else
+            w.LoadJpg(WriteJpegStack(folder, QStringLiteral("shot"), 60, 60, 60));
+        QVERIFY2(w->PicsLoaded, qPrintable(w.Messages().join(u'\n')));
+        QCOMPARE(QDir::currentPath(), QDir(folder).canonicalPath());
+        Evaluate(w, QStringLiteral("elsewhere/points.txt")); // a save dialog as well
+        QCOMPARE(QDir::currentPath(), QDir(elsewhere).canonicalPath());
+    }
+
+    void saveBinWritesTheHeaderBbf_data() {
+        QTest::addColumn<QString>("picked");
+        QTest::addColumn<QString>("header");
+        QTest::newRow("extension replaced") << "set1.bin"
+                                            << "set1.bbf";
+        QTest::newRow("extension appended") << "set1"
+                                            << "set1.bbf";
+        QTest::newRow("dot in the folder only") << "sub.dir/set2"
+                                                << "sub.dir/set2.bbf";
+    }
+    void saveBinWritesTheHeaderBbf() {
+        QFETCH(QString, picked);
+        QFETCH(QString, header);
+        QVERIFY(QDir(dir_->path()).mkpath(QStringLiteral("sub.dir")));
+        TWindow w;
+        w.LoadBin(WriteProbeSet(dir_->path()));
+        w.Dialogs->SaveAnswers.push_back(Path(picked));
+        w->BitBtn7->click();
+        TPics reloaded;
+        QVERIFY2(LoadPicSet(reloaded, ToStd(Path(header))), reloaded.LastError().c_str());
+        QCOMPARE(reloaded.Count(), 17);
+        QCOMPARE(reloaded.GetValue(16, 4, 15), ProbeStackValue(16, 4, 15));
+    }
+
+    // A click or a close that arrives while "Load *.bin" lets events through is not
+    // handled inside it; the close happens once the load is over.
+    void eventsDuringACommand_data() {
+        QTest::addColumn<TAction>("meanwhile");
+        QTest::addColumn<bool>("closes");
+        QTest::newRow("button click") << TAction([](TWindow& w) { w->BitBtn11->click(); }) << false;
+        QTest::newRow("handler call") << TAction([](TWindow& w) { w->BitBtn11Click(); }) << false;
+        QTest::newRow("close") << TAction([](TWindow& w) { w->close(); }) << true;
+    }
+    void eventsDuringACommand() {
+        QFETCH(TAction, meanwhile);
+        QFETCH(bool, closes);
+        TWindow w;
+        w->show();
+        const QString header = WriteProbeSet(dir_->path());
+        w.LoadBin(header); // the picture commands work from here on
+        bool busy = false, enabled = true, cursor = false;
+        QTimer::singleShot(0, w.Form.get(), [&] {
+            busy = w->IsBusy();
+            enabled = w->BitBtn11->isEnabled();
+            cursor = QGuiApplication::overrideCursor() != nullptr;
+            meanwhile(w);
+        });
+        w.LoadBin(header);
+        QVERIFY(busy && !enabled && cursor);
+        QVERIFY(w->BitBtn11->isEnabled() && !QGuiApplication::overrideCursor());
+        QCOMPARE(w->Label4->text(), QStringLiteral("x"));
+        QVERIFY(w->isVisible());
+        QCoreApplication::processEvents();
+        QCOMPARE(w->isVisible(), !closes);
+        QStringList expected = kLoadBinLines + kLoadBinLines;
+        if (closes)
+            expected << "closing.";
+        QCOMPARE(w.Messages().mid(1), expected);
+    }
+
+    void pictureCommands_data() {
+        QTest::addColumn<QString>("sequence");
+        QTest::addColumn<int>("expected");
+        QTest::newRow("next once") << "next" << 1;
+        QTest::newRow("next stops at 16") << "next*20" << 16;
+        QTest::newRow("prev at 0 stays") << "prev" << 0;
+        QTest::newRow("2 then prev") << "2,prev" << 1;
+        QTest::newRow("act redraws without moving") << "next*4,act" << 4;
+        QTest::newRow("views leave the plane") << "next*5,Matrix,Edges,Code Points,act" << 5;
+        QTest::newRow("a load keeps the plane") << "next*16,load,act" << 16;
+    }
+    void pictureCommands() {
+        QFETCH(QString, sequence);
+        QFETCH(int, expected);
+        TWindow w;
+        w.LoadBin(
+            WriteSet(dir_->path(), QStringLiteral("planes"), 24, 12, [](int k, int row, int col) {
+                return std::uint8_t(k * 15 + row * 24 + col);
+            }));
+        Press(w, sequence);
+        QCOMPARE(w->CurrentPic, expected);
+        QCOMPARE(w->Label4->text(), QString::number(expected));
+        QVERIFY(w->Viewer().isVisible());
+        const QString mismatch = DisplayMismatch(*w.Form, expected);
+        QVERIFY2(mismatch.isEmpty(), qPrintable(mismatch));
+    }
+
+    void probe_data() {
+        QTest::addColumn<QString>("sequence");
+        QTest::addColumn<int>("button");
+        QTest::addColumn<QPoint>("at");
+        QTest::addColumn<int>("expected");
+        const QPoint dot(3, 6), dark(15, 2); // column, row
+        const int left = Qt::LeftButton;
+        QTest::newRow("plane 5, left button") << "next*5" << left << dark << 115;
+        QTest::newRow("plane 5, right button") << "next*5" << int(Qt::RightButton) << dark << 115;
+        QTest::newRow("plane 5, middle button") << "next*5" << int(Qt::MiddleButton) << dark << 115;
+        QTest::newRow("Matrix, below the threshold") << "act,Matrix" << left << dot << 125;
+        QTest::newRow("Matrix of plane 2, above it") << "2,Matrix" << left << dot << 200;
+        QTest::newRow("Edges, no lit dot") << "Edges" << left << dark << 0;
+        QTest::newRow("Edges, the threshold") << "Edges" << left << dot << 170;
+        QTest::newRow("Code Points before any matrix") << "next,Code Points" << left << dot << 200;
+        QTest::newRow("Code Points, a code")
+            << "Set and calc matrix,Code Points" << left << dot << 255;
+        QTest::newRow("Code Points, no code")
+            << "Set and calc matrix,Code Points" << left << dark << 125;
+        QTest::newRow("evaluation, the point mark") << "evaluate" << left << QPoint(4, 4) << 255;
+        QTest::newRow("evaluation, plane 2 around it") << "evaluate" << left << dot << 200;
+    }
+    void probe() {
+        QFETCH(QString, sequence);
+        QFETCH(int, button);
+        QFETCH(QPoint, at);
+        QFETCH(int, expected);
+        TWindow w;
+        w.LoadBin(WriteProbeSet(dir_->path()));
+        Press(w, sequence);
+        const qsizetype before = w.Messages().size();
+        QTest::mouseClick(w->Viewer().Image1, Qt::MouseButton(button), Qt::ShiftModifier, at);
+        QCOMPARE(w.Messages().mid(before), QStringList{QStringLiteral("Value: %1").arg(expected)});
+        // What Image1 paints is the display bitmap as it stands.
+        QCOMPARE(w->Viewer().Image1->grab().toImage().pixelColor(at).red(), expected);
+    }
+
+    void probeFollowsTheScrolling() {
+        const auto value = [](int, int row, int col) {
+            return std::uint8_t((col * 7 + row * 13) % 251);
+        };
+        TWindow w;
+        w.LoadBin(WriteSet(dir_->path(), QStringLiteral("wide"), 1400, 1000, value));
+        w->BitBtn13->click();
+        TForm2& viewer = w->Viewer();
+        QVERIFY(QTest::qWaitForWindowExposed(&viewer));
+        viewer.ScrollBox1->horizontalScrollBar()->setValue(300);
+        viewer.ScrollBox1->verticalScrollBar()->setValue(200);
+        const qsizetype before = w.Messages().size();
+        // Pressed through the window at 10, 20 of the visible part of the picture.
+        const QPoint inWindow = viewer.ScrollBox1->viewport()->mapTo(&viewer, QPoint(10, 20));
+        QTest::mouseClick(viewer.windowHandle(), Qt::LeftButton, Qt::NoModifier, inWindow);
+        QCOMPARE(w.Messages().mid(before),
+                 QStringList{QStringLiteral("Value: %1").arg(value(0, 220, 310))});
+    }
+
+    // A generated stack loaded and evaluated through the window gives the files and
+    // the picture that the engine gives on its own.
+    void wholeRun() {
+        TSampleOptions options;
+        options.Width = 256;
+        options.Height = 192;
+        options.Spacing = 20;
+        options.Threads = 1;
+        const TSampleStack stack = WriteSampleStack(ToStd(Path("photos")), "run", options);
+        TWindow w;
+        w.LoadJpg(QString::fromStdString(stack.ListFile));
+        w->SpinEdit1->setValue(25);
+        w->SpinEdit2->setValue(60);
+        Evaluate(w, QStringLiteral("points.txt"));
+        QCOMPARE(w.Dialogs->Errors, QStringList());
+        const QStringList expected =
+            kLoadJpgLines + QStringList{"Values set.", "Evaluating ...", "Done."};
+        QCOMPARE(w.Messages().mid(1), expected);
+        QVERIFY(w->Viewer().isVisible());
+
+        TPicEval direct("direct");
+        TLoadOptions fromListFolder;
+        fromListFolder.BaseFolder = ExtractFilePath(stack.ListFile);
+        QVERIFY(direct.LoadPictures(stack.ListFile, false, kChannelGrey, fromListFolder));
+        direct.SetTolerance(25);
+        direct.SetMinDif(60);
+        TBitmap display(direct.Width, direct.Height);
+        direct.Evaluate(ToStd(Path("direct.txt")), true, display);
+
+        const QByteArray points = ReadAll(Path("points.txt"));
+        QCOMPARE(points.count("\r\n"), qsizetype(stack.Dots.size()));
+        QCOMPARE(points, ReadAll(Path("direct.txt")));
+        QVERIFY(ReadAll(Path("points.bmp")).startsWith("BM"));
+        QCOMPARE(ReadAll(Path("points.bmp")), ReadAll(Path("direct.bmp")));
+        const TBitmap& shown = w->Viewer().DisplayBitmap();
+        QCOMPARE(shown.BytesPerLine(), display.BytesPerLine());
+        QVERIFY(std::equal(display.Bits(), display.Bits() + display.BytesPerLine() * 192,
+                           shown.Bits()));
+    }
+};
+
+int RunWindowTests(int argc, char* argv[]) {
+    TestWindows test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "WindowTest.moc"

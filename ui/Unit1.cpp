@@ -1,0 +1,562 @@
+#include "Unit1.h"
+
+#include "Dialogs.h"
+#include "FileUtil.h"
+#include "PicHolder.h"
+#include "RadioGroup.h"
+#include "Unit2.h"
+#include "WindowFont.h"
+#include "msg.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QSpinBox>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <exception>
+#include <initializer_list>
+
+namespace {
+
+constexpr int kClientWidth = 217;
+constexpr int kClientHeight = 649;
+constexpr std::int32_t kLogLines = 50;
+constexpr std::int32_t kLastPlane = TPicEval::kStackPlanes - 1;
+
+QString FromEngine(const std::string& text) {
+    return QString::fromStdString(text);
+}
+
+std::string ToFileName(const QString& name) {
+    return QFile::encodeName(name).toStdString();
+}
+
+QPushButton* NewButton(const QString& caption, QWidget* parent) {
+    auto* button = new QPushButton(caption, parent);
+    // The window is narrow: a row of buttons shares its width below the style's
+    // usual minimum for a push button, each keeping room for its caption.
+    constexpr int kCaptionPadding = 10;
+    button->setMinimumWidth(button->fontMetrics().horizontalAdvance(caption) + kCaptionPadding);
+    button->setAutoDefault(false);
+    return button;
+}
+
+// Tighter than the style's margins, for the narrow window.
+void SetGroupMargins(QLayout* layout) {
+    layout->setContentsMargins(6, 4, 6, 6);
+    layout->setSpacing(4);
+}
+
+QSpinBox* NewSpinEdit(int value, QWidget* parent) {
+    auto* spin = new QSpinBox(parent);
+    spin->setRange(0, 255);
+    spin->setValue(value);
+    return spin;
+}
+
+} // namespace
+
+// Marks a command as running: the buttons are disabled and the busy cursor shows
+// until the scope ends, also when it ends by an exception. A close asked for
+// meanwhile happens once the command is over.
+class TForm1::TBusyScope {
+public:
+    explicit TBusyScope(TForm1& form) : form_(form) {
+        form_.Busy = true;
+        form_.updateControls();
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+    }
+    ~TBusyScope() {
+        QApplication::restoreOverrideCursor();
+        form_.Busy = false;
+        form_.updateControls();
+        if (form_.closeRequested_) {
+            form_.closeRequested_ = false;
+            QTimer::singleShot(0, &form_, [form = &form_] { form->close(); });
+        }
+    }
+    TBusyScope(const TBusyScope&) = delete;
+    TBusyScope& operator=(const TBusyScope&) = delete;
+
+private:
+    TForm1& form_;
+};
+
+// A tool window: a small title bar with a close button only.
+TForm1::TForm1(std::unique_ptr<TDialogs> dialogs, QWidget* parent)
+    : QWidget(parent,
+              Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
+      dialogs_(dialogs ? std::move(dialogs) : std::make_unique<TQtDialogs>(this)) {
+    BuildControls();
+    ConnectHandlers();
+    FormCreate();
+    Form2 = std::make_unique<TForm2>();
+    Form2->SetLog(MsgLog.get());
+    Form2->SetErrorHandler([this](const QString& text) { ReportError(text); });
+    updateControls();
+}
+
+TForm1::~TForm1() = default;
+
+void TForm1::BuildControls() {
+    setWindowTitle(QStringLiteral(" Kelvaron Eval"));
+    setFont(WindowFont(font()));
+    setFixedSize(kClientWidth, kClientHeight);
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().topLeft());
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(4, 4, 4, 4);
+    layout->setSpacing(4);
+
+    Memo1 = new QPlainTextEdit(this);
+    Memo1->setReadOnly(true);
+    Memo1->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    Memo1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    QPalette colours = Memo1->palette();
+    for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
+        colours.setColor(group, QPalette::Base, QColor(0x00, 0x00, 0x00));
+        colours.setColor(group, QPalette::Text, QColor(0x00, 0xFF, 0x00));
+    }
+    Memo1->setPalette(colours);
+    layout->addWidget(Memo1, 1);
+
+    GroupBox1 = new QGroupBox(QStringLiteral("Files"), this);
+    auto* files = new QHBoxLayout(GroupBox1);
+    SetGroupMargins(files);
+    auto* fileButtons = new QVBoxLayout;
+    BitBtn1 = NewButton(QStringLiteral("Load *.jpg"), GroupBox1);
+    BitBtn8 = NewButton(QStringLiteral("Load *.bin"), GroupBox1);
+    BitBtn7 = NewButton(QStringLiteral("Save *.bin"), GroupBox1);
+    fileButtons->addWidget(BitBtn1);
+    fileButtons->addWidget(BitBtn8);
+    fileButtons->addWidget(BitBtn7);
+    fileButtons->addStretch();
+    files->addLayout(fileButtons, 1);
+    RadioGroup1 = new TRadioGroup(QStringLiteral("Color"),
+                                  {QStringLiteral("Red"), QStringLiteral("Green"),
+                                   QStringLiteral("Blue"), QStringLiteral("Grey")},
+                                  GroupBox1);
+    RadioGroup1->SetItemIndex(3);
+    files->addWidget(RadioGroup1);
+    layout->addWidget(GroupBox1);
+
+    GroupBox2 = new QGroupBox(QStringLiteral("Settings"), this);
+    auto* settings = new QGridLayout(GroupBox2);
+    SetGroupMargins(settings);
+    Label1 = new QLabel(QStringLiteral("tolerance "), GroupBox2);
+    SpinEdit1 = NewSpinEdit(30, GroupBox2);
+    Label2 = new QLabel(QStringLiteral("mindif"), GroupBox2);
+    SpinEdit2 = NewSpinEdit(80, GroupBox2);
+    BitBtn12 = NewButton(QStringLiteral("Set and calc matrix"), GroupBox2);
+    settings->addWidget(Label1, 0, 0);
+    settings->addWidget(SpinEdit1, 0, 1);
+    settings->addWidget(Label2, 1, 0);
+    settings->addWidget(SpinEdit2, 1, 1);
+    settings->addWidget(BitBtn12, 2, 0, 1, 2);
+    layout->addWidget(GroupBox2);
+
+    GroupBox3 = new QGroupBox(QStringLiteral("Picture Viewer"), this);
+    auto* viewer = new QVBoxLayout(GroupBox3);
+    SetGroupMargins(viewer);
+    auto* pictureRow = new QHBoxLayout;
+    Label3 = new QLabel(QStringLiteral("Picture: "), GroupBox3);
+    Label4 = new QLabel(QStringLiteral("x"), GroupBox3);
+    pictureRow->addWidget(Label3);
+    pictureRow->addWidget(Label4);
+    pictureRow->addStretch();
+    viewer->addLayout(pictureRow);
+    auto* pictureButtons = new QHBoxLayout;
+    BitBtn10 = NewButton(QStringLiteral("next"), GroupBox3);
+    BitBtn9 = NewButton(QStringLiteral("prev"), GroupBox3);
+    BitBtn13 = NewButton(QStringLiteral("act"), GroupBox3);
+    BitBtn11 = NewButton(QStringLiteral("2"), GroupBox3);
+    for (QPushButton* button : {BitBtn10, BitBtn9, BitBtn13, BitBtn11})
+        pictureButtons->addWidget(button);
+    viewer->addLayout(pictureButtons);
+    auto* viewButtons = new QHBoxLayout;
+    BitBtn6 = NewButton(QStringLiteral("Matrix"), GroupBox3);
+    BitBtn2 = NewButton(QStringLiteral("Code Points"), GroupBox3);
+    BitBtn4 = NewButton(QStringLiteral("Edges"), GroupBox3);
+    for (QPushButton* button : {BitBtn6, BitBtn2, BitBtn4})
+        viewButtons->addWidget(button);
+    viewer->addLayout(viewButtons);
+    layout->addWidget(GroupBox3);
+
+    BitBtn3 = NewButton(QStringLiteral("Set Settings, Evaluate and Save"), this);
+    layout->addWidget(BitBtn3);
+}
+
+void TForm1::ConnectHandlers() {
+    connect(BitBtn1, &QPushButton::clicked, this, &TForm1::BitBtn1Click);
+    connect(BitBtn8, &QPushButton::clicked, this, &TForm1::BitBtn8Click);
+    connect(BitBtn7, &QPushButton::clicked, this, &TForm1::BitBtn7Click);
+    connect(BitBtn12, &QPushButton::clicked, this, &TForm1::BitBtn12Click);
+    connect(BitBtn3, &QPushButton::clicked, this, &TForm1::BitBtn3Click);
+    connect(BitBtn10, &QPushButton::clicked, this, &TForm1::BitBtn10Click);
+    connect(BitBtn9, &QPushButton::clicked, this, &TForm1::BitBtn9Click);
+    connect(BitBtn13, &QPushButton::clicked, this, &TForm1::BitBtn13Click);
+    connect(BitBtn11, &QPushButton::clicked, this, &TForm1::BitBtn11Click);
+    connect(BitBtn6, &QPushButton::clicked, this, &TForm1::BitBtn6Click);
+    connect(BitBtn2, &QPushButton::clicked, this, &TForm1::BitBtn2Click);
+    connect(BitBtn4, &QPushButton::clicked, this, &TForm1::BitBtn4Click);
+}
+
+void TForm1::updateControls() {
+    for (QPushButton* button : {BitBtn1, BitBtn8, BitBtn7, BitBtn12, BitBtn10, BitBtn9, BitBtn13,
+                                BitBtn11, BitBtn6, BitBtn2, BitBtn4, BitBtn3})
+        button->setEnabled(!Busy);
+}
+
+// ---------------------------------------------------------------------------
+// Steps shared by the handlers
+
+template <class F> void TForm1::RunHandler(F&& body) noexcept {
+    // A handler called while another runs (from a process-events step) or after the
+    // window has closed does nothing.
+    if (Busy || !Evaluator)
+        return;
+    try {
+        body();
+    } catch (const std::exception& error) {
+        ReportError(QString::fromLocal8Bit(error.what()));
+    } catch (...) {
+        ReportError(QStringLiteral("An unknown error occurred."));
+    }
+}
+
+void TForm1::ReportError(const QString& text) noexcept {
+    try {
+        dialogs_->showError(text);
+    } catch (...) {
+        // Nothing is left to tell the operator with.
+    }
+}
+
+void TForm1::Log(const QString& message) {
+    if (MsgLog)
+        MsgLog->Add(message);
+}
+
+void TForm1::ProcessEvents() {
+    QCoreApplication::processEvents();
+}
+
+// Runs a file dialog. The folder of a picked file becomes the current directory,
+// against which the bare file names of list files and picture-set headers are
+// resolved: a stack loads when its list or header is picked in its own folder.
+std::optional<std::string> TForm1::PickFile(bool forSaving) {
+    const std::optional<QString> picked =
+        forSaving ? dialogs_->saveFileName() : dialogs_->openFileName();
+    if (!picked || picked->isEmpty())
+        return std::nullopt;
+    QDir::setCurrent(QFileInfo(*picked).absolutePath());
+    return ToFileName(*picked);
+}
+
+void TForm1::CopySettings() {
+    Evaluator->SetTolerance(static_cast<std::uint8_t>(SpinEdit1->value()));
+    Evaluator->SetMinDif(static_cast<std::uint8_t>(SpinEdit2->value()));
+    Log(QStringLiteral("Values set."));
+}
+
+void TForm1::ViewerReset() {
+    Form2->ResetBitmap(Evaluator->GetWidth(), Evaluator->GetHeight());
+}
+
+void TForm1::ShowInViewer() {
+    Form2->RepaintImage();
+    Form2->show();
+    ProcessEvents();
+}
+
+std::uint8_t TForm1::ColorChannel() const {
+    switch (RadioGroup1->ItemIndex()) {
+    case 0:
+        return kChannelRed;
+    case 1:
+        return kChannelGreen;
+    case 2:
+        return kChannelBlue;
+    default:
+        return kChannelGrey;
+    }
+}
+
+std::string TForm1::StackProblem() const {
+    std::string reason;
+    Evaluator->IsStackComplete(&reason);
+    return reason;
+}
+
+std::string TForm1::LoadFailure(bool engineResult) const {
+    if (!engineResult && !Evaluator->Pics.LastError().empty())
+        return Evaluator->Pics.LastError();
+    std::string problem = StackProblem();
+    if (problem.empty() && !engineResult)
+        return "The pictures could not be loaded.";
+    return problem;
+}
+
+void TForm1::FinishFailedLoad(std::uint64_t generation) {
+    // A load that failed before it replaced the planes leaves a usable stack usable;
+    // one that failed after leaves a stack that is not what the operator asked for.
+    const bool replaced = Evaluator->Pics.Generation() != generation;
+    PicsLoaded = !replaced && PicsLoaded && StackProblem().empty();
+}
+
+// ---------------------------------------------------------------------------
+// Program start and end
+
+void TForm1::FormCreate() {
+    Evaluator = std::make_unique<TPicEval>("ST1");
+    Evaluator->SetTolerance(static_cast<std::uint8_t>(SpinEdit1->value()));
+    Evaluator->SetMinDif(static_cast<std::uint8_t>(SpinEdit2->value()));
+    MsgLog = std::make_unique<TMsg>(*Memo1, kLogLines);
+    Log(QStringLiteral("Program started."));
+}
+
+void TForm1::FormCloseQuery() {
+    if (!Evaluator && !MsgLog)
+        return; // closed before
+    Evaluator.reset();
+    Log(QStringLiteral("closing."));
+    Form2->SetLog(nullptr);
+    MsgLog.reset();
+    Form2->hide();
+}
+
+void TForm1::closeEvent(QCloseEvent* event) {
+    if (Busy) {
+        // The running command still uses the evaluator: close once it is over.
+        closeRequested_ = true;
+        event->ignore();
+        return;
+    }
+    try {
+        FormCloseQuery();
+    } catch (...) {
+        // The window closes all the same.
+    }
+    event->accept();
+    emit Closed();
+}
+
+void TForm1::changeEvent(QEvent* event) {
+    if (event->type() == QEvent::LocaleChange && MsgLog) {
+        try {
+            MsgLog->ReadLocale();
+        } catch (...) {
+            // The log keeps the format it had.
+        }
+    }
+    QWidget::changeEvent(event);
+}
+
+// ---------------------------------------------------------------------------
+// Loading, settings and evaluation
+
+void TForm1::BitBtn1Click() {
+    RunHandler([this] {
+        const std::optional<std::string> fileName = PickFile(false);
+        if (!fileName)
+            return;
+        TBusyScope busy(*this);
+        Log(QStringLiteral("Loading and recalculating pics."));
+        const std::uint64_t before = Evaluator->Pics.Generation();
+        bool loaded = false;
+        try {
+            loaded = Evaluator->LoadPictures(*fileName, false, ColorChannel());
+        } catch (...) {
+            FinishFailedLoad(before);
+            throw;
+        }
+        ProcessEvents();
+        const std::string failure = LoadFailure(loaded);
+        if (!failure.empty()) {
+            Log(FromEngine(failure));
+            ViewerReset();
+            FinishFailedLoad(before);
+            return;
+        }
+        Log(QStringLiteral("Constructing picture."));
+        ViewerReset();
+        Log(QStringLiteral("Picture constructed"));
+        Log(QStringLiteral("Done ..."));
+        PicsLoaded = true;
+    });
+}
+
+void TForm1::BitBtn12Click() {
+    RunHandler([this] {
+        if (!PicsLoaded)
+            return;
+        TBusyScope busy(*this);
+        CopySettings();
+        Log(QStringLiteral("Calculating matrix ..."));
+        Evaluator->CalcMatrix();
+        Log(QStringLiteral("Done."));
+    });
+}
+
+void TForm1::BitBtn3Click() {
+    RunHandler([this] {
+        if (!PicsLoaded)
+            return;
+        CopySettings();
+        const std::optional<std::string> fileName = PickFile(true);
+        if (!fileName)
+            return;
+        TBusyScope busy(*this);
+        Log(QStringLiteral("Evaluating ..."));
+        Evaluator->Evaluate(*fileName, true, Form2->DisplayBitmap());
+        Log(QStringLiteral("Done."));
+        ShowInViewer();
+    });
+}
+
+// ---------------------------------------------------------------------------
+// Picture sets
+
+void TForm1::BitBtn8Click() {
+    RunHandler([this] {
+        const std::optional<std::string> fileName = PickFile(false);
+        if (!fileName)
+            return;
+        TBusyScope busy(*this);
+        Log(QStringLiteral("Loading bin ..."));
+        ProcessEvents();
+        const std::uint64_t before = Evaluator->Pics.Generation();
+        bool loaded = false;
+        try {
+            loaded = LoadPicSet(Evaluator->Pics, *fileName);
+            loaded = Evaluator->Pics.CheckSize(Evaluator->Height, Evaluator->Width) && loaded;
+        } catch (...) {
+            FinishFailedLoad(before);
+            throw;
+        }
+        const std::string failure = LoadFailure(loaded);
+        if (!failure.empty()) {
+            Log(FromEngine(failure));
+            ViewerReset();
+            FinishFailedLoad(before);
+            return;
+        }
+        Log(QStringLiteral("Bin loaded."));
+        ProcessEvents();
+        ViewerReset();
+        Log(QStringLiteral("Pic constructed."));
+        Log(QStringLiteral("Done."));
+        PicsLoaded = true;
+    });
+}
+
+void TForm1::BitBtn7Click() {
+    RunHandler([this] {
+        if (Evaluator->Pics.Count() == 0) {
+            Log(QStringLiteral("No pictures to save."));
+            return;
+        }
+        const std::optional<std::string> fileName = PickFile(true);
+        if (!fileName)
+            return;
+        TBusyScope busy(*this);
+        Log(QStringLiteral("Saving bin ..."));
+        // The header lists its plane files without a folder: a set loads from
+        // wherever it is moved as a whole.
+        SavePicSet(Evaluator->Pics, ChangeFileExt(*fileName, ".bbf"), true);
+        Log(QStringLiteral("Bin saved."));
+        ProcessEvents();
+    });
+}
+
+// ---------------------------------------------------------------------------
+// Picture commands and views
+
+void TForm1::ShowCurrentPic() {
+    TBusyScope busy(*this);
+    Evaluator->ShowPicture(static_cast<std::uint8_t>(CurrentPic), Form2->DisplayBitmap());
+    Form2->RepaintImage();
+    Form2->show();
+    Label4->setText(QString::number(CurrentPic));
+    ProcessEvents();
+}
+
+void TForm1::BitBtn10Click() {
+    RunHandler([this] {
+        if (!PicsLoaded)
+            return;
+        if (CurrentPic < kLastPlane)
+            ++CurrentPic;
+        ShowCurrentPic();
+    });
+}
+
+void TForm1::BitBtn9Click() {
+    RunHandler([this] {
+        if (!PicsLoaded)
+            return;
+        if (CurrentPic > 0)
+            --CurrentPic;
+        ShowCurrentPic();
+    });
+}
+
+void TForm1::BitBtn13Click() {
+    RunHandler([this] {
+        if (!PicsLoaded)
+            return;
+        ShowCurrentPic();
+    });
+}
+
+void TForm1::BitBtn11Click() {
+    RunHandler([this] {
+        if (!PicsLoaded)
+            return;
+        CurrentPic = 2;
+        ShowCurrentPic();
+    });
+}
+
+void TForm1::BitBtn6Click() {
+    RunHandler([this] {
+        if (!PicsLoaded)
+            return;
+        TBusyScope busy(*this);
+        Evaluator->ShowMatrix(static_cast<std::uint8_t>(CurrentPic), Form2->DisplayBitmap());
+        ShowInViewer();
+    });
+}
+
+void TForm1::BitBtn2Click() {
+    RunHandler([this] {
+        if (!PicsLoaded)
+            return;
+        TBusyScope busy(*this);
+        Evaluator->ShowMatrix(2, Form2->DisplayBitmap());
+        Evaluator->ShowCodePoints(Form2->DisplayBitmap());
+        ShowInViewer();
+    });
+}
+
+void TForm1::BitBtn4Click() {
+    RunHandler([this] {
+        if (!PicsLoaded)
+            return;
+        TBusyScope busy(*this);
+        Evaluator->ShowEdges(Form2->DisplayBitmap());
+        ShowInViewer();
+    });
+}
