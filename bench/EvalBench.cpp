@@ -25,12 +25,12 @@ struct TBenchStack {
     int DistinctCodes; ///< 0: every dot its own code
 };
 
-// "dots10k": about 10,000 dots. "codes16k" and "codes100": the same 16,384 dots,
-// carrying all 16,384 codes or only 100 (many dots sharing one), so that the two
-// differ in nothing but the number of distinct codes.
+// "small", "dots10k" (about 10,000 dots) and "large": three camera sizes. "codes16k" and
+// "codes100": the same 16,384 dots, carrying all 16,384 codes or only 100 (many dots sharing one),
+// so that the two differ in nothing but the number of distinct codes.
 const TBenchStack kStacks[] = {
-    {"dots10k", 4000, 3000, 34, 0},
-    {"codes16k", 4000, 3000, 26, 0},
+    {"small", 1280, 960, 24, 0},       {"dots10k", 4000, 3000, 34, 0},
+    {"large", 8000, 6000, 48, 0},      {"codes16k", 4000, 3000, 26, 0},
     {"codes100", 4000, 3000, 26, 100},
 };
 
@@ -188,6 +188,9 @@ void Threads(benchmark::internal::Benchmark* b) {
     b->ArgName("threads")->Arg(1)->Arg(0);
 }
 
+BENCHMARK_CAPTURE(BM_DecodeBaseline, small, "small")->Apply(Setup);
+BENCHMARK_CAPTURE(BM_LoadPictures, small, "small")->Apply(Threads);
+BENCHMARK_CAPTURE(BM_Evaluate, small, "small")->Apply(Threads);
 BENCHMARK_CAPTURE(BM_DecodeBaseline, dots10k, "dots10k")->Apply(Setup);
 BENCHMARK_CAPTURE(BM_LoadPictures, dots10k, "dots10k")->Apply(Threads);
 BENCHMARK_CAPTURE(BM_Evaluate, dots10k, "dots10k")->Apply(Threads);
@@ -195,5 +198,8 @@ BENCHMARK_CAPTURE(BM_CalcMatrix, dots10k, "dots10k")->Apply(Threads);
 BENCHMARK_CAPTURE(BM_MarkPoints, dots10k, "dots10k")->Apply(Setup);
 BENCHMARK_CAPTURE(BM_PointScan, codes16k, "codes16k")->Apply(Threads);
 BENCHMARK_CAPTURE(BM_PointScan, codes100, "codes100")->Apply(Threads);
+BENCHMARK_CAPTURE(BM_DecodeBaseline, large, "large")->Apply(Setup);
+BENCHMARK_CAPTURE(BM_LoadPictures, large, "large")->Apply(Threads);
+BENCHMARK_CAPTURE(BM_Evaluate, large, "large")->Apply(Threads);
 
 BENCHMARK_MAIN();

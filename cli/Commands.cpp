@@ -5,9 +5,29 @@
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
+#include <cstdio>
 #include <iostream>
+#include <sys/resource.h>
 
 namespace {
+
+std::string Seconds(double seconds) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.3f s", seconds);
+    return text;
+}
+
+std::string Seconds(std::chrono::steady_clock::duration duration) {
+    return Seconds(std::chrono::duration<double>(duration).count());
+}
+
+// The most memory the process has held at once, in MiB.
+long PeakMemoryMiB() {
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss / 1024; // kilobytes on Linux
+}
 
 bool IsPicSetHeader(const std::string& input) {
     std::string ext = input.substr(input.size() - std::min<std::size_t>(input.size(), 4));
@@ -20,8 +40,10 @@ bool IsPicSetHeader(const std::string& input) {
 // the list or header against its own folder. Raises TCliError unless the stack is
 // complete: 17 pictures of one size.
 void LoadStack(TPicEval& eval, const TStackArgs& args) {
+    const auto start = std::chrono::steady_clock::now();
     eval.SetTolerance(args.Tolerance);
     eval.SetMinDif(args.MinDif);
+    eval.Threads = args.Threads;
     const std::string folder = ExtractFilePath(args.Input);
     if (IsPicSetHeader(args.Input)) {
         if (!LoadPicSet(eval.Pics, args.Input, folder))
@@ -30,6 +52,7 @@ void LoadStack(TPicEval& eval, const TStackArgs& args) {
     } else {
         TLoadOptions options;
         options.BaseFolder = folder;
+        options.Threads = args.Threads;
         if (!args.Quiet)
             options.Progress = [](std::int32_t plane, const std::string& fileName) {
                 std::cerr << "Decoded picture " << plane << ": " << fileName << '\n';
@@ -41,6 +64,9 @@ void LoadStack(TPicEval& eval, const TStackArgs& args) {
     std::string reason;
     if (!eval.IsStackComplete(&reason))
         throw TCliError("\"" + args.Input + "\" does not give a complete stack: " + reason);
+    if (args.Timings)
+        std::cerr << "Timings: decode " << Seconds(std::chrono::steady_clock::now() - start)
+                  << '\n';
 }
 
 std::string SizeText(const TPicEval& eval) {
@@ -54,6 +80,10 @@ std::string RunEvaluate(const TEvaluateArgs& args) {
     LoadStack(eval, args.Stack);
     TBitmap display(eval.Width, eval.Height);
     eval.Evaluate(args.Points, !args.NoBitmap, display);
+    if (args.Stack.Timings)
+        std::cerr << "Timings: matrix " << Seconds(eval.Timings.Matrix) << ", points "
+                  << Seconds(eval.Timings.Points) << ", files " << Seconds(eval.Timings.Files)
+                  << "; peak memory " << PeakMemoryMiB() << " MiB\n";
     std::string summary = std::to_string(eval.Points.EntryCount) + " points of a " +
                           SizeText(eval) + " stack written to " + args.Points;
     if (!args.NoBitmap)

@@ -19,7 +19,9 @@ struct TStackArgs {
     std::uint8_t Channel = 3; ///< 0 red, 1 green, 2 blue, 3 grey
     std::uint8_t Tolerance = 30;
     std::uint8_t MinDif = 80;
-    bool Quiet = false; ///< no progress lines on stderr
+    bool Quiet = false;   ///< no progress lines on stderr
+    int Threads = 0;      ///< 0: one per core
+    bool Timings = false; ///< the time of each stage on stderr
 };
 
 struct TEvaluateArgs {

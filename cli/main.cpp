@@ -53,6 +53,11 @@ void AddStackOptions(CLI::App& command, TStackOptions& options, bool withSetting
             ->capture_default_str();
     }
     command.add_flag("-q,--quiet", options.Args.Quiet, "no progress lines on stderr");
+    command.add_option("--threads", options.Args.Threads, "threads to use; 0: one per core")
+        ->check(CLI::Range(0, 1024))
+        ->capture_default_str();
+    command.add_flag("--timings", options.Args.Timings,
+                     "the time of each stage (decode, matrix, points, files) on stderr");
 }
 
 } // namespace

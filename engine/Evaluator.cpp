@@ -7,6 +7,7 @@
 #include "Vectorize.h"
 
 #include <algorithm>
+#include <chrono>
 
 bool TPicEval::LoadPictures(const std::string& fileName, bool namesOnly, std::uint8_t channel,
                             const TLoadOptions& options) {
@@ -94,18 +95,53 @@ void TPicEval::CalcMatrix() {
     });
 }
 
+namespace {
+
+// Seconds between laps.
+class TStopwatch {
+public:
+    double Lap() {
+        const auto now = std::chrono::steady_clock::now();
+        const double seconds = std::chrono::duration<double>(now - last_).count();
+        last_ = now;
+        return seconds;
+    }
+
+private:
+    std::chrono::steady_clock::time_point last_ = std::chrono::steady_clock::now();
+};
+
+} // namespace
+
 void TPicEval::Evaluate(const std::string& fileName, bool withBitmap, TBitmap& display) {
+    auto stageDone = [this](int stages) {
+        if (Progress)
+            Progress(stages);
+    };
+    Timings = TEvalTimings{};
+    TStopwatch watch;
     CalcMatrix();
+    Timings.Matrix = watch.Lap();
+    stageDone(1);
     Points.Reset();
     Points.AddCodeMatrix(CodeMatrix, Threads);
     Points.Trim();
     Points.CalcCentres();
+    Timings.Points = watch.Lap();
+    stageDone(2);
     Points.WritePoints(fileName);
+    stageDone(3);
     MarkPoints(display);
-    if (!withBitmap)
-        return;
-    // A display of the stack's size and format, all of it covered by plane 2, now
-    // holds exactly the picture SavePointBitmap would build afresh.
+    stageDone(4);
+    if (withBitmap)
+        SaveMarkedDisplay(fileName, display);
+    Timings.Files = watch.Lap();
+    stageDone(5);
+}
+
+void TPicEval::SaveMarkedDisplay(const std::string& fileName, const TBitmap& display) const {
+    // A display of the stack's size and format, all of it covered by plane 2, holds
+    // exactly the picture SavePointBitmap would build afresh once it is marked.
     const bool sameAsFresh = display.PixelFormat() == TPixelFormat::pf24bit &&
                              display.Width() == Width && display.Height() == Height &&
                              Pics.Count() > 2 && Pics.Planes[2].Width == Width &&

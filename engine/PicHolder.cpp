@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <exception>
 #include <mutex>
@@ -171,9 +172,14 @@ std::vector<char> TPics::DecodePlanes(const std::vector<std::string>& names, std
         } else {
             std::unique_lock lock(mutex);
             while (reported < count && reported < firstError) {
-                changed.wait(lock, [&] {
+                const bool ready = changed.wait_for(lock, std::chrono::milliseconds(100), [&] {
                     return reported >= firstError || done[std::size_t(reported)] != 0;
                 });
+                if (!ready && options.Idle) {
+                    lock.unlock();
+                    options.Idle();
+                    lock.lock();
+                }
                 reportDone(lock);
             }
         }

@@ -68,6 +68,9 @@ struct TLoadOptions {
     /// Called on the calling thread for each photograph decoded into its plane, in
     /// plane order.
     std::function<void(std::int32_t plane, const std::string& fileName)> Progress;
+    /// Called on the calling thread about every 0.1 s while it waits for photographs
+    /// that other threads decode, so that a window can keep repainting.
+    std::function<void()> Idle;
 };
 
 /// The picture stack: up to 256 planes, numbered from 0, not necessarily of one size.
@@ -279,6 +282,13 @@ std::int32_t RoundToPixel(double value);
 // ---------------------------------------------------------------------------
 // The evaluator
 
+/// How long the stages of the last Evaluate took, in seconds.
+struct TEvalTimings {
+    double Matrix = 0; ///< the code matrix
+    double Points = 0; ///< the point list and its centres
+    double Files = 0;  ///< the points file, the marks and the BMP file
+};
+
 /// Turns a stack of 17 planes into codes and points: plane 0 is the dark reference,
 /// plane 1 the bright one, plane 2 shows all dots lit and gives bit 0 of a code,
 /// planes 3 … 16 give bits 1 … 14.
@@ -296,6 +306,12 @@ public:
     std::int32_t Height = 0;     ///< rows of the stack, as the last successful size check left it
     std::int32_t Width = 0;      ///< columns, likewise
     int Threads = 0;             ///< threads the pixel loops may use; 0: one per core
+    TEvalTimings Timings;        ///< of the last Evaluate
+    /// Called on the calling thread after each of the kEvaluateStages stages of
+    /// Evaluate (code matrix, point list, points file, marks, BMP file), with the
+    /// number of stages done.
+    std::function<void(int stagesDone)> Progress;
+    static constexpr int kEvaluateStages = 5;
 
     explicit TPicEval(std::string name = {}) : Name(std::move(name)) {}
 
@@ -347,4 +363,8 @@ public:
     void ShowEdges(TBitmap& bitmap) const;
     /// The pixels of the last computed code matrix that hold a code, in red.
     void ShowCodePoints(TBitmap& bitmap) const { CodeMatrix.ShowCodes(bitmap); }
+
+private:
+    // SavePointBitmap, saving the marked display itself where it is that picture.
+    void SaveMarkedDisplay(const std::string& fileName, const TBitmap& display) const;
 };

@@ -13,8 +13,11 @@
 #include <exception>
 #include <filesystem>
 #include <functional>
+#include <locale>
+#include <map>
 #include <mutex>
 #include <numbers>
+#include <sstream>
 #include <stdexcept>
 #include <system_error>
 #include <thread>
@@ -525,4 +528,35 @@ std::vector<TSampleDot> ReadSampleTruth(const std::string& fileName) {
         dots.push_back(dot);
     }
     return dots;
+}
+
+TTruthComparison CompareWithTruth(const std::vector<TSampleDot>& truth,
+                                  const std::string& pointsFile) {
+    std::map<int, const TSampleDot*> byCode;
+    for (const TSampleDot& dot : truth)
+        byCode.emplace(dot.Code, &dot);
+    TTruthComparison result;
+    result.Dots = truth.size();
+    double errorSum = 0;
+    const std::vector<std::string> lines = ReadTextLines(pointsFile);
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        std::istringstream in(lines[i]);
+        in.imbue(std::locale::classic());
+        int code = 0, count = 0;
+        double x = 0, y = 0;
+        if (!(in >> code >> x >> y >> count))
+            throw EFileError("Cannot read \"" + pointsFile + "\": line " + std::to_string(i + 1) +
+                             " is not \"code x y count\"");
+        auto it = byCode.find(code);
+        if (it == byCode.end()) {
+            ++result.Extra;
+            continue;
+        }
+        const double error = std::hypot(x - it->second->X, y - it->second->Y);
+        errorSum += error;
+        result.MaxError = std::max(result.MaxError, error);
+        ++result.Found;
+    }
+    result.MeanError = result.Found > 0 ? errorSum / double(result.Found) : 0;
+    return result;
 }

@@ -97,3 +97,17 @@ std::string FormatSampleTruth(const std::vector<TSampleDot>& dots);
 /// Reads a table written by FormatSampleTruth. Raises EFileError when the file
 /// cannot be read or a line is malformed (the message names file and line).
 std::vector<TSampleDot> ReadSampleTruth(const std::string& fileName);
+
+/// How a points file compares with the ground truth of its stack.
+struct TTruthComparison {
+    std::size_t Dots = 0;  ///< dots in the truth
+    std::size_t Found = 0; ///< dots whose code the points file has
+    std::size_t Extra = 0; ///< points whose code no dot carries
+    double MeanError = 0;  ///< mean distance of found centres from the true ones, pixels
+    double MaxError = 0;   ///< the largest such distance
+};
+
+/// Matches the lines of a points file ("code x y count") with the dots by code.
+/// Raises EFileError when the file cannot be read or a line is malformed.
+TTruthComparison CompareWithTruth(const std::vector<TSampleDot>& truth,
+                                  const std::string& pointsFile);

@@ -18,6 +18,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPlainTextEdit>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QScreen>
 #include <QSpinBox>
@@ -90,6 +91,37 @@ public:
 
 private:
     TForm1& form_;
+};
+
+// A progress dialog for a load or an evaluation: it appears only when the work
+// lasts longer than the window's ProgressDelayMs, has no cancel button, and lets
+// the windows repaint at every step and while the engine waits.
+class TForm1::TProgressScope {
+public:
+    TProgressScope(TForm1& form, const QString& label, int steps)
+        : form_(form), dialog_(label, QString(), 0, steps, &form) {
+        dialog_.setWindowModality(Qt::WindowModal);
+        dialog_.setMinimumDuration(form.ProgressDelayMs);
+        dialog_.setCancelButton(nullptr);
+        dialog_.setAutoReset(false);
+        dialog_.setValue(0);
+    }
+    TProgressScope(const TProgressScope&) = delete;
+    TProgressScope& operator=(const TProgressScope&) = delete;
+
+    void Step(int done) {
+        dialog_.setValue(done);
+        Idle();
+    }
+    void Idle() {
+        QCoreApplication::processEvents();
+        if (dialog_.isVisible())
+            ++form_.ProgressShown;
+    }
+
+private:
+    TForm1& form_;
+    QProgressDialog dialog_;
 };
 
 // A tool window: a small title bar with a close button only.
@@ -377,7 +409,13 @@ void TForm1::BitBtn1Click() {
         const std::uint64_t before = Evaluator->Pics.Generation();
         bool loaded = false;
         try {
-            loaded = Evaluator->LoadPictures(*fileName, false, ColorChannel());
+            TProgressScope progress(*this, QStringLiteral("Loading pictures ..."), kLastPlane + 1);
+            TLoadOptions options;
+            options.Progress = [&](std::int32_t plane, const std::string&) {
+                progress.Step(plane + 1);
+            };
+            options.Idle = [&] { progress.Idle(); };
+            loaded = Evaluator->LoadPictures(*fileName, false, ColorChannel(), options);
         } catch (...) {
             FinishFailedLoad(before);
             throw;
@@ -420,7 +458,16 @@ void TForm1::BitBtn3Click() {
             return;
         TBusyScope busy(*this);
         Log(QStringLiteral("Evaluating ..."));
-        Evaluator->Evaluate(*fileName, true, Form2->DisplayBitmap());
+        {
+            TProgressScope progress(*this, QStringLiteral("Evaluating ..."),
+                                    TPicEval::kEvaluateStages);
+            Evaluator->Progress = [&](int stagesDone) { progress.Step(stagesDone); };
+            struct TForget { // the callback must not outlive the dialog
+                TPicEval& Eval;
+                ~TForget() { Eval.Progress = nullptr; }
+            } forget{*Evaluator};
+            Evaluator->Evaluate(*fileName, true, Form2->DisplayBitmap());
+        }
         Log(QStringLiteral("Done."));
         ShowInViewer();
     });

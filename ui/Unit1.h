@@ -64,6 +64,11 @@ public:
     /// The plane the picture commands show and "Matrix" uses, 0 … 16.
     std::int32_t CurrentPic = 0;
 
+    /// How long a load or an evaluation runs before its progress dialog appears.
+    int ProgressDelayMs = 1000;
+    /// How many times a progress dialog was on screen during a step (for tests).
+    int ProgressShown = 0;
+
     /// The viewer window; created hidden after the main window.
     TForm2& Viewer() { return *Form2; }
     /// A command is running; the buttons are disabled meanwhile.
@@ -95,6 +100,7 @@ protected:
 
 private:
     class TBusyScope;
+    class TProgressScope;
 
     void BuildControls();
     void ConnectHandlers();

@@ -203,6 +203,42 @@ TEST_F(Cli, InputsThatDoNotLoadCompletelyExitWithOneAndWriteNothing) {
     }
 }
 
+TEST_F(Cli, PictureSetsEvaluateLikeTheirPhotographs) {
+    TTempDir sets, elsewhere;
+    TRun run = RunCli("save-set -q '" + stack_->ListFile + "' set1.bin", sets.path());
+    ASSERT_EQ(run.Status, 0) << run.Err;
+    EXPECT_TRUE(FileExists(sets / "set1.bbf"));
+    EXPECT_TRUE(FileExists(sets / "16_set1.bin"));
+    EXPECT_FALSE(FileExists(sets / "set1.bin"));
+
+    // The header names its plane files without a folder; they are found beside it
+    // from any current directory.
+    run = RunCli("evaluate -q '" + (sets / "set1.bbf") + "' from-set.txt", elsewhere.path());
+    ASSERT_EQ(run.Status, 0) << run.Err;
+    run = RunCli("evaluate -q '" + stack_->ListFile + "' from-jpeg.txt", elsewhere.path());
+    ASSERT_EQ(run.Status, 0) << run.Err;
+    EXPECT_EQ(ReadFileBytes(elsewhere / "from-set.txt"),
+              ReadFileBytes(elsewhere / "from-jpeg.txt"));
+    EXPECT_EQ(ReadFileBytes(elsewhere / "from-set.bmp"),
+              ReadFileBytes(elsewhere / "from-jpeg.bmp"));
+
+    // Any case of the extension; a set saved again from a set.
+    ::rename((sets / "set1.bbf").c_str(), (sets / "SET1.BBF").c_str());
+    run = RunCli("save-set -q SET1.BBF copy", sets.path());
+    ASSERT_EQ(run.Status, 0) << run.Err;
+    EXPECT_TRUE(FileExists(sets / "copy.bbf"));
+    EXPECT_EQ(RunCli("evaluate -q SET1.BBF upper.txt", sets.path()).Status, 0);
+    EXPECT_EQ(ReadFileBytes(sets / "upper.txt"), ReadFileBytes(elsewhere / "from-jpeg.txt"));
+
+    // A set that does not load completely is refused and nothing is written.
+    ::remove((sets / "7_copy.bin").c_str());
+    TTempDir out;
+    run = RunCli("evaluate -q '" + (sets / "copy.bbf") + "' points.txt", out.path());
+    EXPECT_EQ(run.Status, 1);
+    EXPECT_NE(run.Err.find("7_copy.bin"), std::string::npos) << run.Err;
+    EXPECT_TRUE(ListFolder(out.path()).empty());
+}
+
 TEST(CliUsage, BadArgumentsExitWithTwoAndHelpWithZero) {
     for (const char* arguments :
          {"", "evaluate", "evaluate a.txt", "frobnicate", "evaluate a.txt b.txt --tolerance 256",

@@ -4,9 +4,9 @@
 #include <cfloat>
 #include <cmath>
 #include <cstring>
+#include <gtest/gtest.h>
 #include <tuple>
 #include <vector>
-#include <gtest/gtest.h>
 
 TEST(GreyValue, SingleExamples) {
     EXPECT_EQ(GreyValue(255, 255, 255), 255);
@@ -80,7 +80,8 @@ TEST(GreyValue, RowConversionAndEmulationAgreeOnEveryTriple) {
             }
             GreyRow(rgbx.data(), out.data(), 256);
             for (int b = 0; b < 256; ++b) {
-                const auto [rr, gg, bb] = std::tuple{std::uint8_t(r), std::uint8_t(g), std::uint8_t(b)};
+                const auto [rr, gg, bb] =
+                    std::tuple{std::uint8_t(r), std::uint8_t(g), std::uint8_t(b)};
                 const std::uint8_t expected = GreyValue(rr, gg, bb);
                 ASSERT_EQ(out[std::size_t(b)], expected) << "r " << r << " g " << g << " b " << b;
                 if ((30 * r + 59 * g + 11 * b) % 100 != 50)

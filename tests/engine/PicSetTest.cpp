@@ -142,6 +142,7 @@ struct TRejected {
     const char* label;
     std::string text; // "" for no header at all
     std::string reason;
+    std::size_t extraBreaks = 0; // CRs appended to text when the test runs
 };
 
 class PicSetRejected : public PicSetLoad, public testing::WithParamInterface<TRejected> {};
@@ -149,7 +150,7 @@ class PicSetRejected : public PicSetLoad, public testing::WithParamInterface<TRe
 TEST_P(PicSetRejected, LeavesTheStackUnchanged) {
     const std::string header = dir / "h.bbf";
     if (!GetParam().text.empty())
-        WriteFileText(header, GetParam().text);
+        WriteFileText(header, GetParam().text + std::string(GetParam().extraBreaks, '\r'));
     EXPECT_FALSE(LoadPicSet(pics, header));
     ExpectSameStack(MakeStack(2, 2, 1), pics);
     EXPECT_MENTIONS(pics.LastError(), GetParam().reason);
@@ -171,8 +172,7 @@ INSTANTIATE_TEST_SUITE_P(
         TRejected{"PlaneTooLarge", "t\r\n16384\r\n16385\r\n-\r\nx\r\n", "16384 x 16385"},
         TRejected{"TooManyPlanes", "t\r\n1\r\n1\r\n-\r\n" + std::string(257, '\n'),
                   "257 plane files"},
-        TRejected{"MillionsOfLines", "t\r\n1\r\n1\r\n-\r\n" + std::string(20'000'000, '\r'),
-                  "20000000 plane files"}),
+        TRejected{"MillionsOfLines", "t\r\n1\r\n1\r\n-\r\n", "20000000 plane files", 20'000'000}),
     [](const auto& test) { return std::string(test.param.label); });
 
 TEST_F(PicSetLoad, FourLinesEmptyTheStack) {

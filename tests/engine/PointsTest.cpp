@@ -91,7 +91,8 @@ TEST(TUniquePoints, MatrixScanEqualsTheColumnByColumnScan) {
             TUniquePoints points;
             points.AddCodeMatrix(matrix, threads);
             ExpectSameEntries(points, ReferenceScan(matrix),
-                              "seed " + std::to_string(seed) + ", threads " + std::to_string(threads));
+                              "seed " + std::to_string(seed) + ", threads " +
+                                  std::to_string(threads));
         }
 
         // Scanning on top of entries already there adds to them, as AddPixel does.

@@ -495,6 +495,27 @@ private slots:
         QVERIFY(std::equal(display.Bits(), display.Bits() + display.BytesPerLine() * 192,
                            shown.Bits()));
     }
+
+    // Long work shows a progress dialog (here at once) and keeps the log as it is.
+    void progressDialog() {
+        TSampleOptions options;
+        options.Width = 128;
+        options.Height = 96;
+        options.Threads = 1;
+        const TSampleStack stack = WriteSampleStack(ToStd(Path("photos")), "run", options);
+        TWindow w;
+        w->ProgressDelayMs = 0;
+        w.LoadJpg(QString::fromStdString(stack.ListFile));
+        const int afterLoad = w->ProgressShown;
+        QVERIFY(afterLoad > 0);
+        Evaluate(w, QStringLiteral("points.txt"));
+        QVERIFY(w->ProgressShown > afterLoad);
+        const QStringList expected =
+            kLoadJpgLines + QStringList{"Values set.", "Evaluating ...", "Done."};
+        QCOMPARE(w.Messages().mid(1), expected);
+        QVERIFY(!w->IsBusy());
+        QVERIFY(w->BitBtn1->isEnabled());
+    }
 };
 
 int RunWindowTests(int argc, char* argv[]) {
