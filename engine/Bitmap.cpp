@@ -2,7 +2,6 @@
 
 #include "FileUtil.h"
 
-#include <array>
 #include <stdexcept>
 
 namespace {
@@ -44,42 +43,51 @@ void TBitmap::SetSize(std::int32_t width, std::int32_t height) {
 }
 
 void TBitmap::Reallocate() {
-    stride_ = (std::size_t(width_) * BytesPerPixel(format_) + 3) & ~std::size_t(3);
+    stride_ = BitmapStride(width_, format_);
     pixels_.Resize(height_, static_cast<std::int32_t>(stride_));
 }
 
 void TBitmap::SaveToFile(const std::string& fileName) const {
-    const bool grey = format_ == TPixelFormat::pf8bit;
+    const std::vector<std::uint8_t> header = BmpFileHeader(width_, height_, format_);
+    std::vector<TAtomicFile::TBlock> blocks{{header.data(), header.size()}};
+    // Our rows are already padded to 4 bytes with zeros, exactly as BMP stores them;
+    // they go out straight from the bitmap, bottom row first.
+    for (std::int32_t row = height_ - 1; row >= 0; --row)
+        blocks.push_back({ScanLine(row), stride_});
+    TAtomicFile file(fileName);
+    file.Write(blocks);
+    file.Commit();
+}
+
+std::size_t BitmapStride(std::int32_t width, TPixelFormat format) {
+    return (std::size_t(width) * BytesPerPixel(format) + 3) & ~std::size_t(3);
+}
+
+std::vector<std::uint8_t> BmpFileHeader(std::int32_t width, std::int32_t height,
+                                        TPixelFormat format) {
+    const bool grey = format == TPixelFormat::pf8bit;
     const std::uint32_t paletteSize = grey ? 256 * 4 : 0;
     const std::uint32_t dataOffset = 14 + 40 + paletteSize;
-    const auto imageSize = static_cast<std::uint32_t>(stride_ * std::size_t(height_));
+    const auto imageSize =
+        static_cast<std::uint32_t>(BitmapStride(width, format) * std::size_t(height));
 
-    std::array<std::uint8_t, 54> header{};
+    std::vector<std::uint8_t> header(dataOffset, 0);
     header[0] = 'B';
     header[1] = 'M';
     PutLE32(&header[2], dataOffset + imageSize);
     PutLE32(&header[10], dataOffset);
     PutLE32(&header[14], 40); // BITMAPINFOHEADER
-    PutLE32(&header[18], static_cast<std::uint32_t>(width_));
-    PutLE32(&header[22], static_cast<std::uint32_t>(height_)); // positive: bottom-up rows
-    PutLE16(&header[26], 1);                                   // planes
+    PutLE32(&header[18], static_cast<std::uint32_t>(width));
+    PutLE32(&header[22], static_cast<std::uint32_t>(height)); // positive: bottom-up rows
+    PutLE16(&header[26], 1);                                  // planes
     PutLE16(&header[28], grey ? 8 : 24);
     PutLE32(&header[30], 0); // BI_RGB, no compression
     PutLE32(&header[34], imageSize);
     PutLE32(&header[38], 2835); // 72 dots per inch
     PutLE32(&header[42], 2835);
     PutLE32(&header[46], grey ? 256 : 0);
-
-    TAtomicFile file(fileName);
-    file.Write(header.data(), header.size());
-    if (grey) {
-        std::array<std::uint8_t, 256 * 4> palette{};
-        for (std::size_t v = 0; v < 256; ++v)
-            palette[4 * v] = palette[4 * v + 1] = palette[4 * v + 2] = static_cast<std::uint8_t>(v);
-        file.Write(palette.data(), palette.size());
-    }
-    // Our rows are already padded to 4 bytes with zeros, exactly as BMP stores them.
-    for (std::int32_t row = height_ - 1; row >= 0; --row)
-        file.Write(ScanLine(row), stride_);
-    file.Commit();
+    for (std::size_t v = 0; grey && v < 256; ++v)
+        header[54 + 4 * v] = header[54 + 4 * v + 1] = header[54 + 4 * v + 2] =
+            static_cast<std::uint8_t>(v);
+    return header;
 }

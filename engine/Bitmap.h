@@ -7,11 +7,21 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 enum class TPixelFormat {
     pf8bit,  ///< one byte per pixel, a grey level
     pf24bit, ///< three bytes per pixel: blue, green, red
 };
+
+/// Bytes of one row of a bitmap, padded to a multiple of 4 as BMP files store them.
+std::size_t BitmapStride(std::int32_t width, TPixelFormat format);
+
+/// The start of a Windows BMP file of width × height pixels (BITMAPINFOHEADER, no
+/// compression, rows bottom-up), with the grey palette of an 8-bit one; the rows
+/// follow it.
+std::vector<std::uint8_t> BmpFileHeader(std::int32_t width, std::int32_t height,
+                                        TPixelFormat format);
 
 /// An image of Width × Height pixels. Rows are stored top row first, each padded
 /// to a multiple of 4 bytes, so a 24-bit image can be shown as it stands by a

@@ -2,12 +2,17 @@
 
 #include "EvalRows.h"
 #include "FileUtil.h"
+#include "GreyMix.h"
 #include "Parallel.h"
 #include "PicHolder.h"
 #include "Vectorize.h"
 
 #include <algorithm>
 #include <chrono>
+#include <exception>
+#include <optional>
+#include <stop_token>
+#include <thread>
 
 bool TPicEval::LoadPictures(const std::string& fileName, bool namesOnly, std::uint8_t channel,
                             const TLoadOptions& options) {
@@ -60,12 +65,12 @@ namespace {
 // are whole numbers, so comparing them as integers gives what comparing them as
 // floating-point numbers would.
 KELVARON_VECTOR_CLONES
-void CodeRow(const std::int16_t* __restrict threshold, const std::uint8_t* const* codePlanes,
-             std::int32_t* __restrict out, std::int32_t width) {
+void CodeSpan(const std::int16_t* __restrict threshold, const std::uint8_t* const* codePlanes,
+              std::int32_t* __restrict out, std::int32_t begin, std::int32_t end) {
     const std::uint8_t* __restrict p[15];
     for (int l = 0; l < 15; ++l)
         p[l] = codePlanes[l];
-    for (std::int32_t col = 0; col < width; ++col) {
+    for (std::int32_t col = begin; col < end; ++col) {
         const int t = threshold[col];
         int code = 0;
         int bit = 1; // a running bit: "1 << l" here is miscompiled by g++ 12 under -fsanitize
@@ -75,15 +80,35 @@ void CodeRow(const std::int16_t* __restrict threshold, const std::uint8_t* const
     }
 }
 
+// Most of a picture lies on no dot, where every code is 0 whatever the code
+// planes hold: there they are not read at all, a stretch of columns at a time.
+void CodeRow(const std::int16_t* threshold, const std::uint8_t* const* codePlanes,
+             std::int32_t* out, std::int32_t width) {
+    constexpr std::int32_t kStretch = 64;
+    for (std::int32_t begin = 0; begin < width; begin += kStretch) {
+        const std::int32_t end = std::min(width, begin + kStretch);
+        std::int16_t lowest = 256;
+        for (std::int32_t col = begin; col < end; ++col)
+            lowest = std::min(lowest, threshold[col]);
+        if (lowest < 256)
+            CodeSpan(threshold, codePlanes, out, begin, end);
+        else
+            std::fill(out + begin, out + end, 0);
+    }
+}
+
 } // namespace
 
 void TPicEval::CalcMatrix() {
+    CalcCodes(ThreadsFor(Threads));
+}
+
+void TPicEval::CalcCodes(int threads) {
     if (!IsStackComplete()) {
         CodeMatrix.Resize(Height, Width); // all 0
         return;
     }
     CodeMatrix.ResizeForOverwrite(Height, Width); // every code is set below
-    const int threads = ThreadsFor(Threads);
     ForEachBand(Height, threads, threads, [&](int, std::int32_t begin, std::int32_t end) {
         TThresholdRows thresholds(*this);
         const std::uint8_t* codePlanes[15];
@@ -113,6 +138,64 @@ private:
 
 } // namespace
 
+// The marked picture's BMP file, written while the codes and points are still
+// being computed. The picture is plane 2 in grey everywhere but at the marks, so
+// all of it can go to a temporary file early, on a thread of its own; once the
+// marks are drawn, the rows that hold them are written again and the file is put in
+// place, last of all, as in the run one step after the other.
+class TPicEval::TEarlyPointBitmap {
+public:
+    TEarlyPointBitmap(const TPic& plane, const std::string& fileName)
+        : writer_(
+              [this, &plane, fileName](std::stop_token stop) { Write(plane, fileName, stop); }) {}
+    TEarlyPointBitmap(const TEarlyPointBitmap&) = delete;
+    TEarlyPointBitmap& operator=(const TEarlyPointBitmap&) = delete;
+    // Dropped unfinished (the run failed before): the writing stops and the temporary
+    // file goes.
+
+    /// Writes the rows of the marked display that hold marks again and puts the file
+    /// in place. Raises the error the writing met, if any.
+    void Finish(const TBitmap& display, const std::vector<std::int32_t>& markedRows) {
+        writer_.join();
+        if (error_)
+            std::rethrow_exception(error_);
+        const std::size_t stride = display.BytesPerLine();
+        for (std::int32_t row : markedRows)
+            file_->WriteAt(headerSize_ + std::uint64_t(display.Height() - 1 - row) * stride,
+                           display.ScanLine(row), stride);
+        file_->Commit();
+    }
+
+private:
+    void Write(const TPic& plane, const std::string& fileName, std::stop_token stop) noexcept {
+        try {
+            const std::vector<std::uint8_t> header =
+                BmpFileHeader(plane.Width, plane.Height, TPixelFormat::pf24bit);
+            headerSize_ = header.size();
+            file_.emplace(fileName);
+            file_->Write(header.data(), header.size());
+            // Bottom row first; a few hundred rows go out at a time.
+            const std::size_t stride = BitmapStride(plane.Width, TPixelFormat::pf24bit);
+            const std::int32_t rowsPerChunk =
+                std::max<std::int32_t>(1, std::int32_t((1u << 20) / stride));
+            std::vector<std::uint8_t> chunk(stride * std::size_t(rowsPerChunk), 0);
+            for (std::int32_t row = plane.Height - 1; row >= 0 && !stop.stop_requested();) {
+                std::size_t used = 0;
+                for (std::int32_t n = 0; n < rowsPerChunk && row >= 0; ++n, --row, used += stride)
+                    GreyToBgr(plane.Data[row], chunk.data() + used, plane.Width);
+                file_->Write(chunk.data(), used);
+            }
+        } catch (...) {
+            error_ = std::current_exception();
+        }
+    }
+
+    std::optional<TAtomicFile> file_;
+    std::exception_ptr error_;
+    std::size_t headerSize_ = 0;
+    std::jthread writer_; // last: it starts once the rest is ready, and is joined first
+};
+
 void TPicEval::Evaluate(const std::string& fileName, bool withBitmap, TBitmap& display) {
     auto stageDone = [this](int stages) {
         if (Progress)
@@ -120,11 +203,19 @@ void TPicEval::Evaluate(const std::string& fileName, bool withBitmap, TBitmap& d
     };
     Timings = TEvalTimings{};
     TStopwatch watch;
-    CalcMatrix();
+    // With threads to spare, the marked picture's file is written alongside, on a
+    // core of its own.
+    int threads = ThreadsFor(Threads);
+    std::optional<TEarlyPointBitmap> early;
+    if (withBitmap && threads > 1 && DisplayIsPointBitmap(display)) {
+        early.emplace(Pics.Planes[2], ChangeFileExt(fileName, ".bmp"));
+        --threads;
+    }
+    CalcCodes(threads);
     Timings.Matrix = watch.Lap();
     stageDone(1);
     Points.Reset();
-    Points.AddCodeMatrix(CodeMatrix, Threads);
+    Points.AddCodeMatrix(CodeMatrix, threads);
     Points.Trim();
     Points.CalcCentres();
     Timings.Points = watch.Lap();
@@ -133,23 +224,41 @@ void TPicEval::Evaluate(const std::string& fileName, bool withBitmap, TBitmap& d
     stageDone(3);
     MarkPoints(display);
     stageDone(4);
-    if (withBitmap)
+    if (early)
+        early->Finish(display, MarkedRows());
+    else if (withBitmap)
         SaveMarkedDisplay(fileName, display);
     Timings.Files = watch.Lap();
     stageDone(5);
 }
 
-void TPicEval::SaveMarkedDisplay(const std::string& fileName, const TBitmap& display) const {
+bool TPicEval::DisplayIsPointBitmap(const TBitmap& display) const {
     // A display of the stack's size and format, all of it covered by plane 2, holds
-    // exactly the picture SavePointBitmap would build afresh once it is marked.
-    const bool sameAsFresh = display.PixelFormat() == TPixelFormat::pf24bit &&
-                             display.Width() == Width && display.Height() == Height &&
-                             Pics.Count() > 2 && Pics.Planes[2].Width == Width &&
-                             Pics.Planes[2].Height == Height;
-    if (sameAsFresh)
+    // once marked exactly the picture SavePointBitmap builds afresh.
+    return display.PixelFormat() == TPixelFormat::pf24bit && display.Width() == Width &&
+           display.Height() == Height && Pics.Count() > 2 && Pics.Planes[2].Width == Width &&
+           Pics.Planes[2].Height == Height;
+}
+
+void TPicEval::SaveMarkedDisplay(const std::string& fileName, const TBitmap& display) const {
+    if (DisplayIsPointBitmap(display))
         display.SaveToFile(ChangeFileExt(fileName, ".bmp"));
     else
         SavePointBitmap(fileName);
+}
+
+std::vector<std::int32_t> TPicEval::MarkedRows() const {
+    std::vector<std::int32_t> rows;
+    for (std::int32_t i = 0; i < Points.EntryCount; ++i) {
+        const TUniquePoint& point = Points.Entries[std::size_t(i)];
+        const std::int32_t row = RoundToPixel(point.Y);
+        const std::int32_t col = RoundToPixel(point.X);
+        if (row >= 0 && row < Height && col >= 0 && col < Width)
+            rows.push_back(row);
+    }
+    std::sort(rows.begin(), rows.end());
+    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+    return rows;
 }
 
 void TPicEval::MarkPoints(TBitmap& display) const {

@@ -2,6 +2,7 @@
 
 #include "Errors.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -9,6 +10,7 @@
 #include <fcntl.h>
 #include <random>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 namespace {
@@ -22,22 +24,6 @@ namespace {
                                  const std::string& reason) {
     throw EFileError(std::string("Cannot ") + what + " \"" + fileName + "\": " + reason);
 }
-
-// Closes a descriptor when it goes out of scope.
-class TFd {
-public:
-    explicit TFd(int fd) : fd_(fd) {}
-    ~TFd() {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    TFd(const TFd&) = delete;
-    TFd& operator=(const TFd&) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
 
 // Opens a file for reading and checks that it is a regular file.
 int OpenRegularForReading(const std::string& fileName, struct stat& info) {
@@ -93,31 +79,39 @@ std::string RandomSuffix() {
 
 } // namespace
 
+TInputFile::TInputFile(const std::string& fileName) {
+    struct stat info {};
+    fd_ = OpenRegularForReading(fileName, info);
+    size_ = static_cast<std::size_t>(info.st_size);
+}
+
+TInputFile::~TInputFile() {
+    ::close(fd_);
+}
+
 bool FileExists(const std::string& fileName) {
     struct stat info {};
     return !fileName.empty() && ::stat(fileName.c_str(), &info) == 0 && !S_ISDIR(info.st_mode);
 }
 
 std::vector<std::uint8_t> ReadWholeFile(const std::string& fileName, std::size_t maxBytes) {
-    struct stat info {};
-    TFd fd(OpenRegularForReading(fileName, info));
-    auto size = static_cast<std::size_t>(info.st_size);
+    TInputFile file(fileName);
+    const std::size_t size = file.Size();
     if (size > maxBytes)
         RaiseFileError("read", fileName,
                        "it holds " + std::to_string(size) + " bytes, more than the " +
                            std::to_string(maxBytes) + " this kind of file may have");
     std::vector<std::uint8_t> bytes = AllocateBuffer(fileName, size);
-    bytes.resize(ReadUpTo(fd.get(), fileName, bytes.data(), size));
-    // A file that grew after fstat: its newer bytes are not read.
+    bytes.resize(ReadUpTo(file.Descriptor(), fileName, bytes.data(), size));
+    // A file that grew after it was opened: its newer bytes are not read.
     return bytes;
 }
 
 std::vector<std::uint8_t> ReadFilePrefix(const std::string& fileName, std::size_t count) {
-    struct stat info {};
-    TFd fd(OpenRegularForReading(fileName, info));
-    std::size_t size = std::min(count, static_cast<std::size_t>(info.st_size));
+    TInputFile file(fileName);
+    const std::size_t size = std::min(count, file.Size());
     std::vector<std::uint8_t> bytes = AllocateBuffer(fileName, size);
-    bytes.resize(ReadUpTo(fd.get(), fileName, bytes.data(), size));
+    bytes.resize(ReadUpTo(file.Descriptor(), fileName, bytes.data(), size));
     return bytes;
 }
 
@@ -253,6 +247,51 @@ void TAtomicFile::Write(const void* data, std::size_t size) {
         WriteRaw(bytes, size); // a large block goes out without a copy
     else
         buffer_.insert(buffer_.end(), bytes, bytes + size);
+}
+
+void TAtomicFile::Write(const std::vector<TBlock>& blocks) {
+    if (fd_ < 0)
+        RaiseFileError("write", target_, EBADF);
+    Flush();
+    std::vector<iovec> pending;
+    pending.reserve(blocks.size());
+    for (const TBlock& block : blocks)
+        if (block.Size > 0)
+            pending.push_back({const_cast<void*>(block.Data), block.Size});
+    std::size_t first = 0;
+    while (first < pending.size()) {
+        const int count = static_cast<int>(std::min<std::size_t>(pending.size() - first, IOV_MAX));
+        ssize_t n = ::writev(fd_, pending.data() + first, count);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            Fail("write", errno);
+        // Step over what was written; a partly written block goes on from where it stopped.
+        auto written = static_cast<std::size_t>(n);
+        while (first < pending.size() && written >= pending[first].iov_len)
+            written -= pending[first++].iov_len;
+        if (written > 0) {
+            pending[first].iov_base = static_cast<char*>(pending[first].iov_base) + written;
+            pending[first].iov_len -= written;
+        }
+    }
+}
+
+void TAtomicFile::WriteAt(std::uint64_t offset, const void* data, std::size_t size) {
+    if (fd_ < 0)
+        RaiseFileError("write", target_, EBADF);
+    Flush();
+    const char* bytes = static_cast<const char*>(data);
+    while (size > 0) {
+        ssize_t n = ::pwrite(fd_, bytes, size, static_cast<off_t>(offset));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            Fail("write", errno);
+        bytes += n;
+        size -= static_cast<std::size_t>(n);
+        offset += static_cast<std::uint64_t>(n);
+    }
 }
 
 void TAtomicFile::Commit() {

@@ -20,6 +20,25 @@ std::vector<std::uint8_t> ReadWholeFile(const std::string& fileName,
 /// the rest. Raises EFileError as ReadWholeFile does.
 std::vector<std::uint8_t> ReadFilePrefix(const std::string& fileName, std::size_t count);
 
+/// A regular file open for reading, closed when the object goes. Raises EFileError
+/// naming the file when it cannot be opened, or is a folder or another kind of
+/// non-regular file (a device, a pipe).
+class TInputFile {
+public:
+    explicit TInputFile(const std::string& fileName);
+    ~TInputFile();
+    TInputFile(const TInputFile&) = delete;
+    TInputFile& operator=(const TInputFile&) = delete;
+
+    int Descriptor() const { return fd_; }
+    /// The file's size when it was opened.
+    std::size_t Size() const { return size_; }
+
+private:
+    int fd_ = -1;
+    std::size_t size_ = 0;
+};
+
 /// Splits text into lines at CR LF, a lone LF or a lone CR. A break after the last
 /// line adds no line; an empty line anywhere else counts as a line.
 std::vector<std::string> SplitLines(std::string_view text);
@@ -57,6 +76,17 @@ public:
     /// Appends bytes; raises EFileError when they cannot be written.
     void Write(const void* data, std::size_t size);
     void Write(std::string_view text) { Write(text.data(), text.size()); }
+
+    /// Appends the blocks one after the other, straight from where they lie.
+    struct TBlock {
+        const void* Data;
+        std::size_t Size;
+    };
+    void Write(const std::vector<TBlock>& blocks);
+
+    /// Writes bytes over the part of the file at offset, which must have been
+    /// written before; the end of the file stays where it is.
+    void WriteAt(std::uint64_t offset, const void* data, std::size_t size);
 
     /// Flushes, closes and puts the file in place; raises EFileError on failure.
     void Commit();

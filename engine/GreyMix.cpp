@@ -12,6 +12,10 @@
 #include "PicHolder.h"
 #include "Vectorize.h"
 
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
 #include <algorithm>
 #include <cfloat>
 #include <cmath>
@@ -99,14 +103,14 @@ std::uint8_t EmulatedMix(std::uint8_t r, std::uint8_t g, std::uint8_t b) {
 // The rows are converted in two passes: a branch-free one that rounds every
 // pixel's decimal mix (halves up) and marks the halfway ones, which vectorises,
 // and one that gives the marked pixels their exact value.
+// q = floor((n + 50) / 100): 41944 / 2^22 is 1/100 within 2.3e-9, which for
+// n + 50 ≤ 25550 never moves the quotient across a whole number.
 KELVARON_VECTOR_CLONES
 void RoundedMixRow(const std::uint8_t* __restrict rgbx, std::uint8_t* __restrict out,
                    std::uint8_t* __restrict halfway, std::int32_t width) {
     for (std::int32_t c = 0; c < width; ++c) {
         const std::uint16_t n = static_cast<std::uint16_t>(
             30u * rgbx[4 * c] + 59u * rgbx[4 * c + 1] + 11u * rgbx[4 * c + 2]);
-        // q = floor((n + 50) / 100): 41944 / 2^22 is 1/100 within 2.3e-9, which for
-        // n + 50 ≤ 25550 never moves the quotient across a whole number.
         const std::uint16_t m = static_cast<std::uint16_t>(n + 50);
         const auto high = static_cast<std::uint16_t>((std::uint32_t(m) * 41944u) >> 16);
         const auto q = static_cast<std::uint16_t>(high >> 6);
@@ -114,6 +118,43 @@ void RoundedMixRow(const std::uint8_t* __restrict rgbx, std::uint8_t* __restrict
         halfway[c] = static_cast<std::uint8_t>(m == q * 100 ? 1 : 0);
     }
 }
+
+#if defined(__x86_64__) && defined(__GNUC__)
+// The same with AVX2 by hand, sixteen pixels at a time: one multiply-add of the bytes
+// with the weights 30, 59, 11, 0 gives each pixel's mix in two halves, a second
+// adds them.
+__attribute__((target("avx2"))) std::int32_t RoundedMixRowAvx2(const std::uint8_t* rgbx,
+                                                               std::uint8_t* out,
+                                                               std::uint8_t* halfway,
+                                                               std::int32_t width) {
+    const __m256i weights = _mm256_set1_epi32(0x000B3B1E); // bytes 30, 59, 11, 0
+    const __m256i ones = _mm256_set1_epi16(1);
+    const __m256i fifty = _mm256_set1_epi16(50);
+    const __m256i reciprocal = _mm256_set1_epi16(static_cast<short>(41944));
+    const __m256i hundred = _mm256_set1_epi16(100);
+    const __m256i one = _mm256_set1_epi16(1);
+    std::int32_t c = 0;
+    for (; c + 16 <= width; c += 16) {
+        const __m256i first = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(rgbx + 4 * c));
+        const __m256i second =
+            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(rgbx + 4 * c + 32));
+        const __m256i n0 = _mm256_madd_epi16(_mm256_maddubs_epi16(first, weights), ones);
+        const __m256i n1 = _mm256_madd_epi16(_mm256_maddubs_epi16(second, weights), ones);
+        // Sixteen mixes in pixel order (packing works within each 128-bit half).
+        const __m256i n = _mm256_permute4x64_epi64(_mm256_packs_epi32(n0, n1), 0xD8);
+        const __m256i m = _mm256_add_epi16(n, fifty);
+        const __m256i q = _mm256_srli_epi16(_mm256_mulhi_epu16(m, reciprocal), 6);
+        const __m256i half =
+            _mm256_and_si256(_mm256_cmpeq_epi16(_mm256_mullo_epi16(q, hundred), m), one);
+        const __m256i bytes =
+            _mm256_permute4x64_epi64(_mm256_packus_epi16(q, half), 0xD8); // q then half
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + c), _mm256_castsi256_si128(bytes));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(halfway + c),
+                         _mm256_extracti128_si256(bytes, 1));
+    }
+    return c; // the pixels left over are the caller's
+}
+#endif
 
 KELVARON_VECTOR_CLONES
 void ChannelRowImpl(const std::uint8_t* __restrict rgbx, std::uint8_t* __restrict out,
@@ -157,6 +198,16 @@ std::uint8_t GreyValue(const TPixelTriple& pixel) {
     return GreyValue(pixel.Red, pixel.Green, pixel.Blue);
 }
 
+KELVARON_VECTOR_CLONES
+void GreyToBgr(const std::uint8_t* __restrict values, std::uint8_t* __restrict out,
+               std::int32_t width) {
+    for (std::int32_t col = 0; col < width; ++col) {
+        out[3 * col] = values[col];
+        out[3 * col + 1] = values[col];
+        out[3 * col + 2] = values[col];
+    }
+}
+
 void ChannelRow(const std::uint8_t* rgbx, std::uint8_t* out, std::int32_t width, int channel) {
     ChannelRowImpl(rgbx, out, width, channel);
 }
@@ -164,7 +215,13 @@ void ChannelRow(const std::uint8_t* rgbx, std::uint8_t* out, std::int32_t width,
 void GreyRow(const std::uint8_t* rgbx, std::uint8_t* out, std::int32_t width) {
     thread_local std::vector<std::uint8_t> halfway;
     halfway.resize(std::size_t(width) + 8); // room for the word-wise scan below
-    RoundedMixRow(rgbx, out, halfway.data(), width);
+    std::int32_t done = 0;
+#if defined(__x86_64__) && defined(__GNUC__)
+    static const bool haveAvx2 = __builtin_cpu_supports("avx2");
+    if (haveAvx2)
+        done = RoundedMixRowAvx2(rgbx, out, halfway.data(), width);
+#endif
+    RoundedMixRow(rgbx + 4 * done, out + done, halfway.data() + done, width - done);
     // Halfway pixels are rare: skip eight marks at a time while they are all clear.
     for (std::int32_t c = 0; c < width; c += 8) {
         std::uint64_t word;

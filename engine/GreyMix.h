@@ -10,6 +10,9 @@ void ChannelRow(const std::uint8_t* rgbx, std::uint8_t* out, std::int32_t width,
 /// GreyValue of every pixel of a row of four-byte pixels (red, green, blue, filler).
 void GreyRow(const std::uint8_t* rgbx, std::uint8_t* out, std::int32_t width);
 
+/// Grey pixels of a 24-bit bitmap row: every value as blue, green and red.
+void GreyToBgr(const std::uint8_t* values, std::uint8_t* out, std::int32_t width);
+
 namespace grey_detail {
 /// The grey mix of a pixel whose decimal mix lies exactly halfway between two
 /// integers, where only the binary arithmetic decides: in the machine's own

@@ -6,10 +6,16 @@
 #include "GreyMix.h"
 #include "PicHolder.h"
 
+#include <cerrno>
 #include <csetjmp>
 #include <cstdio>
+#include <cstring>
 #include <jpeglib.h>
+#include <memory>
 #include <new>
+#include <unistd.h>
+// jerror.h needs jpeglib.h before it.
+#include <jerror.h>
 
 namespace {
 
@@ -18,8 +24,8 @@ namespace {
 constexpr int kMaxScans = 500;
 // libjpeg's own working memory (the coefficient buffer of a progressive file).
 constexpr long kMaxDecoderMemory = 1L << 30;
-// The largest photograph file read into memory.
-constexpr std::size_t kMaxJpegFileBytes = std::size_t(1) << 30;
+// Bytes read from a photograph's file at a time.
+constexpr std::size_t kReadChunk = std::size_t(64) << 10;
 
 // libjpeg reports errors through these callbacks. They jump back to the guarded
 // call (see Guard below) with the message kept, and the C++ side raises it.
@@ -27,7 +33,54 @@ struct TJpegErrorManager {
     jpeg_error_mgr pub;
     std::jmp_buf jump;
     char message[JMSG_LENGTH_MAX];
+    int readError; // errno of a failed read of the file, 0 otherwise
 };
+
+// Feeds libjpeg from a file descriptor in chunks, so that a photograph is never
+// held whole in memory.
+struct TFileSource {
+    jpeg_source_mgr pub;
+    int fd;
+    JOCTET buffer[kReadChunk];
+};
+
+void OnInitSource(j_decompress_ptr) {}
+void OnTermSource(j_decompress_ptr) {}
+
+boolean OnFillInputBuffer(j_decompress_ptr cinfo) {
+    auto* source = reinterpret_cast<TFileSource*>(cinfo->src);
+    ssize_t n;
+    do {
+        n = ::read(source->fd, source->buffer, sizeof source->buffer);
+    } while (n < 0 && errno == EINTR);
+    if (n < 0) {
+        reinterpret_cast<TJpegErrorManager*>(cinfo->err)->readError = errno;
+        ERREXIT(cinfo, JERR_FILE_READ);
+    }
+    if (n == 0) {
+        // The end of the file before the end of the picture: libjpeg's own source
+        // warns and inserts an end marker; the warning is an error here.
+        WARNMS(cinfo, JWRN_JPEG_EOF);
+        source->buffer[0] = 0xFF;
+        source->buffer[1] = JPEG_EOI;
+        n = 2;
+    }
+    source->pub.next_input_byte = source->buffer;
+    source->pub.bytes_in_buffer = static_cast<std::size_t>(n);
+    return TRUE;
+}
+
+void OnSkipInputData(j_decompress_ptr cinfo, long count) {
+    jpeg_source_mgr* source = cinfo->src;
+    while (count > static_cast<long>(source->bytes_in_buffer)) {
+        count -= static_cast<long>(source->bytes_in_buffer);
+        OnFillInputBuffer(cinfo);
+    }
+    if (count > 0) {
+        source->next_input_byte += count;
+        source->bytes_in_buffer -= static_cast<std::size_t>(count);
+    }
+}
 
 void OnErrorExit(j_common_ptr cinfo) {
     auto* err = reinterpret_cast<TJpegErrorManager*>(cinfo->err);
@@ -78,8 +131,23 @@ public:
 
     jpeg_decompress_struct& info() { return cinfo_; }
 
+    /// Reads the header of a photograph held in memory.
     void ReadHeader(const std::uint8_t* data, std::size_t size) {
         if (!GuardReadHeader(data, size))
+            Raise();
+    }
+    /// Reads the header of a photograph from an open file, which is then read on
+    /// as the decoding needs it.
+    void ReadHeader(int fd) {
+        source_ = std::make_unique<TFileSource>();
+        source_->pub.init_source = OnInitSource;
+        source_->pub.fill_input_buffer = OnFillInputBuffer;
+        source_->pub.skip_input_data = OnSkipInputData;
+        source_->pub.resync_to_restart = jpeg_resync_to_restart;
+        source_->pub.term_source = OnTermSource;
+        source_->fd = fd;
+        cinfo_.src = &source_->pub;
+        if (!GuardReadHeader(nullptr, 0))
             Raise();
     }
     void Start() {
@@ -100,7 +168,11 @@ public:
     }
 
 private:
-    [[noreturn]] void Raise() const { Raise(err_.message); }
+    [[noreturn]] void Raise() const {
+        if (err_.readError != 0)
+            throw EFileError("Cannot read \"" + fileName_ + "\": " + std::strerror(err_.readError));
+        Raise(err_.message);
+    }
 
     bool Create() {
         if (setjmp(err_.jump))
@@ -108,10 +180,12 @@ private:
         jpeg_create_decompress(&cinfo_);
         return true;
     }
+    // With data, the photograph is in memory; otherwise cinfo_.src is set already.
     bool GuardReadHeader(const std::uint8_t* data, std::size_t size) {
         if (setjmp(err_.jump))
             return false;
-        jpeg_mem_src(&cinfo_, data, static_cast<unsigned long>(size));
+        if (data != nullptr || cinfo_.src == nullptr)
+            jpeg_mem_src(&cinfo_, data, static_cast<unsigned long>(size));
         jpeg_read_header(&cinfo_, TRUE);
         return true;
     }
@@ -138,14 +212,17 @@ private:
     jpeg_decompress_struct cinfo_{};
     TJpegErrorManager err_{};
     jpeg_progress_mgr progress_{};
+    std::unique_ptr<TFileSource> source_;
     bool created_ = false;
 };
 
-void DecodeInto(TPic& plane, const std::string& fileName, const std::vector<std::uint8_t>& file,
-                std::uint8_t channel) {
+// Decodes into plane the photograph whose header readHeader reads.
+template <class TReadHeader>
+void DecodeInto(TPic& plane, const std::string& fileName, std::uint8_t channel,
+                TReadHeader readHeader) {
     TJpegDecoder decoder(fileName);
     jpeg_decompress_struct& info = decoder.info();
-    decoder.ReadHeader(file.data(), file.size());
+    readHeader(decoder);
 
     if (info.num_components != 1 && info.num_components != 3)
         decoder.Raise("its colour space (" + std::to_string(info.num_components) +
@@ -187,9 +264,18 @@ void DecodeInto(TPic& plane, const std::string& fileName, const std::vector<std:
 bool LoadPlaneFromJpeg(TPic& plane, const std::string& fileName, std::uint8_t channel) {
     if (!FileExists(fileName))
         return false;
-    std::vector<std::uint8_t> file = ReadWholeFile(fileName, kMaxJpegFileBytes);
+    TInputFile file(fileName);
     TPic decoded;
-    DecodeInto(decoded, fileName, file, channel);
+    DecodeInto(decoded, fileName, channel,
+               [&](TJpegDecoder& decoder) { decoder.ReadHeader(file.Descriptor()); });
     plane = std::move(decoded);
     return true;
+}
+
+void DecodeJpegPlane(TPic& plane, const std::uint8_t* data, std::size_t size,
+                     const std::string& name, std::uint8_t channel) {
+    TPic decoded;
+    DecodeInto(decoded, name, channel,
+               [&](TJpegDecoder& decoder) { decoder.ReadHeader(data, size); });
+    plane = std::move(decoded);
 }

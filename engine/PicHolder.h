@@ -44,6 +44,11 @@ enum : std::uint8_t { kChannelRed = 0, kChannelGreen = 1, kChannelBlue = 2, kCha
 /// greyscale or three-component colour); the plane is then untouched too.
 bool LoadPlaneFromJpeg(TPic& plane, const std::string& fileName, std::uint8_t channel);
 
+/// LoadPlaneFromJpeg for a photograph held in memory; name stands for it in error
+/// messages. Raises EJpegError as LoadPlaneFromJpeg does.
+void DecodeJpegPlane(TPic& plane, const std::uint8_t* data, std::size_t size,
+                     const std::string& name, std::uint8_t channel);
+
 /// The grey mix 0.3 R + 0.59 G + 0.11 B, evaluated as ((r·0.3 + g·0.59) + b·0.11) in
 /// binary floating point with a 64-bit significand and rounded to the nearest
 /// integer, ties to even.
@@ -232,6 +237,14 @@ public:
     /// threads: how many threads may share the work (0: all cores).
     void AddCodeMatrix(const TCode& matrix, int threads = 1);
 
+    /// AddCodeMatrix in steps, for a caller that computes the matrix in bands of rows
+    /// and gathers each band while it is at hand: BeginBands(n); AddBandRows for
+    /// every row of the matrix, each band on a thread of its own if need be and the
+    /// rows of one band in order from the top; EndBands.
+    void BeginBands(int bands);
+    void AddBandRows(int band, const TCode& matrix, std::int32_t begin, std::int32_t end);
+    void EndBands();
+
     /// Shrinks the storage to the entries in use.
     void Trim();
     /// X and Y of every entry in use.
@@ -263,12 +276,13 @@ private:
     };
 
     void Append(const TUniquePoint& entry);
-    void GatherCodeMatrix(const TCode& matrix, int threads);
+    void MergeBands();
 
     // Entry index + 1 for codes 1 … 32767 (0: absent); other codes in otherCodes_.
     std::vector<std::int32_t> lookup_;
     std::vector<std::pair<std::int32_t, std::int32_t>> otherCodes_;
     std::vector<TBandGather> bands_;
+    int bandCount_ = 1;
 };
 
 /// Formats a centre coordinate with two decimals, "." as decimal point, a value
@@ -365,6 +379,13 @@ public:
     void ShowCodePoints(TBitmap& bitmap) const { CodeMatrix.ShowCodes(bitmap); }
 
 private:
+    class TEarlyPointBitmap;
+    // CalcMatrix on the given number of threads.
+    void CalcCodes(int threads);
+    // Whether display, once marked, is the picture SavePointBitmap builds.
+    bool DisplayIsPointBitmap(const TBitmap& display) const;
     // SavePointBitmap, saving the marked display itself where it is that picture.
     void SaveMarkedDisplay(const std::string& fileName, const TBitmap& display) const;
+    // The rows that hold a mark, each once, from the top.
+    std::vector<std::int32_t> MarkedRows() const;
 };

@@ -16,6 +16,30 @@ namespace {
 // Codes the decoder can produce, and so the codes the lookup table covers.
 constexpr std::int32_t kMaxTableCode = 32767;
 
+// Sorts (key, index) pairs by key with a least-significant-digit radix sort, which
+// for the few thousand to tens of thousands of points here beats comparisons;
+// digits on which all keys agree are passed over.
+void SortByKey(std::vector<std::pair<std::uint64_t, std::uint32_t>>& items) {
+    constexpr int kDigitBits = 11;
+    constexpr std::uint64_t kDigitMask = (1u << kDigitBits) - 1;
+    std::uint64_t differing = 0;
+    for (const auto& item : items)
+        differing |= item.first ^ items.front().first;
+    std::vector<std::pair<std::uint64_t, std::uint32_t>> sorted(items.size());
+    for (int shift = 0; shift < 64; shift += kDigitBits) {
+        if (((differing >> shift) & kDigitMask) == 0)
+            continue;
+        std::vector<std::size_t> start(kDigitMask + 2, 0);
+        for (const auto& item : items)
+            ++start[((item.first >> shift) & kDigitMask) + 1];
+        for (std::size_t d = 1; d < start.size(); ++d)
+            start[d] += start[d - 1];
+        for (const auto& item : items)
+            sorted[start[(item.first >> shift) & kDigitMask]++] = item;
+        items.swap(sorted);
+    }
+}
+
 bool AllZero8(const std::int32_t* codes) {
     std::int32_t any = 0;
     for (int i = 0; i < 8; ++i)
@@ -162,23 +186,42 @@ void TUniquePoints::TBandGather::AddRows(const TCode& matrix, std::int32_t begin
 }
 
 void TUniquePoints::AddCodeMatrix(const TCode& matrix, int threads) {
+    const int bands = std::min(ThreadsFor(threads), std::max(1, matrix.Height));
+    BeginBands(bands);
     try {
-        GatherCodeMatrix(matrix, threads);
+        ForEachBand(matrix.Height, bands, bands,
+                    [&](int band, std::int32_t begin, std::int32_t end) {
+                        AddBandRows(band, matrix, begin, end);
+                    });
     } catch (...) {
         bands_.clear(); // a scan cut short leaves its sums behind: start afresh next time
         throw;
     }
+    EndBands();
 }
 
-void TUniquePoints::GatherCodeMatrix(const TCode& matrix, int threads) {
-    const int bandCount = std::min(ThreadsFor(threads), std::max(1, matrix.Height));
-    if (bands_.size() < std::size_t(bandCount))
-        bands_.resize(std::size_t(bandCount));
-    ForEachBand(matrix.Height, bandCount, bandCount,
-                [&](int band, std::int32_t begin, std::int32_t end) {
-                    bands_[std::size_t(band)].AddRows(matrix, begin, end);
-                });
+void TUniquePoints::BeginBands(int bands) {
+    bandCount_ = std::max(1, bands);
+    if (bands_.size() < std::size_t(bandCount_))
+        bands_.resize(std::size_t(bandCount_));
+}
 
+void TUniquePoints::AddBandRows(int band, const TCode& matrix, std::int32_t begin,
+                                std::int32_t end) {
+    bands_[std::size_t(band)].AddRows(matrix, begin, end);
+}
+
+void TUniquePoints::EndBands() {
+    try {
+        MergeBands();
+    } catch (...) {
+        bands_.clear();
+        throw;
+    }
+}
+
+void TUniquePoints::MergeBands() {
+    const int bandCount = bandCount_;
     // Merge the bands into the first: sums add up, the first pixel is the one that
     // comes first in column order.
     TBandGather& all = bands_[0];
@@ -231,16 +274,21 @@ void TUniquePoints::GatherCodeMatrix(const TCode& matrix, int threads) {
         order[i] = {std::uint64_t(gathered[i]->FirstCol) << 28 |
                         std::uint64_t(gathered[i]->FirstRow),
                     std::uint32_t(i)};
-    std::sort(order.begin(), order.end());
+    SortByKey(order);
 
     for (const auto& [position, i] : order) {
         const TGather& g = *gathered[i];
-        if (FindCode(codes[i]).Absent) {
+        const TFound found = FindCode(codes[i]);
+        if (found.Absent) {
             TUniquePoint entry;
             entry.Code = codes[i];
+            entry.SumX = g.SumX;
+            entry.SumY = g.SumY;
+            entry.PixelCount = g.Count;
             Append(entry);
+            continue;
         }
-        TUniquePoint& entry = Entries[std::size_t(FindCode(codes[i]).Index)];
+        TUniquePoint& entry = Entries[std::size_t(found.Index)];
         entry.SumX += g.SumX;
         entry.SumY += g.SumY;
         entry.PixelCount += g.Count;

@@ -5,6 +5,7 @@
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -101,4 +102,40 @@ TEST(Evaluate, UnwritablePointsFileLeavesDisplayAndBitmapAlone) {
     EXPECT_EQ(ColourAt(display, 0, 0), 0x333333u);
     EXPECT_FALSE(FileExists(dir / "missing/out.bmp"));
     EXPECT_TRUE(ListFolder(dir.path()).empty());
+}
+
+TEST(Evaluate, OneThreadOrSeveralWriteTheSameFiles) {
+    TTempDir dir;
+    TThreeDots stack;
+    FillRandom(stack.eval.Pics, 9); // a busy plane 2 for the bitmap
+    stack.eval.SetMinDif(10);
+    for (int threads : {1, 2, 4}) {
+        stack.eval.Threads = threads;
+        TBitmap display(24, 16);
+        const std::string name = dir / ("t" + std::to_string(threads) + ".txt");
+        stack.eval.Evaluate(name, true, display);
+    }
+    EXPECT_GT(ReadFileBytes(dir / "t1.txt").size(), 10u);
+    for (const char* other : {"t2", "t4"}) {
+        EXPECT_EQ(ReadFileBytes(dir / (std::string(other) + ".txt")),
+                  ReadFileBytes(dir / "t1.txt"));
+        EXPECT_EQ(ReadFileBytes(dir / (std::string(other) + ".bmp")),
+                  ReadFileBytes(dir / "t1.bmp"));
+    }
+}
+
+TEST(Evaluate, UnwritableBitmapFailsAfterThePointsAndTheMarks) {
+    for (int threads : {1, 2}) {
+        TTempDir dir;
+        TThreeDots stack;
+        stack.eval.Threads = threads;
+        ASSERT_EQ(::mkdir((dir / "out.bmp").c_str(), 0755), 0); // a folder where the bitmap goes
+        TBitmap display(24, 16);
+        EXPECT_THROW(stack.eval.Evaluate(dir / "out.txt", true, display), EFileError);
+        EXPECT_EQ(ReadFileText(dir / "out.txt"),
+                  "3 2.50 4.50 4\r\n5 10.13 10.63 8\r\n7 20.00 0.00 1\r\n");
+        EXPECT_EQ(ColourAt(display, 4, 2), 0xFF0000u) << "the marks are drawn";
+        EXPECT_EQ(ListFolder(dir.path()), (std::vector<std::string>{"out.bmp", "out.txt"}))
+            << "threads " << threads << ": no temporary file may stay behind";
+    }
 }
