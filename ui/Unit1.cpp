@@ -98,13 +98,20 @@ private:
 // the windows repaint at every step and while the engine waits.
 class TForm1::TProgressScope {
 public:
-    TProgressScope(TForm1& form, const QString& label, int steps)
-        : form_(form), dialog_(label, QString(), 0, steps, &form) {
+    /// With an evaluator, the dialog follows the stages of its Evaluate.
+    TProgressScope(TForm1& form, const QString& label, int steps, TPicEval* stagesOf = nullptr)
+        : form_(form), dialog_(label, QString(), 0, steps, &form), stagesOf_(stagesOf) {
         dialog_.setWindowModality(Qt::WindowModal);
         dialog_.setMinimumDuration(form.ProgressDelayMs);
         dialog_.setCancelButton(nullptr);
         dialog_.setAutoReset(false);
         dialog_.setValue(0);
+        if (stagesOf_)
+            stagesOf_->Progress = [this](int stagesDone) { Step(stagesDone); };
+    }
+    ~TProgressScope() {
+        if (stagesOf_)
+            stagesOf_->Progress = nullptr; // the callback must not outlive the dialog
     }
     TProgressScope(const TProgressScope&) = delete;
     TProgressScope& operator=(const TProgressScope&) = delete;
@@ -122,6 +129,7 @@ public:
 private:
     TForm1& form_;
     QProgressDialog dialog_;
+    TPicEval* stagesOf_;
 };
 
 // A tool window: a small title bar with a close button only.
@@ -341,6 +349,24 @@ std::string TForm1::LoadFailure(bool engineResult) const {
     return problem;
 }
 
+template <class TLoad> bool TForm1::RunLoad(TLoad load) {
+    const std::uint64_t generation = Evaluator->Pics.Generation();
+    bool loaded = false;
+    try {
+        loaded = load();
+    } catch (...) {
+        FinishFailedLoad(generation);
+        throw;
+    }
+    const std::string failure = LoadFailure(loaded);
+    if (failure.empty())
+        return true;
+    Log(FromEngine(failure));
+    ViewerReset();
+    FinishFailedLoad(generation);
+    return false;
+}
+
 void TForm1::FinishFailedLoad(std::uint64_t generation) {
     // A load that failed before it replaced the planes leaves a usable stack usable;
     // one that failed after leaves a stack that is not what the operator asked for.
@@ -406,28 +432,19 @@ void TForm1::BitBtn1Click() {
             return;
         TBusyScope busy(*this);
         Log(QStringLiteral("Loading and recalculating pics."));
-        const std::uint64_t before = Evaluator->Pics.Generation();
-        bool loaded = false;
-        try {
+        const bool loaded = RunLoad([this, &fileName] {
             TProgressScope progress(*this, QStringLiteral("Loading pictures ..."), kLastPlane + 1);
             TLoadOptions options;
             options.Progress = [&](std::int32_t plane, const std::string&) {
                 progress.Step(plane + 1);
             };
             options.Idle = [&] { progress.Idle(); };
-            loaded = Evaluator->LoadPictures(*fileName, false, ColorChannel(), options);
-        } catch (...) {
-            FinishFailedLoad(before);
-            throw;
-        }
-        ProcessEvents();
-        const std::string failure = LoadFailure(loaded);
-        if (!failure.empty()) {
-            Log(FromEngine(failure));
-            ViewerReset();
-            FinishFailedLoad(before);
+            const bool result = Evaluator->LoadPictures(*fileName, false, ColorChannel(), options);
+            ProcessEvents();
+            return result;
+        });
+        if (!loaded)
             return;
-        }
         Log(QStringLiteral("Constructing picture."));
         ViewerReset();
         Log(QStringLiteral("Picture constructed"));
@@ -460,12 +477,7 @@ void TForm1::BitBtn3Click() {
         Log(QStringLiteral("Evaluating ..."));
         {
             TProgressScope progress(*this, QStringLiteral("Evaluating ..."),
-                                    TPicEval::kEvaluateStages);
-            Evaluator->Progress = [&](int stagesDone) { progress.Step(stagesDone); };
-            struct TForget { // the callback must not outlive the dialog
-                TPicEval& Eval;
-                ~TForget() { Eval.Progress = nullptr; }
-            } forget{*Evaluator};
+                                    TPicEval::kEvaluateStages, Evaluator.get());
             Evaluator->Evaluate(*fileName, true, Form2->DisplayBitmap());
         }
         Log(QStringLiteral("Done."));
@@ -484,22 +496,12 @@ void TForm1::BitBtn8Click() {
         TBusyScope busy(*this);
         Log(QStringLiteral("Loading bin ..."));
         ProcessEvents();
-        const std::uint64_t before = Evaluator->Pics.Generation();
-        bool loaded = false;
-        try {
-            loaded = LoadPicSet(Evaluator->Pics, *fileName);
-            loaded = Evaluator->Pics.CheckSize(Evaluator->Height, Evaluator->Width) && loaded;
-        } catch (...) {
-            FinishFailedLoad(before);
-            throw;
-        }
-        const std::string failure = LoadFailure(loaded);
-        if (!failure.empty()) {
-            Log(FromEngine(failure));
-            ViewerReset();
-            FinishFailedLoad(before);
+        const bool loaded = RunLoad([this, &fileName] {
+            const bool result = LoadPicSet(Evaluator->Pics, *fileName);
+            return Evaluator->Pics.CheckSize(Evaluator->Height, Evaluator->Width) && result;
+        });
+        if (!loaded)
             return;
-        }
         Log(QStringLiteral("Bin loaded."));
         ProcessEvents();
         ViewerReset();

@@ -123,6 +123,12 @@ private:
     /// Why a load whose engine call gave engineResult failed: the engine's reason,
     /// else the stack's problem; empty for a load that succeeded.
     std::string LoadFailure(bool engineResult) const;
+    /// Runs the engine work of a load command, which gives the engine's result. When
+    /// it raises, PicsLoaded is settled before the error goes on; when the stack is
+    /// not loaded and usable afterwards, the reason is logged in place of the
+    /// success lines, the viewer reset and PicsLoaded settled, and the result is
+    /// false.
+    template <class TLoad> bool RunLoad(TLoad load);
     /// PicsLoaded after a load that failed or raised; generation: the stack's
     /// generation before the load.
     void FinishFailedLoad(std::uint64_t generation);
