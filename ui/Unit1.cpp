@@ -101,6 +101,7 @@ public:
     /// With an evaluator, the dialog follows the stages of its Evaluate.
     TProgressScope(TForm1& form, const QString& label, int steps, TPicEval* stagesOf = nullptr)
         : form_(form), dialog_(label, QString(), 0, steps, &form), stagesOf_(stagesOf) {
+        dialog_.setWindowTitle(form.windowTitle());
         dialog_.setWindowModality(Qt::WindowModal);
         dialog_.setMinimumDuration(form.ProgressDelayMs);
         dialog_.setCancelButton(nullptr);
