@@ -5,7 +5,6 @@
 #include "PicHolder.h"
 #include "RadioGroup.h"
 #include "Unit2.h"
-#include "WindowFont.h"
 #include "msg.h"
 
 #include <QApplication>
@@ -13,17 +12,11 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QGridLayout>
-#include <QGroupBox>
-#include <QHBoxLayout>
 #include <QLabel>
-#include <QPlainTextEdit>
 #include <QProgressDialog>
 #include <QPushButton>
-#include <QScreen>
 #include <QSpinBox>
 #include <QTimer>
-#include <QVBoxLayout>
 #include <exception>
 #include <initializer_list>
 
