@@ -205,10 +205,14 @@ void TPicEval::Evaluate(const std::string& fileName, bool withBitmap, TBitmap& d
     TStopwatch watch;
     // With threads to spare, the marked picture's file is written alongside, on a
     // core of its own.
+    // Only a file put in place at the end can be written early: a pipe or a device
+    // would receive the picture before the points file exists.
     int threads = ThreadsFor(Threads);
+    const std::string bitmapName = ChangeFileExt(fileName, ".bmp");
     std::optional<TEarlyPointBitmap> early;
-    if (withBitmap && threads > 1 && DisplayIsPointBitmap(display)) {
-        early.emplace(Pics.Planes[2], ChangeFileExt(fileName, ".bmp"));
+    if (withBitmap && threads > 1 && DisplayIsPointBitmap(display) &&
+        WrittenAtomically(bitmapName)) {
+        early.emplace(Pics.Planes[2], bitmapName);
         --threads;
     }
     CalcCodes(threads);

@@ -25,9 +25,21 @@ namespace {
     throw EFileError(std::string("Cannot ") + what + " \"" + fileName + "\": " + reason);
 }
 
-// Opens a file for reading and checks that it is a regular file.
+[[noreturn]] void RaiseNotRegular(const std::string& fileName, const struct stat& info) {
+    RaiseFileError("read", fileName,
+                   S_ISDIR(info.st_mode) ? "it is a folder" : "it is not a regular file");
+}
+
+// Opens a file for reading and checks that it is a regular file. Anything else is
+// refused before it is opened, since opening a device can do things of its own
+// (a terminal, a serial line, a watchdog); a file replaced by one in between is
+// opened without waiting and refused all the same.
 int OpenRegularForReading(const std::string& fileName, struct stat& info) {
-    int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (::stat(fileName.c_str(), &info) != 0)
+        RaiseFileError("open", fileName, errno);
+    if (!S_ISREG(info.st_mode))
+        RaiseNotRegular(fileName, info);
+    int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0)
         RaiseFileError("open", fileName, errno);
     if (::fstat(fd, &info) != 0) {
@@ -37,8 +49,7 @@ int OpenRegularForReading(const std::string& fileName, struct stat& info) {
     }
     if (!S_ISREG(info.st_mode)) {
         ::close(fd);
-        RaiseFileError("read", fileName,
-                       S_ISDIR(info.st_mode) ? "it is a folder" : "it is not a regular file");
+        RaiseNotRegular(fileName, info);
     }
     return fd;
 }
@@ -132,6 +143,20 @@ std::vector<std::string> SplitLines(std::string_view text) {
     return lines;
 }
 
+std::size_t CountLines(std::string_view text) {
+    std::size_t lines = 0;
+    std::size_t start = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '\r' && text[i] != '\n')
+            continue;
+        ++lines;
+        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
+            ++i;
+        start = i + 1;
+    }
+    return start < text.size() ? lines + 1 : lines;
+}
+
 std::vector<std::string> ReadTextLines(const std::string& fileName) {
     std::vector<std::uint8_t> bytes = ReadWholeFile(fileName, std::size_t(64) << 20);
     return SplitLines(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
@@ -163,20 +188,43 @@ std::string ResolveFileName(const std::string& name, const std::string& folder) 
 
 // ---------------------------------------------------------------------------
 
-TAtomicFile::TAtomicFile(std::string fileName) : target_(std::move(fileName)) {
-    realPath_ = target_;
+namespace {
+
+// The file a write to fileName replaces: the file a symbolic link points to, not
+// the link.
+std::string ReplacedPath(const std::string& fileName) {
     struct stat info {};
-    if (::lstat(target_.c_str(), &info) == 0 && S_ISLNK(info.st_mode)) {
-        // Replace the file the link points to, not the link.
-        if (char* resolved = ::realpath(target_.c_str(), nullptr)) {
-            realPath_ = resolved;
-            std::free(resolved);
-        }
+    if (::lstat(fileName.c_str(), &info) != 0 || !S_ISLNK(info.st_mode))
+        return fileName;
+    std::string path = fileName;
+    if (char* resolved = ::realpath(fileName.c_str(), nullptr)) {
+        path = resolved;
+        std::free(resolved);
     }
-    bool exists = ::stat(realPath_.c_str(), &info) == 0;
+    return path;
+}
+
+// An existing target that is neither a regular file nor a folder (a device, a pipe)
+// cannot be replaced and is written in place.
+bool WrittenInPlace(const struct stat& info, bool exists) {
+    return exists && !S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode);
+}
+
+} // namespace
+
+bool WrittenAtomically(const std::string& fileName) {
+    struct stat info {};
+    const bool exists = ::stat(ReplacedPath(fileName).c_str(), &info) == 0;
+    return !WrittenInPlace(info, exists);
+}
+
+TAtomicFile::TAtomicFile(std::string fileName)
+    : target_(std::move(fileName)), realPath_(ReplacedPath(target_)) {
+    struct stat info {};
+    const bool exists = ::stat(realPath_.c_str(), &info) == 0;
     if (exists && S_ISDIR(info.st_mode))
         RaiseFileError("create", target_, "it is a folder");
-    if (exists && !S_ISREG(info.st_mode)) {
+    if (WrittenInPlace(info, exists)) {
         fd_ = ::open(realPath_.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
         if (fd_ < 0)
             RaiseFileError("create", target_, errno);

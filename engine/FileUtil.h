@@ -43,6 +43,10 @@ private:
 /// line adds no line; an empty line anywhere else counts as a line.
 std::vector<std::string> SplitLines(std::string_view text);
 
+/// The number of lines SplitLines would give, counted without building them, so
+/// that a file of millions of short lines can be refused before it costs memory.
+std::size_t CountLines(std::string_view text);
+
 /// Reads a text file (at most 64 MiB) and splits it with SplitLines.
 std::vector<std::string> ReadTextLines(const std::string& fileName);
 
@@ -102,6 +106,10 @@ private:
     int fd_ = -1;
     std::vector<char> buffer_;
 };
+
+/// Whether a TAtomicFile for fileName would write a temporary file and put it in
+/// place, rather than write an existing device or pipe in place.
+bool WrittenAtomically(const std::string& fileName);
 
 /// Writes a whole file atomically (see TAtomicFile).
 void WriteWholeFile(const std::string& fileName, const void* data, std::size_t size);

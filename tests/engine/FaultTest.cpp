@@ -1,0 +1,583 @@
+// Writes that fail: a target inside a folder that does not exist, a target that is
+// a folder, a full device, and a file that stops growing part-way through (a
+// file-size limit, since the suite runs as root and permissions stop nothing).
+// Whatever the failure: the error is an EFileError naming the file and the
+// reason, an earlier file of that name keeps every byte, no temporary file stays
+// behind, and the run stops where it failed — the files written before are
+// complete, the ones after are not touched.
+
+#include "Errors.h"
+#include "EvalSupport.h"
+#include "FileUtil.h"
+#include "PicHolder.h"
+#include "TestSupport.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <cstdint>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <gtest/gtest.h>
+#include <map>
+#include <memory>
+#include <optional>
+#include <poll.h>
+#include <stdexcept>
+#include <stop_token>
+#include <string>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+enum class TFault { MissingFolder, Folder, FullDevice, PartWay };
+
+const char* FaultName(TFault fault) {
+    switch (fault) {
+    case TFault::MissingFolder:
+        return "MissingFolder";
+    case TFault::Folder:
+        return "Folder";
+    case TFault::FullDevice:
+        return "FullDevice";
+    case TFault::PartWay:
+        return "PartWay";
+    }
+    return "?";
+}
+
+// What the error message gives as the reason for each fault.
+const char* FaultReason(TFault fault) {
+    switch (fault) {
+    case TFault::MissingFolder:
+        return "No such file or directory";
+    case TFault::Folder:
+        return "folder";
+    case TFault::FullDevice:
+        return "No space left on device";
+    case TFault::PartWay:
+        return "File too large";
+    }
+    return "?";
+}
+
+bool HaveFullDevice() {
+    struct stat info {};
+    return ::stat("/dev/full", &info) == 0 && S_ISCHR(info.st_mode) &&
+           ::access("/dev/full", W_OK) == 0;
+}
+
+// Until the object goes, no file this process writes may grow beyond `bytes`: a
+// write past the limit fails with EFBIG (SIGXFSZ, which would end the process, is
+// ignored meanwhile). Only the soft limit changes, so that it can be put back
+// without privileges.
+class TFileSizeLimit {
+public:
+    explicit TFileSizeLimit(rlim_t bytes) {
+        if (::getrlimit(RLIMIT_FSIZE, &saved_) != 0)
+            return;
+        struct sigaction ignore {};
+        ignore.sa_handler = SIG_IGN;
+        sigemptyset(&ignore.sa_mask);
+        if (::sigaction(SIGXFSZ, &ignore, &savedAction_) != 0)
+            return;
+        rlimit limited = saved_;
+        limited.rlim_cur =
+            saved_.rlim_max == RLIM_INFINITY ? bytes : std::min(bytes, saved_.rlim_max);
+        if (::setrlimit(RLIMIT_FSIZE, &limited) != 0) {
+            ::sigaction(SIGXFSZ, &savedAction_, nullptr);
+            return;
+        }
+        active_ = true;
+    }
+    ~TFileSizeLimit() {
+        if (!active_)
+            return;
+        ::setrlimit(RLIMIT_FSIZE, &saved_);
+        ::sigaction(SIGXFSZ, &savedAction_, nullptr);
+    }
+    TFileSizeLimit(const TFileSizeLimit&) = delete;
+    TFileSizeLimit& operator=(const TFileSizeLimit&) = delete;
+
+    bool Active() const { return active_; }
+
+private:
+    rlimit saved_{};
+    struct sigaction savedAction_ {};
+    bool active_ = false;
+};
+
+// How an attempt ended.
+struct TOutcome {
+    bool FileError = false; // an EFileError was raised
+    std::string Message;    // its text, or what happened instead
+};
+
+// Runs the action, under a file-size limit when one is given, and catches what it
+// raises. Nothing may be printed while the limit holds (the test log may itself
+// be a file beyond it), so the outcome is only returned here.
+TOutcome Attempt(const std::function<void()>& action, std::optional<rlim_t> sizeLimit) {
+    std::optional<TFileSizeLimit> limit;
+    if (sizeLimit) {
+        limit.emplace(*sizeLimit);
+        if (!limit->Active())
+            return {false, "the file-size limit could not be set"};
+    }
+    try {
+        action();
+    } catch (const EFileError& e) {
+        return {true, e.what()};
+    } catch (const std::exception& e) {
+        return {false, std::string("raised another error: ") + e.what()};
+    }
+    return {false, "reported success"};
+}
+
+std::string ReadWhole(const std::string& path) {
+    std::string bytes(fs::file_size(path), '\0');
+    std::ifstream in(path, std::ios::binary);
+    in.read(bytes.data(), std::streamsize(bytes.size()));
+    if (!in)
+        throw std::runtime_error("cannot read " + path);
+    return bytes;
+}
+
+// Everything in a folder, its subfolders included: relative name → what it is
+// (a file with its bytes, a folder, or a link with its target).
+using TSnapshot = std::map<std::string, std::string>;
+
+TSnapshot Snapshot(const std::string& folder) {
+    TSnapshot entries;
+    for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+        const std::string name = fs::relative(entry.path(), folder).string();
+        if (entry.is_symlink())
+            entries[name] = "link to " + fs::read_symlink(entry.path()).string();
+        else if (entry.is_directory())
+            entries[name] = "folder";
+        else
+            entries[name] = "file " + ReadWhole(entry.path().string());
+    }
+    return entries;
+}
+
+// The names that differ between two snapshots, each with how (contents are not
+// printed: some are megabytes long).
+std::vector<std::string> Differences(const TSnapshot& before, const TSnapshot& after) {
+    std::vector<std::string> changes;
+    for (const auto& [name, what] : before) {
+        auto found = after.find(name);
+        if (found == after.end())
+            changes.push_back(name + " vanished");
+        else if (found->second != what)
+            changes.push_back(name + " changed");
+    }
+    for (const auto& [name, what] : after)
+        if (!before.contains(name))
+            changes.push_back(name + " appeared");
+    return changes;
+}
+
+// ---------------------------------------------------------------------------
+// The saves under test. Each writes a fixed series of files into a folder, in a
+// fixed order; one of them is made to fail.
+
+enum class TSave {
+    Bitmap,         // TBitmap::SaveToFile
+    PicSetHeader,   // SavePicSet, failing at its header
+    PicSetPlane,    // SavePicSet, failing at plane file 1 of 3
+    EvaluatePoints, // TPicEval::Evaluate, failing at the points file
+    EvaluateBitmap, // TPicEval::Evaluate, failing at the BMP
+};
+
+const char* SaveName(TSave save) {
+    switch (save) {
+    case TSave::Bitmap:
+        return "Bitmap";
+    case TSave::PicSetHeader:
+        return "PicSetHeader";
+    case TSave::PicSetPlane:
+        return "PicSetPlane";
+    case TSave::EvaluatePoints:
+        return "EvaluatePoints";
+    case TSave::EvaluateBitmap:
+        return "EvaluateBitmap";
+    }
+    return "?";
+}
+
+struct TFaultCase {
+    TSave Save;
+    TFault Fault;
+    int Threads = 1; // for Evaluate
+};
+
+std::string CaseName(const testing::TestParamInfo<TFaultCase>& info) {
+    std::string name = std::string(SaveName(info.param.Save)) + "_" + FaultName(info.param.Fault);
+    if (info.param.Save == TSave::EvaluatePoints || info.param.Save == TSave::EvaluateBitmap)
+        name += "_Threads" + std::to_string(info.param.Threads);
+    return name;
+}
+
+// A bitmap whose every byte tells its place, with more rows than one gathered
+// write takes.
+TBitmap PatternBitmap() {
+    TBitmap bitmap(64, 1100);
+    for (std::int32_t row = 0; row < bitmap.Height(); ++row)
+        for (std::size_t i = 0; i < bitmap.BytesPerLine(); ++i)
+            bitmap.ScanLine(row)[i] = static_cast<std::uint8_t>(row * 7 + int(i) * 3 + 1);
+    return bitmap;
+}
+
+// Three planes of different sizes: plane 1, the one made to fail, is larger than
+// the header and plane 0 together and larger than one write piece, so a size limit
+// can fall inside it with everything before it already written.
+TPics PicSetPlanes() {
+    TPics pics;
+    pics.SetCount(3, 1, 1);
+    const std::pair<std::int32_t, std::int32_t> sizes[] = {{6, 5}, {1200, 1000}, {7, 2}};
+    for (std::size_t i = 0; i < 3; ++i) {
+        TPic& plane = pics.Planes[i];
+        plane.SetSize(sizes[i].first, sizes[i].second);
+        for (std::int32_t r = 0; r < plane.Height; ++r)
+            for (std::int32_t c = 0; c < plane.Width; ++c)
+                plane.Data[r][c] = static_cast<std::uint8_t>(int(i) * 91 + r * 5 + c * 11);
+    }
+    return pics;
+}
+
+// A busy stack whose marked picture takes more than one of the BMP writer's
+// pieces, with thousands of points: random rows, repeated.
+constexpr std::int32_t kStackWidth = 640;
+constexpr std::int32_t kStackHeight = 576;
+
+std::unique_ptr<TPicEval> BusyStack() {
+    constexpr std::int32_t kRandomRows = 48;
+    TPicEval random;
+    MakeStack(random, kStackWidth, kRandomRows);
+    FillRandom(random.Pics, 17);
+    auto eval = std::make_unique<TPicEval>();
+    MakeStack(*eval, kStackWidth, kStackHeight);
+    for (std::size_t k = 0; k < eval->Pics.Planes.size(); ++k)
+        for (std::int32_t row = 0; row < kStackHeight; ++row)
+            std::copy_n(random.Pics.Planes[k].Data[row % kRandomRows], kStackWidth,
+                        eval->Pics.Planes[k].Data[row]);
+    eval->SetTolerance(30);
+    eval->SetMinDif(10);
+    return eval;
+}
+
+class FaultyWrite : public testing::TestWithParam<TFaultCase> {
+protected:
+    static void TearDownTestSuite() {
+        stack_.reset();
+        written_.clear();
+    }
+
+    // The files as the save writes them when nothing fails (Evaluate on one
+    // thread), in Order(); made once for the saves that write the same files.
+    const std::vector<std::string>& Written() const {
+        std::vector<std::string>& files = written_[Order().front()];
+        if (files.empty()) {
+            TTempDir reference;
+            Run(reference.path(), 1);
+            for (const std::string& name : Order())
+                files.push_back(ReadWhole(reference / name));
+            EXPECT_EQ(ListFolder(reference.path()).size(), files.size());
+        }
+        return files;
+    }
+
+    // The files the save writes, in the order it writes them.
+    std::vector<std::string> Order() const {
+        switch (GetParam().Save) {
+        case TSave::Bitmap:
+            return {"pic.bmp"};
+        case TSave::PicSetHeader:
+        case TSave::PicSetPlane:
+            return {"set.bbf", "0_set.bin", "1_set.bin", "2_set.bin"};
+        case TSave::EvaluatePoints:
+        case TSave::EvaluateBitmap:
+            return {"out.txt", "out.bmp"};
+        }
+        return {};
+    }
+
+    std::size_t FailingIndex() const {
+        switch (GetParam().Save) {
+        case TSave::PicSetPlane:
+            return 2;
+        case TSave::EvaluateBitmap:
+            return 1;
+        default:
+            return 0;
+        }
+    }
+
+    // Writes every file of the save into folder.
+    void Run(const std::string& folder, int threads) const {
+        switch (GetParam().Save) {
+        case TSave::Bitmap:
+            bitmap_.SaveToFile(folder + "/pic.bmp");
+            return;
+        case TSave::PicSetHeader:
+        case TSave::PicSetPlane:
+            SavePicSet(planes_, folder + "/set.bbf", true);
+            return;
+        case TSave::EvaluatePoints:
+        case TSave::EvaluateBitmap: {
+            if (!stack_)
+                stack_ = BusyStack(); // made once, for every Evaluate case
+            stack_->Threads = threads;
+            TBitmap display(kStackWidth, kStackHeight);
+            stack_->Evaluate(folder + "/out.txt", true, display);
+            return;
+        }
+        }
+    }
+
+    TBitmap bitmap_ = GetParam().Save == TSave::Bitmap ? PatternBitmap() : TBitmap();
+    TPics planes_ = GetParam().Save == TSave::PicSetHeader || GetParam().Save == TSave::PicSetPlane
+                        ? PicSetPlanes()
+                        : TPics();
+    static std::unique_ptr<TPicEval> stack_;
+    static std::map<std::string, std::vector<std::string>> written_;
+};
+
+std::unique_ptr<TPicEval> FaultyWrite::stack_;
+std::map<std::string, std::vector<std::string>> FaultyWrite::written_;
+
+TEST_P(FaultyWrite, RaisesNamesTheFileKeepsEarlierFilesAndStopsThere) {
+    const TFault fault = GetParam().Fault;
+    if (fault == TFault::FullDevice && !HaveFullDevice())
+        GTEST_SKIP() << "this system has no /dev/full";
+    const std::vector<std::string> order = Order();
+    const std::size_t failing = FailingIndex();
+
+    const std::vector<std::string>& written = Written();
+
+    // Earlier files of every name, then the fault in place of the failing one.
+    TTempDir dir;
+    for (const std::string& name : order)
+        WriteFileText(dir / name, "earlier " + name + "\n");
+    const std::string& failingName = order[failing];
+    std::string folder = dir.path();
+    std::optional<rlim_t> sizeLimit;
+    switch (fault) {
+    case TFault::MissingFolder:
+        // Every file of a save lies in one folder: the first one fails.
+        ASSERT_EQ(failing, 0u);
+        folder = dir / "absent";
+        break;
+    case TFault::Folder:
+        fs::remove(dir / failingName);
+        fs::create_directory(dir / failingName);
+        WriteFileText(dir / failingName + "/inside", "kept");
+        break;
+    case TFault::FullDevice:
+        fs::remove(dir / failingName);
+        fs::create_symlink("/dev/full", dir / failingName);
+        break;
+    case TFault::PartWay: {
+        // The limit falls near the end of the failing file, beyond every file the
+        // save writes before it.
+        const std::size_t size = written[failing].size();
+        sizeLimit = rlim_t(size - size / 8);
+        for (std::size_t i = 0; i < failing; ++i)
+            ASSERT_LT(written[i].size(), *sizeLimit) << order[i] << " would fail first";
+        break;
+    }
+    }
+    const std::string target = folder + "/" + failingName;
+
+    TSnapshot before = Snapshot(dir.path());
+    const TOutcome outcome = Attempt([&] { Run(folder, GetParam().Threads); }, sizeLimit);
+    TSnapshot after = Snapshot(dir.path());
+
+    EXPECT_TRUE(outcome.FileError) << outcome.Message;
+    EXPECT_NE(outcome.Message.find("\"" + target + "\""), std::string::npos)
+        << "the error must name " << target << ": " << outcome.Message;
+    EXPECT_NE(outcome.Message.find(FaultReason(fault)), std::string::npos)
+        << "the error must give the reason: " << outcome.Message;
+
+    // The files before the failing one are written whole; the failing one and
+    // those after it are as they were, and nothing else appears.
+    for (std::size_t i = 0; i < failing; ++i) {
+        EXPECT_TRUE(after[order[i]] == "file " + written[i])
+            << order[i] << " is written before " << failingName << " and must be complete";
+        before.erase(order[i]);
+        after.erase(order[i]);
+    }
+    EXPECT_EQ(Differences(before, after), std::vector<std::string>{})
+        << "earlier files must keep every byte and no temporary file may stay behind";
+    if (fault == TFault::FullDevice) {
+        struct stat info {};
+        ASSERT_EQ(::stat("/dev/full", &info), 0);
+        EXPECT_TRUE(S_ISCHR(info.st_mode)) << "the device is written in place, never replaced";
+    }
+}
+
+std::vector<TFaultCase> FaultCases() {
+    std::vector<TFaultCase> cases;
+    const TFault all[] = {TFault::MissingFolder, TFault::Folder, TFault::FullDevice,
+                          TFault::PartWay};
+    for (TFault fault : all) {
+        cases.push_back({TSave::Bitmap, fault});
+        cases.push_back({TSave::PicSetHeader, fault});
+        for (int threads : {1, 2})
+            cases.push_back({TSave::EvaluatePoints, fault, threads});
+    }
+    // A plane file or a BMP lies beside the file written before it, so its folder
+    // cannot be missing on its own; a folder in the BMP's place is covered in
+    // EvaluateTest.
+    for (TFault fault : {TFault::Folder, TFault::FullDevice, TFault::PartWay})
+        cases.push_back({TSave::PicSetPlane, fault});
+    for (TFault fault : {TFault::FullDevice, TFault::PartWay})
+        for (int threads : {1, 2})
+            cases.push_back({TSave::EvaluateBitmap, fault, threads});
+    return cases;
+}
+
+INSTANTIATE_TEST_SUITE_P(, FaultyWrite, testing::ValuesIn(FaultCases()), CaseName);
+
+// ---------------------------------------------------------------------------
+
+// A named pipe, and a thread that reads whatever reaches it. The pipe is also held
+// open for reading and writing here, so that opening it to write never waits and
+// reading never meets its end.
+class TPipeReader {
+public:
+    explicit TPipeReader(const std::string& path) {
+        if (::mkfifo(path.c_str(), 0600) != 0)
+            return;
+        fd_ = ::open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+        if (fd_ >= 0)
+            reader_ = std::jthread([this](std::stop_token stop) { Read(stop); });
+    }
+    ~TPipeReader() {
+        Stop();
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    TPipeReader(const TPipeReader&) = delete;
+    TPipeReader& operator=(const TPipeReader&) = delete;
+
+    bool Open() const { return fd_ >= 0; }
+
+    /// Waits until some bytes have come through, for at most the given time.
+    void AwaitBytes(std::chrono::milliseconds most) const {
+        const auto until = std::chrono::steady_clock::now() + most;
+        while (count_.load() == 0 && std::chrono::steady_clock::now() < until)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+
+    /// Stops reading once the pipe is empty; gives the bytes that came through.
+    const std::string& Stop() {
+        if (reader_.joinable()) {
+            reader_.request_stop();
+            reader_.join();
+        }
+        return received_;
+    }
+
+private:
+    void Read(std::stop_token stop) {
+        std::vector<char> buffer(1 << 16);
+        for (;;) {
+            const bool stopping = stop.stop_requested();
+            pollfd wait{fd_, POLLIN, 0};
+            if (::poll(&wait, 1, stopping ? 0 : 5) > 0) {
+                const ssize_t n = ::read(fd_, buffer.data(), buffer.size());
+                if (n > 0) {
+                    received_.append(buffer.data(), std::size_t(n));
+                    count_ += std::size_t(n);
+                    continue;
+                }
+            }
+            if (stopping)
+                return;
+        }
+    }
+
+    int fd_ = -1;
+    std::string received_;
+    std::atomic<std::size_t> count_{0};
+    std::jthread reader_;
+};
+
+// A BMP named after the points file may be a pipe (or a link to one, or to a
+// terminal); it is then written in place, and what went down the pipe cannot be
+// taken back. The picture is larger than the file writer holds back, and has
+// three marks.
+class BitmapDownAPipe : public testing::TestWithParam<int> {
+protected:
+    void SetUp() override {
+        MakeStack(eval_, kStackWidth, kStackHeight);
+        eval_.SetMinDif(80);
+        for (auto [row, col] : {std::pair{5, 7}, {300, 400}, {570, 630}})
+            SetDot(eval_, row, col, 10, 200, 1 + unsigned(col % 7), 200, 5);
+        eval_.Threads = GetParam();
+        ASSERT_GT(BitmapStride(kStackWidth, TPixelFormat::pf24bit) * kStackHeight, std::size_t(1)
+                                                                                       << 20);
+    }
+    TPicEval eval_;
+    TTempDir dir_;
+};
+
+TEST_P(BitmapDownAPipe, ArrivesWholeWithItsMarks) {
+    TTempDir reference;
+    TBitmap referenceDisplay(kStackWidth, kStackHeight);
+    eval_.Evaluate(reference / "out.txt", true, referenceDisplay);
+
+    TPipeReader pipe(dir_ / "out.bmp");
+    ASSERT_TRUE(pipe.Open());
+    TBitmap display(kStackWidth, kStackHeight);
+    const TOutcome outcome =
+        Attempt([&] { eval_.Evaluate(dir_ / "out.txt", true, display); }, std::nullopt);
+    const std::string& sent = pipe.Stop();
+    EXPECT_EQ(outcome.Message, "reported success")
+        << "a BMP that goes to a pipe must be written as a file is, marks and all";
+    EXPECT_EQ(ReadWhole(dir_ / "out.txt"), ReadWhole(reference / "out.txt"));
+    const std::string bmp = ReadWhole(reference / "out.bmp");
+    EXPECT_TRUE(sent == bmp) << "the pipe received " << sent.size() << " bytes"
+                             << (sent.size() == bmp.size() ? " that differ from" : " instead of")
+                             << " the " << bmp.size() << " of the BMP a file receives";
+}
+
+TEST_P(BitmapDownAPipe, GetsNothingWhenThePointsFileFails) {
+    fs::create_directory(dir_ / "out.txt"); // no points file can be written
+    TPipeReader pipe(dir_ / "out.bmp");
+    ASSERT_TRUE(pipe.Open());
+    // Codes that take as long as the BMP writer needs to get going: with a thread
+    // of its own, it has its first piece ready by now.
+    if (GetParam() > 1)
+        eval_.Progress = [&](int stages) {
+            if (stages == 2)
+                pipe.AwaitBytes(std::chrono::milliseconds(50));
+        };
+    TBitmap display(kStackWidth, kStackHeight);
+    const TOutcome outcome =
+        Attempt([&] { eval_.Evaluate(dir_ / "out.txt", true, display); }, std::nullopt);
+    const std::string& sent = pipe.Stop();
+    EXPECT_TRUE(outcome.FileError) << outcome.Message;
+    EXPECT_NE(outcome.Message.find(dir_ / "out.txt"), std::string::npos) << outcome.Message;
+    EXPECT_EQ(sent.size(), 0u) << sent.size()
+                               << " bytes of the marked picture went down the pipe, though the "
+                                  "points file, written first, failed";
+}
+
+std::string ThreadsName(const testing::TestParamInfo<int>& threads) {
+    return "Threads" + std::to_string(threads.param);
+}
+
+INSTANTIATE_TEST_SUITE_P(, BitmapDownAPipe, testing::Values(1, 2), ThreadsName);
+
+} // namespace
