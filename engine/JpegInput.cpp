@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <csetjmp>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <jpeglib.h>
@@ -20,8 +21,14 @@
 namespace {
 
 // A progressive file with more scans than this is treated as hostile: each scan
-// costs a pass over the whole coefficient buffer.
+// costs a pass over the coefficient blocks of the components it holds.
 constexpr int kMaxScans = 500;
+// Nor may its scans visit more coefficient blocks than this in all: 16 passes over
+// the blocks of the largest greyscale plane, about three times what a standard
+// progressive file of that size takes. Scans are cheap to write (a few bytes of
+// arithmetic-coded data cover a whole picture), so a small file could otherwise
+// keep the decoder busy for minutes before the scan count stopped it.
+constexpr std::uint64_t kMaxScanBlocks = std::uint64_t(kMaxPlanePixels / 64) * 16;
 // libjpeg's own working memory (the coefficient buffer of a progressive file).
 constexpr long kMaxDecoderMemory = 1L << 30;
 // Bytes read from a photograph's file at a time.
@@ -34,6 +41,13 @@ struct TJpegErrorManager {
     std::jmp_buf jump;
     char message[JMSG_LENGTH_MAX];
     int readError; // errno of a failed read of the file, 0 otherwise
+};
+
+// The progress monitor, with what it has counted of the scans so far.
+struct TScanProgress {
+    jpeg_progress_mgr pub;
+    int scans;            // the scans counted in blocks
+    std::uint64_t blocks; // coefficient blocks those scans cover
 };
 
 // Feeds libjpeg from a file descriptor in chunks, so that a photograph is never
@@ -84,7 +98,15 @@ void OnSkipInputData(j_decompress_ptr cinfo, long count) {
 
 void OnErrorExit(j_common_ptr cinfo) {
     auto* err = reinterpret_cast<TJpegErrorManager*>(cinfo->err);
-    (*cinfo->err->format_message)(cinfo, err->message);
+    // libjpeg turns to disk space ("backing store", which it does not have) when
+    // a progressive file's coefficients do not fit into kMaxDecoderMemory.
+    if (cinfo->err->msg_code == JERR_NO_BACKING_STORE)
+        std::snprintf(err->message, sizeof err->message,
+                      "decoding it takes more than the %ld MiB of working memory a photograph "
+                      "may use",
+                      kMaxDecoderMemory >> 20);
+    else
+        (*cinfo->err->format_message)(cinfo, err->message);
     std::longjmp(err->jump, 1);
 }
 
@@ -96,13 +118,32 @@ void OnEmitMessage(j_common_ptr cinfo, int level) {
         OnErrorExit(cinfo);
 }
 
+// Called before each row of blocks is taken in, so each scan is counted before
+// its data is decoded.
 void OnProgress(j_common_ptr cinfo) {
     auto* dinfo = reinterpret_cast<j_decompress_ptr>(cinfo);
-    if (dinfo->input_scan_number <= kMaxScans)
+    auto* progress = reinterpret_cast<TScanProgress*>(cinfo->progress);
+    if (dinfo->input_scan_number == progress->scans)
         return;
+    std::uint64_t blocksInScan = 0;
+    for (int i = 0; i < dinfo->comps_in_scan; ++i) {
+        const jpeg_component_info* component = dinfo->cur_comp_info[i];
+        blocksInScan += std::uint64_t(component->width_in_blocks) * component->height_in_blocks;
+    }
+    progress->blocks += std::uint64_t(dinfo->input_scan_number - progress->scans) * blocksInScan;
+    progress->scans = dinfo->input_scan_number;
+
     auto* err = reinterpret_cast<TJpegErrorManager*>(cinfo->err);
-    std::snprintf(err->message, sizeof err->message, "the progressive file has more than %d scans",
-                  kMaxScans);
+    if (dinfo->input_scan_number > kMaxScans)
+        std::snprintf(err->message, sizeof err->message,
+                      "the progressive file has more than %d scans", kMaxScans);
+    else if (progress->blocks > kMaxScanBlocks)
+        std::snprintf(err->message, sizeof err->message,
+                      "the scans of the progressive file cover more than %llu blocks of 8 x 8 "
+                      "values in all",
+                      static_cast<unsigned long long>(kMaxScanBlocks));
+    else
+        return;
     std::longjmp(err->jump, 1);
 }
 
@@ -115,11 +156,11 @@ public:
         cinfo_.err = jpeg_std_error(&err_.pub);
         err_.pub.error_exit = OnErrorExit;
         err_.pub.emit_message = OnEmitMessage;
-        progress_.progress_monitor = OnProgress;
+        progress_.pub.progress_monitor = OnProgress;
         if (!Create())
             Raise();
         created_ = true;
-        cinfo_.progress = &progress_;
+        cinfo_.progress = &progress_.pub;
         cinfo_.mem->max_memory_to_use = kMaxDecoderMemory;
     }
     ~TJpegDecoder() {
@@ -211,7 +252,7 @@ private:
     std::string fileName_;
     jpeg_decompress_struct cinfo_{};
     TJpegErrorManager err_{};
-    jpeg_progress_mgr progress_{};
+    TScanProgress progress_{};
     std::unique_ptr<TFileSource> source_;
     bool created_ = false;
 };

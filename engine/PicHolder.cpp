@@ -10,6 +10,7 @@
 #include <exception>
 #include <mutex>
 #include <stdexcept>
+#include <string_view>
 #include <system_error>
 #include <thread>
 
@@ -17,6 +18,8 @@ namespace {
 
 // A list file names its photographs from line 3 on.
 constexpr std::size_t kListHeaderLines = 2;
+// The largest list file read, as for any text file.
+constexpr std::size_t kMaxListBytes = std::size_t(64) << 20;
 
 std::string SizeText(std::int32_t width, std::int32_t height) {
     return std::to_string(width) + " x " + std::to_string(height);
@@ -70,13 +73,18 @@ bool TPics::LoadFromList(const std::string& fileName, bool namesOnly, std::uint8
         lastError_ = "The list file \"" + fileName + "\" does not exist.";
         return false;
     }
-    std::vector<std::string> lines = ReadTextLines(fileName);
-    if (lines.size() <= kListHeaderLines || lines.size() > kListHeaderLines + kMaxPlanes) {
-        lastError_ = "The list file \"" + fileName + "\" has " + std::to_string(lines.size()) +
+    // The lines are counted before they are split: a list of millions of empty
+    // lines would otherwise take gigabytes as strings before it is refused.
+    const std::vector<std::uint8_t> bytes = ReadWholeFile(fileName, kMaxListBytes);
+    const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    const std::size_t lineCount = CountLines(text);
+    if (lineCount <= kListHeaderLines || lineCount > kListHeaderLines + kMaxPlanes) {
+        lastError_ = "The list file \"" + fileName + "\" has " + std::to_string(lineCount) +
                      " lines; it needs two header lines and then 1 to " +
                      std::to_string(kMaxPlanes) + " photograph names.";
         return false;
     }
+    const std::vector<std::string> lines = SplitLines(text);
 
     std::vector<std::string> names;
     for (std::size_t line = kListHeaderLines; line < lines.size(); ++line)

@@ -41,7 +41,9 @@ enum : std::uint8_t { kChannelRed = 0, kChannelGreen = 1, kChannelBlue = 2, kCha
 /// not exist or is a folder. Raises EFileError when the file cannot be read and
 /// EJpegError when it does not decode (damaged data, also data the decoder would
 /// only warn about; more than kMaxPlanePixels pixels; a colour space other than
-/// greyscale or three-component colour); the plane is then untouched too.
+/// greyscale or three-component colour; a progressive file with more than 500 scans,
+/// whose scans cover more than 2^26 blocks of 8 × 8 values in all, or whose
+/// coefficients take more than 1 GiB); the plane is then untouched too.
 bool LoadPlaneFromJpeg(TPic& plane, const std::string& fileName, std::uint8_t channel);
 
 /// LoadPlaneFromJpeg for a photograph held in memory; name stands for it in error

@@ -126,22 +126,6 @@ std::string PlaneFileName(const std::string& headerFileName, std::size_t index) 
            ChangeFileExt(ExtractFileName(headerFileName), ".bin");
 }
 
-// Lines of the text as SplitLines would give them, counted without building them,
-// so that a hostile header of millions of short lines costs no memory.
-std::size_t CountLines(std::string_view text) {
-    std::size_t lines = 0;
-    std::size_t start = 0;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] != '\r' && text[i] != '\n')
-            continue;
-        ++lines;
-        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
-            ++i;
-        start = i + 1;
-    }
-    return start < text.size() ? lines + 1 : lines;
-}
-
 bool IsBlank(char c) {
     return c == ' ' || c == '\t';
 }
