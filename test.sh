@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds everything and runs every test. With CI=true warnings are errors and the
-# engine tests run a second time under AddressSanitizer and UBSan.
+# Builds everything and runs every test. With CI=true warnings are errors, the
+# engine tests run a second time under AddressSanitizer and UBSan, and each fuzz
+# target runs for a minute (fuzz/run.sh).
 set -euo pipefail
 cd "$(dirname "$0")"
 source scripts/ensure-packages.sh
@@ -23,4 +24,7 @@ if [ "${CI:-}" = true ]; then
     cmake --build build-asan -j "$jobs" --target engine_tests
     ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
         ctest --test-dir build-asan --output-on-failure -j "$jobs" -L engine
+
+    echo "== fuzz targets, 60 s each"
+    fuzz/run.sh 60
 fi
