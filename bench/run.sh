@@ -49,7 +49,7 @@ awk -F, -v small="${peak[small]}" -v mid="${peak[dots10k]}" -v large="${peak[lar
             s = stacks[i]; base = time["BM_DecodeBaseline/" s]
             l1 = time["BM_LoadPictures/" s "/threads:1"]; la = time["BM_LoadPictures/" s "/threads:0"]
             e1 = time["BM_Evaluate/" s "/threads:1"]; ea = time["BM_Evaluate/" s "/threads:0"]
-            split(size[s], wh, " x "); pixels = wh[1] * wh[3]
+            split(size[s], wh, " x "); pixels = wh[1] * wh[2]
             bound = (17 + 4 + 6) * pixels / 1048576 + 64
             printf "| %s | %.0f | %.0f ms = %s x | %.0f ms = %s x | %.1f ms = %s x | %.1f ms = %s x | %s / %.0f |\n",
                 size[s], base, l1, ratio(l1, base), la, ratio(la, base), e1, ratio(e1, base), ea, ratio(ea, base),

@@ -120,19 +120,17 @@ void RoundedMixRow(const std::uint8_t* __restrict rgbx, std::uint8_t* __restrict
 }
 
 #if defined(__x86_64__) && defined(__GNUC__)
-// The same with AVX2 by hand, sixteen pixels at a time: one multiply-add of the bytes
-// with the weights 30, 59, 11, 0 gives each pixel's mix in two halves, a second
-// adds them.
-__attribute__((target("avx2"))) std::int32_t RoundedMixRowAvx2(const std::uint8_t* rgbx,
-                                                               std::uint8_t* out,
-                                                               std::uint8_t* halfway,
-                                                               std::int32_t width) {
+// The whole grey row with AVX2 by hand, sixteen pixels at a time: one multiply-add
+// of the bytes with the weights 30, 59, 11, 0 gives each pixel's mix in two halves,
+// a second adds them. The rare halfway pixels of a group are given their exact
+// value at once, so the marks need no second pass.
+__attribute__((target("avx2"))) std::int32_t GreyRowAvx2(const std::uint8_t* rgbx,
+                                                         std::uint8_t* out, std::int32_t width) {
     const __m256i weights = _mm256_set1_epi32(0x000B3B1E); // bytes 30, 59, 11, 0
     const __m256i ones = _mm256_set1_epi16(1);
     const __m256i fifty = _mm256_set1_epi16(50);
     const __m256i reciprocal = _mm256_set1_epi16(static_cast<short>(41944));
     const __m256i hundred = _mm256_set1_epi16(100);
-    const __m256i one = _mm256_set1_epi16(1);
     std::int32_t c = 0;
     for (; c + 16 <= width; c += 16) {
         const __m256i first = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(rgbx + 4 * c));
@@ -144,13 +142,17 @@ __attribute__((target("avx2"))) std::int32_t RoundedMixRowAvx2(const std::uint8_
         const __m256i n = _mm256_permute4x64_epi64(_mm256_packs_epi32(n0, n1), 0xD8);
         const __m256i m = _mm256_add_epi16(n, fifty);
         const __m256i q = _mm256_srli_epi16(_mm256_mulhi_epu16(m, reciprocal), 6);
-        const __m256i half =
-            _mm256_and_si256(_mm256_cmpeq_epi16(_mm256_mullo_epi16(q, hundred), m), one);
-        const __m256i bytes =
-            _mm256_permute4x64_epi64(_mm256_packus_epi16(q, half), 0xD8); // q then half
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + c), _mm256_castsi256_si128(bytes));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(halfway + c),
-                         _mm256_extracti128_si256(bytes, 1));
+        const __m256i bytes = _mm256_packus_epi16(q, q); // each half: its eight values twice
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + c),
+                         _mm256_castsi256_si128(_mm256_permute4x64_epi64(bytes, 0x08)));
+        // Two mask bits per pixel whose mix ends in exactly .50.
+        auto halfway = static_cast<std::uint32_t>(
+            _mm256_movemask_epi8(_mm256_cmpeq_epi16(_mm256_mullo_epi16(q, hundred), m)));
+        while (halfway != 0) {
+            const std::int32_t k = c + __builtin_ctz(halfway) / 2;
+            out[k] = grey_detail::HalfwayNative(rgbx[4 * k], rgbx[4 * k + 1], rgbx[4 * k + 2]);
+            halfway &= ~(3u << (2 * (k - c)));
+        }
     }
     return c; // the pixels left over are the caller's
 }
@@ -213,15 +215,20 @@ void ChannelRow(const std::uint8_t* rgbx, std::uint8_t* out, std::int32_t width,
 }
 
 void GreyRow(const std::uint8_t* rgbx, std::uint8_t* out, std::int32_t width) {
-    thread_local std::vector<std::uint8_t> halfway;
-    halfway.resize(std::size_t(width) + 8); // room for the word-wise scan below
     std::int32_t done = 0;
 #if defined(__x86_64__) && defined(__GNUC__)
     static const bool haveAvx2 = __builtin_cpu_supports("avx2");
     if (haveAvx2)
-        done = RoundedMixRowAvx2(rgbx, out, halfway.data(), width);
+        done = GreyRowAvx2(rgbx, out, width);
 #endif
-    RoundedMixRow(rgbx + 4 * done, out + done, halfway.data() + done, width - done);
+    if (done == width)
+        return;
+    thread_local std::vector<std::uint8_t> halfway;
+    halfway.resize(std::size_t(width) + 8); // room for the word-wise scan below
+    rgbx += 4 * done;
+    out += done;
+    width -= done;
+    RoundedMixRow(rgbx, out, halfway.data(), width);
     // Halfway pixels are rare: skip eight marks at a time while they are all clear.
     for (std::int32_t c = 0; c < width; c += 8) {
         std::uint64_t word;

@@ -78,7 +78,14 @@ TEST(GreyValue, RowConversionAndEmulationAgreeOnEveryTriple) {
                 rgbx[std::size_t(4 * b + 2)] = std::uint8_t(b);
                 rgbx[std::size_t(4 * b + 3)] = std::uint8_t(r ^ b); // filler plays no part
             }
-            GreyRow(rgbx.data(), out.data(), 256);
+            // Every other row in two pieces, so that the end of a row that does not
+            // fill a whole group of pixels is converted too.
+            if (g % 2 == 0) {
+                GreyRow(rgbx.data(), out.data(), 256);
+            } else {
+                GreyRow(rgbx.data(), out.data(), 250);
+                GreyRow(rgbx.data() + 4 * 250, out.data() + 250, 6);
+            }
             for (int b = 0; b < 256; ++b) {
                 const auto [rr, gg, bb] =
                     std::tuple{std::uint8_t(r), std::uint8_t(g), std::uint8_t(b)};
