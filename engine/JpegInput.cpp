@@ -55,6 +55,7 @@ struct TScanProgress {
 struct TFileSource {
     jpeg_source_mgr pub;
     int fd;
+    bool readAny; // whether any byte came from the file yet
     JOCTET buffer[kReadChunk];
 };
 
@@ -71,6 +72,9 @@ boolean OnFillInputBuffer(j_decompress_ptr cinfo) {
         reinterpret_cast<TJpegErrorManager*>(cinfo->err)->readError = errno;
         ERREXIT(cinfo, JERR_FILE_READ);
     }
+    if (n == 0 && !source->readAny)
+        ERREXIT(cinfo, JERR_INPUT_EMPTY); // as libjpeg's memory source says it
+    source->readAny = true;
     if (n == 0) {
         // The end of the file before the end of the picture: libjpeg's own source
         // warns and inserts an end marker; the warning is an error here.

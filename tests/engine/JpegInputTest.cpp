@@ -150,7 +150,7 @@ TEST(LoadPlaneFromJpeg, BadFilesRaiseAnErrorNamingTheFileAndKeepThePlane) {
         const char* reason;
     } cases[] = {
         {"text.jpg", {'h', 'e', 'l', 'l', 'o', '\n'}, "Not a JPEG file"},
-        {"empty.jpg", {}, "mpty"},
+        {"empty.jpg", {}, "Empty input file"},
         {"truncated.jpg", truncated, "Premature end"},
         {"extraneous.jpg", extraneous, "extraneous bytes"},
         {"cmyk.jpg", cmyk, "colour space"},
