@@ -42,24 +42,24 @@ std::string BenchFolder() {
 }
 
 // The list file of a stack, generated when it is not there yet.
-std::string StackList(const TBenchStack& spec) {
-    const std::string folder = BenchFolder() + "/" + spec.Name;
+std::string StackList(const TBenchStack& stack) {
+    const std::string folder = BenchFolder() + "/" + stack.Name;
     const std::string list = folder + "/stack.txt";
     if (FileExists(list))
         return list;
     TSampleOptions options;
-    options.Width = spec.Width;
-    options.Height = spec.Height;
-    options.Spacing = spec.Spacing;
-    options.DistinctCodes = spec.DistinctCodes;
+    options.Width = stack.Width;
+    options.Height = stack.Height;
+    options.Spacing = stack.Spacing;
+    options.DistinctCodes = stack.DistinctCodes;
     options.Seed = 2024;
     return WriteSampleStack(folder, "stack", options).ListFile;
 }
 
 const TBenchStack& Stack(const char* name) {
-    for (const TBenchStack& spec : kStacks)
-        if (std::string(spec.Name) == name)
-            return spec;
+    for (const TBenchStack& stack : kStacks)
+        if (std::string(stack.Name) == name)
+            return stack;
     std::abort();
 }
 
