@@ -184,7 +184,7 @@ void BM_MarkPoints(benchmark::State& state, const char* name) {
 void Setup(benchmark::internal::Benchmark* b) {
     b->Unit(benchmark::kMillisecond)
         ->UseRealTime()
-        ->Repetitions(4)
+        ->Repetitions(6)
         ->ComputeStatistics(
             "min",
             [](const std::vector<double>& v) { return *std::min_element(v.begin(), v.end()); })
