@@ -158,8 +158,7 @@ std::size_t CountLines(std::string_view text) {
 }
 
 std::vector<std::string> ReadTextLines(const std::string& fileName) {
-    std::vector<std::uint8_t> bytes = ReadWholeFile(fileName, std::size_t(64) << 20);
-    return SplitLines(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+    return SplitLines(TTextFile(fileName).Text());
 }
 
 std::string ExtractFilePath(const std::string& path) {

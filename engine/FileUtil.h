@@ -47,7 +47,24 @@ std::vector<std::string> SplitLines(std::string_view text);
 /// that a file of millions of short lines can be refused before it costs memory.
 std::size_t CountLines(std::string_view text);
 
-/// Reads a text file (at most 64 MiB) and splits it with SplitLines.
+/// The largest text file (list, header, table) read: far beyond any real one.
+inline constexpr std::size_t kMaxTextBytes = std::size_t(64) << 20;
+
+/// The bytes of a text file of at most kMaxTextBytes, to be counted or split into
+/// lines. Raises EFileError as ReadWholeFile does.
+class TTextFile {
+public:
+    explicit TTextFile(const std::string& fileName)
+        : bytes_(ReadWholeFile(fileName, kMaxTextBytes)) {}
+    std::string_view Text() const {
+        return {reinterpret_cast<const char*>(bytes_.data()), bytes_.size()};
+    }
+
+private:
+    std::vector<std::uint8_t> bytes_;
+};
+
+/// Reads a text file (at most kMaxTextBytes) and splits it with SplitLines.
 std::vector<std::string> ReadTextLines(const std::string& fileName);
 
 /// The folder part of a path: everything up to and including the last '/'.

@@ -100,9 +100,10 @@ std::uint8_t EmulatedMix(std::uint8_t r, std::uint8_t g, std::uint8_t b) {
     return RoundToEven(Add(Add(Multiply(r, k03), Multiply(g, k059)), Multiply(b, k011)));
 }
 
-// The rows are converted in two passes: a branch-free one that rounds every
-// pixel's decimal mix (halves up) and marks the halfway ones, which vectorises,
-// and one that gives the marked pixels their exact value.
+// Without AVX2, and for the last pixels of a row, a row is converted in two passes:
+// a branch-free one that rounds every pixel's decimal mix (halves up) and marks
+// the halfway ones, which the compiler vectorises, and one that gives the marked
+// pixels their exact value.
 // q = floor((n + 50) / 100): 41944 / 2^22 is 1/100 within 2.3e-9, which for
 // n + 50 ≤ 25550 never moves the quotient across a whole number.
 KELVARON_VECTOR_CLONES
@@ -223,11 +224,11 @@ void GreyRow(const std::uint8_t* rgbx, std::uint8_t* out, std::int32_t width) {
 #endif
     if (done == width)
         return;
-    thread_local std::vector<std::uint8_t> halfway;
-    halfway.resize(std::size_t(width) + 8); // room for the word-wise scan below
     rgbx += 4 * done;
     out += done;
     width -= done;
+    thread_local std::vector<std::uint8_t> halfway;
+    halfway.resize(std::size_t(width) + 8); // room for the word-wise scan below
     RoundedMixRow(rgbx, out, halfway.data(), width);
     // Halfway pixels are rare: skip eight marks at a time while they are all clear.
     for (std::int32_t c = 0; c < width; c += 8) {

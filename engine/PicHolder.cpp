@@ -18,8 +18,6 @@ namespace {
 
 // A list file names its photographs from line 3 on.
 constexpr std::size_t kListHeaderLines = 2;
-// The largest list file read, as for any text file.
-constexpr std::size_t kMaxListBytes = std::size_t(64) << 20;
 
 std::string SizeText(std::int32_t width, std::int32_t height) {
     return std::to_string(width) + " x " + std::to_string(height);
@@ -75,8 +73,8 @@ bool TPics::LoadFromList(const std::string& fileName, bool namesOnly, std::uint8
     }
     // The lines are counted before they are split: a list of millions of empty
     // lines would otherwise take gigabytes as strings before it is refused.
-    const std::vector<std::uint8_t> bytes = ReadWholeFile(fileName, kMaxListBytes);
-    const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    const TTextFile file(fileName);
+    const std::string_view text = file.Text();
     const std::size_t lineCount = CountLines(text);
     if (lineCount <= kListHeaderLines || lineCount > kListHeaderLines + kMaxPlanes) {
         lastError_ = "The list file \"" + fileName + "\" has " + std::to_string(lineCount) +

@@ -37,9 +37,6 @@ constexpr std::size_t kWidthLine = 2;
 constexpr std::size_t kHeightLine = 3;
 constexpr std::size_t kMaxHeaderLines = kHeaderLines + std::size_t(kMaxPlanes);
 
-// The largest header read; a real one has at most 260 lines of file names.
-constexpr std::size_t kMaxHeaderBytes = std::size_t(64) << 20;
-
 // Plane bytes go to disk in pieces of about this size.
 constexpr std::size_t kWriteChunkBytes = std::size_t(1) << 20;
 
@@ -186,8 +183,8 @@ bool LoadPicSetOrThrow(TPics& pics, const std::string& headerFileName,
                        const std::string& baseFolder, std::string& error) {
     const std::string header = "the picture-set header " + Quoted(headerFileName);
 
-    const std::vector<std::uint8_t> bytes = ReadWholeFile(headerFileName, kMaxHeaderBytes);
-    const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    const TTextFile file(headerFileName);
+    const std::string_view text = file.Text();
     const std::size_t lineCount = CountLines(text);
     if (lineCount < kHeaderLines) {
         error = "The picture-set header " + Quoted(headerFileName) + " has " +
