@@ -76,18 +76,31 @@ std::string SizeText(const TPicEval& eval) {
 } // namespace
 
 std::string RunEvaluate(const TEvaluateArgs& args) {
+    if (!args.Table.empty()) {
+        const std::string bitmap = ChangeFileExt(args.Points, ".bmp");
+        if (NamesSameFile(args.Table, args.Points) || NamesSameFile(args.Table, bitmap))
+            throw TCliUsageError("the point table \"" + args.Table +
+                                 "\" would replace the points file or its bitmap \"" + bitmap +
+                                 "\"; choose another name");
+    }
     TPicEval eval("ST1");
     LoadStack(eval, args.Stack);
     TBitmap display(eval.Width, eval.Height);
-    eval.Evaluate(args.Points, !args.NoBitmap, display);
-    if (args.Stack.Timings)
+    eval.Evaluate(args.Points, !args.NoBitmap, display, args.Table);
+    if (args.Stack.Timings) {
         std::cerr << "Timings: matrix " << Seconds(eval.Timings.Matrix) << ", points "
-                  << Seconds(eval.Timings.Points) << ", files " << Seconds(eval.Timings.Files)
-                  << "; peak memory " << PeakMemoryMiB() << " MiB\n";
+                  << Seconds(eval.Timings.Points);
+        if (!args.Table.empty())
+            std::cerr << ", table " << Seconds(eval.Timings.Table);
+        std::cerr << ", files " << Seconds(eval.Timings.Files) << "; peak memory "
+                  << PeakMemoryMiB() << " MiB\n";
+    }
     std::string summary = std::to_string(eval.Points.EntryCount) + " points of a " +
                           SizeText(eval) + " stack written to " + args.Points;
     if (!args.NoBitmap)
         summary += ", marked picture to " + ChangeFileExt(args.Points, ".bmp");
+    if (!args.Table.empty())
+        summary += ", point table to " + args.Table;
     return summary;
 }
 

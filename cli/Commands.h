@@ -28,6 +28,14 @@ struct TEvaluateArgs {
     TStackArgs Stack;
     std::string Points;
     bool NoBitmap = false;
+    std::string Table; ///< the point table (CSV) to write as well; empty: none
+};
+
+/// A command line whose files cannot go together; the tool reports it with exit
+/// status 2 before it reads or writes anything.
+class TCliUsageError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
 };
 
 enum class TView { Plane, Matrix, Edges, Codes };

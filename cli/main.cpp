@@ -75,6 +75,9 @@ int main(int argc, char** argv) {
     evaluateCommand->add_option("POINTS", evaluate.Points, "points file to write")->required();
     evaluateCommand->add_flag("--no-bitmap", evaluate.NoBitmap,
                               "do not write the marked picture (POINTS with extension .bmp)");
+    evaluateCommand->add_option(
+        "--table", evaluate.Table,
+        "also write a CSV table of every point with its refined centre and quality figures");
 
     TRenderArgs render;
     TStackOptions renderStack;
@@ -124,6 +127,9 @@ int main(int argc, char** argv) {
         }
         std::cout << summary << '\n';
         return 0;
+    } catch (const TCliUsageError& e) {
+        std::cerr << "kelvaron-eval-cli: " << e.what() << '\n';
+        return 2;
     } catch (const std::exception& e) {
         std::cerr << "kelvaron-eval-cli: " << e.what() << '\n';
         return 1;

@@ -5,12 +5,14 @@
 #include "GreyMix.h"
 #include "Parallel.h"
 #include "PicHolder.h"
+#include "Refine.h"
 #include "Vectorize.h"
 
 #include <algorithm>
 #include <chrono>
 #include <exception>
 #include <optional>
+#include <stdexcept>
 #include <stop_token>
 #include <thread>
 
@@ -196,7 +198,13 @@ private:
     std::jthread writer_; // last: it starts once the rest is ready, and is joined first
 };
 
-void TPicEval::Evaluate(const std::string& fileName, bool withBitmap, TBitmap& display) {
+void TPicEval::Evaluate(const std::string& fileName, bool withBitmap, TBitmap& display,
+                        const std::string& tableFileName) {
+    const std::string bitmapName = ChangeFileExt(fileName, ".bmp");
+    if (!tableFileName.empty() &&
+        (NamesSameFile(tableFileName, fileName) || NamesSameFile(tableFileName, bitmapName)))
+        throw std::invalid_argument("The point table \"" + tableFileName +
+                                    "\" would replace the points file or its bitmap.");
     auto stageDone = [this](int stages) {
         if (Progress)
             Progress(stages);
@@ -208,7 +216,6 @@ void TPicEval::Evaluate(const std::string& fileName, bool withBitmap, TBitmap& d
     // Only a file put in place at the end can be written early: a pipe or a device
     // would receive the picture before the points file exists.
     int threads = ThreadsFor(Threads);
-    const std::string bitmapName = ChangeFileExt(fileName, ".bmp");
     std::optional<TEarlyPointBitmap> early;
     if (withBitmap && threads > 1 && DisplayIsPointBitmap(display) &&
         WrittenAtomically(bitmapName)) {
@@ -224,6 +231,17 @@ void TPicEval::Evaluate(const std::string& fileName, bool withBitmap, TBitmap& d
     Points.CalcCentres();
     Timings.Points = watch.Lap();
     stageDone(2);
+    std::optional<TAtomicFile> table;
+    if (!tableFileName.empty()) {
+        // An incomplete stack gives no codes, and so no points to refine.
+        const std::vector<TRefinedPoint> refined =
+            IsStackComplete()
+                ? RefineCentres(Pics.Planes[0], Pics.Planes[2], CodeMatrix, Points, threads)
+                : std::vector<TRefinedPoint>{};
+        table.emplace(tableFileName);
+        table->Write(PointTableText(Points, refined));
+        Timings.Table = watch.Lap();
+    }
     Points.WritePoints(fileName);
     stageDone(3);
     MarkPoints(display);
@@ -232,6 +250,8 @@ void TPicEval::Evaluate(const std::string& fileName, bool withBitmap, TBitmap& d
         early->Finish(display, MarkedRows());
     else if (withBitmap)
         SaveMarkedDisplay(fileName, display);
+    if (table)
+        table->Commit();
     Timings.Files = watch.Lap();
     stageDone(5);
 }

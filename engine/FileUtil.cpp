@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <filesystem>
 #include <random>
 #include <sys/stat.h>
 #include <sys/uio.h>
@@ -98,6 +99,27 @@ TInputFile::TInputFile(const std::string& fileName) {
 
 TInputFile::~TInputFile() {
     ::close(fd_);
+}
+
+bool NamesSameFile(const std::string& a, const std::string& b) {
+    struct stat infoA {};
+    struct stat infoB {};
+    const bool existsA = ::stat(a.c_str(), &infoA) == 0;
+    const bool existsB = ::stat(b.c_str(), &infoB) == 0;
+    if (existsA && existsB)
+        return infoA.st_dev == infoB.st_dev && infoA.st_ino == infoB.st_ino;
+    if (existsA || existsB)
+        return false;
+    auto resolved = [](const std::string& name, std::error_code& error) {
+        const std::filesystem::path path = std::filesystem::absolute(name, error);
+        return error ? path : std::filesystem::weakly_canonical(path, error);
+    };
+    std::error_code errorA, errorB;
+    const std::filesystem::path pathA = resolved(a, errorA);
+    const std::filesystem::path pathB = resolved(b, errorB);
+    if (errorA || errorB)
+        return a == b;
+    return pathA == pathB;
 }
 
 bool FileExists(const std::string& fileName) {

@@ -11,6 +11,11 @@
 /// True when fileName names an existing file that is not a folder.
 bool FileExists(const std::string& fileName);
 
+/// True when both names stand for one file: the same existing file (device and
+/// inode, links followed), or, for names of files that do not exist yet, the same
+/// path once made absolute with links in its folders resolved.
+bool NamesSameFile(const std::string& a, const std::string& b);
+
 /// Reads the whole file. Raises EFileError when it cannot be opened or read, is a
 /// folder or another non-regular file, or holds more than maxBytes bytes.
 std::vector<std::uint8_t> ReadWholeFile(const std::string& fileName,

@@ -291,6 +291,11 @@ private:
 /// exactly halfway rounded away from zero (10.125 → "10.13").
 std::string FormatCentre(double value);
 
+/// Formats value with decimals decimals (0 … 17), "." as decimal point whatever the
+/// locale, a value exactly halfway rounded away from zero; "nan" for one that is
+/// not a finite number.
+std::string FormatFixed(double value, int decimals);
+
 /// Rounds to the nearest integer, a value exactly halfway going to the even one
 /// (10.5 → 10, 11.5 → 12).
 std::int32_t RoundToPixel(double value);
@@ -303,6 +308,7 @@ struct TEvalTimings {
     double Matrix = 0; ///< the code matrix
     double Points = 0; ///< the point list and its centres
     double Files = 0;  ///< the points file, the marks and the BMP file
+    double Table = 0;  ///< the refined centres and the point table, when asked for
 };
 
 /// Turns a stack of 17 planes into codes and points: plane 0 is the dark reference,
@@ -359,8 +365,14 @@ public:
     /// the marks drawn into display and, with withBitmap, the marked picture saved
     /// as a BMP named fileName with its extension replaced by ".bmp". Raises
     /// EFileError when a file cannot be written; a points file that fails leaves
-    /// display and the BMP untouched.
-    void Evaluate(const std::string& fileName, bool withBitmap, TBitmap& display);
+    /// display and the BMP untouched. With a tableFileName, the refined centres of
+    /// the points (RefineCentres) are written there as the point table
+    /// (PointTableText); its bytes are written before the points file and it is put
+    /// in place last, so a table that cannot be written fails the run before any
+    /// file is replaced. A table named like the points file or the BMP raises
+    /// std::invalid_argument before anything is written.
+    void Evaluate(const std::string& fileName, bool withBitmap, TBitmap& display,
+                  const std::string& tableFileName = {});
 
     /// Plane 2 as grey with one red pixel at every rounded point centre.
     void MarkPoints(TBitmap& display) const;

@@ -336,14 +336,11 @@ void TUniquePoints::WritePoints(const std::string& fileName) const {
 
 // ---------------------------------------------------------------------------
 
-namespace {
-
-// value rounded to `decimals` decimals (0 to 2), an exact half away from zero.
 // std::to_chars rounds the exact binary value correctly and ignores the locale; an
 // exact tie goes to even there, so it is moved one step away from zero first. The
 // ties a double can hold exactly are the odd multiples of 2^-(decimals + 1):
 // x.125, x.375, x.625 and x.875 for two decimals.
-std::string RoundedText(double value, int decimals) {
+std::string FormatFixed(double value, int decimals) {
     const double scaled = std::ldexp(value, decimals + 1);
     if (std::isfinite(value) && scaled == std::trunc(scaled) && std::fmod(scaled, 2) != 0)
         value = std::nextafter(value, value > 0 ? HUGE_VAL : -HUGE_VAL);
@@ -355,18 +352,16 @@ std::string RoundedText(double value, int decimals) {
     return std::string(buffer, end);
 }
 
-} // namespace
-
 std::string FormatCentre(double value) {
     // At most 10 significant digits: from a hundred million on, fewer decimals are
     // kept, and the two places are filled with zeros.
-    std::string text = RoundedText(value, 2);
+    std::string text = FormatFixed(value, 2);
     const std::size_t sign = text.front() == '-' ? 1 : 0;
     const std::size_t whole = text.find('.') - sign;
     if (whole <= 8)
         return text;
     const int decimals = whole >= 10 ? 0 : 1;
-    text = RoundedText(value, decimals);
+    text = FormatFixed(value, decimals);
     return text + (decimals == 0 ? ".00" : "0");
 }
 

@@ -105,9 +105,26 @@ struct TTruthComparison {
     std::size_t Extra = 0; ///< points whose code no dot carries
     double MeanError = 0;  ///< mean distance of found centres from the true ones, pixels
     double MaxError = 0;   ///< the largest such distance
+    std::size_t Far = 0;   ///< found centres more than kFarError pixels from the true ones
+};
+
+/// A centre this far from the true one, in pixels, counts as far off.
+inline constexpr double kFarError = 0.5;
+
+/// The plain and the refined centres of a point table, each compared with the truth.
+struct TTableComparison {
+    TTruthComparison Plain;
+    TTruthComparison Refined;
 };
 
 /// Matches the lines of a points file ("code x y count") with the dots by code.
 /// Raises EFileError when the file cannot be read or a line is malformed.
 TTruthComparison CompareWithTruth(const std::vector<TSampleDot>& truth,
                                   const std::string& pointsFile);
+
+/// Matches the rows of a point table (kelvaron-eval-cli evaluate --table) with the
+/// dots by code, for its plain centres (x, y) and its refined ones. Raises EFileError
+/// when the file cannot be read, its header does not start with the table's columns
+/// or a row is malformed.
+TTableComparison CompareTableWithTruth(const std::vector<TSampleDot>& truth,
+                                       const std::string& tableFile);

@@ -1,0 +1,68 @@
+#pragma once
+// Refined centres: where each dot's light really lies, to a few hundredths of a
+// pixel, with figures that say how far to trust it.
+//
+// A point's plain centre is the mean of the pixels that share its code. Its rim
+// pixels fail the contrast test and carry no code, noise hands a few of its pixels
+// to other codes and some of other dots' pixels to it, so the mean is off by a
+// tenth of a pixel on a clean picture and by many pixels on a noisy one. The
+// refined centre weighs the dot's own light instead:
+//   - the point's main blob is the largest 8-connected set of its pixels; the
+//     point's other pixels are stray, counted but not used;
+//   - the light is the contrast plane 2 − plane 0, clamped at 0;
+//   - the window is a disc around the blob, wide enough for the dim rim; it leaves
+//     out other points' main blobs and the pixels nearer to another blob's edge
+//     than to this one's;
+//   - each pixel weighs its light less a level between the local background (the
+//     median light on the window's rim) and the blob's peak, so that noise and the
+//     tails of neighbouring dots weigh nothing;
+//   - the window follows the centre, and widens while light above that level
+//     reaches its rim, until the centre settles.
+// Every point is refined on its own, in a fixed order of pixels, so the results
+// are the same on any number of threads.
+
+#include "PicHolder.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+/// What a refined point's flags say.
+enum TRefineFlag : std::uint32_t {
+    kRefineBorder = 1,    ///< the window is cut by the picture border
+    kRefineNeighbour = 2, ///< another point's main blob lies inside the window
+    kRefineNone = 4,      ///< no refinement possible: the refined centre is the plain one
+};
+
+/// One point's refined centre and quality figures, in the units of the code matrix
+/// (column and row of a pixel's centre).
+struct TRefinedPoint {
+    double X = 0;                ///< refined centre column
+    double Y = 0;                ///< refined centre row
+    std::int32_t BlobPixels = 0; ///< pixels of the main blob
+    std::int32_t StrayPixels = 0; ///< the point's pixels outside its main blob
+    std::int32_t Contrast = 0;   ///< highest plane 2 − plane 0 in the main blob, 0 … 255
+    double Radius = 0;           ///< radius of a disc of the main blob's area, pixels
+    std::uint32_t Flags = 0;     ///< TRefineFlag bits
+};
+
+/// Refines every point of points (entries 0 … EntryCount − 1, their plain centres
+/// computed) from the dark plane (plane 0), the lit plane (plane 2) and the code
+/// matrix they came from; returns one entry per point, in point-list order. Both
+/// planes must be of the matrix's size (std::invalid_argument otherwise). A point
+/// without pixels in the matrix, of one pixel, or without contrast above its
+/// background keeps its plain centre and carries kRefineNone. threads: how many
+/// threads may share the work (0: all cores); the results do not depend on it.
+std::vector<TRefinedPoint> RefineCentres(const TPic& dark, const TPic& lit, const TCode& codes,
+                                         const TUniquePoints& points, int threads = 1);
+
+/// The point table: the header line
+/// "code,dot,x,y,pixels,refined_x,refined_y,blob_pixels,stray_pixels,contrast,radius,flags"
+/// and one line per point in point-list order. dot is (code − 1) / 2; x, y are the
+/// plain centre, the refined centre and the radius have four decimals ("." whatever
+/// the locale, an exact half rounded away from zero); flags are the names "border",
+/// "neighbour" and "unrefined" joined by '|', empty for none. LF line ends.
+std::string PointTableText(const TUniquePoints& points, const std::vector<TRefinedPoint>& refined);
+
+/// The names of a point's flags as the table shows them.
+std::string RefineFlagNames(std::uint32_t flags);
