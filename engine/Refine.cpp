@@ -3,16 +3,24 @@
 #include "Parallel.h"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <numbers>
 #include <stdexcept>
 
 namespace {
 
-// Each pixel weighs its light above background + kLevel × (peak − background).
-// Below that level lie the sensor noise and the far tails of neighbouring dots;
-// above it the dot's own light, symmetric about its centre.
-constexpr double kLevel = 0.2;
+// Each pixel weighs its light above a level: the background plus kNoiseLevel
+// times the noise, kLevel to kMaxLevel of the way from the background to the peak.
+// Below it lie the sensor noise and the far tails of neighbouring dots; above it
+// the dot's own light, symmetric about its centre. A low level keeps most of the
+// dot's light, which matters most for sharp dots.
+constexpr double kLevel = 0.05;
+constexpr double kMaxLevel = 0.25;
+constexpr double kNoiseLevel = 3;
+// Light may rise along a ray from the centre by kNoiseLevel times the noise plus
+// kQuantum grey levels (the picture's own rounding) before it is clipped.
+constexpr double kQuantum = 2;
 // The first window reaches this far beyond the blob's equivalent radius: at least
 // kRimPixels, at least half the radius.
 constexpr double kRimPixels = 3;
@@ -27,9 +35,12 @@ constexpr double kRingDepth = 1.5;
 constexpr double kSettled = 1e-5;
 constexpr int kMaxSteps = 40;
 // Another point's main blob competes for the pixels between it and this point
-// when it has at least this share of this point's blob pixels; smaller ones are
-// fragments that noise cut out of this dot's rim, and their light is this dot's.
+// when it has at least this share of this point's blob pixels, or when a gap of
+// more than kCompetingGap pixels parts the two blobs' discs. Smaller blobs at this
+// blob's edge are fragments that noise cut out of this dot's rim: their light is
+// this dot's.
 constexpr double kCompetingShare = 0.25;
+constexpr double kCompetingGap = 2;
 // Blob centres are filed in square cells of this many pixels to find neighbours.
 constexpr std::int32_t kCellPixels = 16;
 
@@ -242,8 +253,8 @@ class TRefiner {
 public:
     TRefiner(const TPic& dark, const TPic& lit, const TCode& codes, const TBlobs& blobs,
              const std::vector<std::int32_t>& mainBlob, const std::vector<std::int32_t>& pointOfBlob,
-             const std::vector<TBlobShape>& shapes, const TNeighbourGrid& grid)
-        : dark_(dark), lit_(lit), codes_(codes), blobs_(blobs), mainBlob_(mainBlob),
+             const std::vector<TBlobShape>& shapes, const TNeighbourGrid& grid, double noise)
+        : noise_(noise), dark_(dark), lit_(lit), codes_(codes), blobs_(blobs), mainBlob_(mainBlob),
           pointOfBlob_(pointOfBlob), shapes_(shapes), grid_(grid) {}
 
     void Refine(std::int32_t point, const TUniquePoint& entry, TRefinedPoint& out) {
@@ -267,11 +278,8 @@ public:
     }
 
 private:
-    struct TLight {
-        std::int32_t Col, Row;
-        std::int32_t Value; // contrast
-        bool Ring;
-    };
+    static constexpr std::int32_t kOutside = INT32_MIN;
+    static constexpr double kUnbounded = 1e9;
 
     // Moves the window until the centre settles; false when no pixel of it carries
     // light above the level.
@@ -287,7 +295,8 @@ private:
             Gather(point, blobIndex, x, y, reach, flags);
             double nx = 0, ny = 0;
             bool rimLit = false;
-            if (!Centroid(blobs_.Blobs()[std::size_t(blobIndex)].Peak, nx, ny, rimLit))
+            if (!Centroid(blobs_.Blobs()[std::size_t(blobIndex)].Peak, x, y, reach, nx, ny,
+                          rimLit))
                 break;
             lit = true;
             const double moved = std::hypot(nx - x, ny - y);
@@ -308,10 +317,10 @@ private:
         return true;
     }
 
-    // The window's pixels that belong to this point, into light_.
+    // The contrast of every pixel of the square patch around the window's centre
+    // pixel that may belong to this point, into patch_; kOutside for the others.
     void Gather(std::int32_t point, std::int32_t blobIndex, double x, double y, double reach,
                 std::uint32_t& flags) {
-        light_.clear();
         const TBlobShape& self = shapes_[std::size_t(point)];
         // Neighbours that may claim a pixel of the window: a pixel p in it is
         // theirs when |p − c_n| − r_n < |p − c| − r, which needs the centres to be
@@ -324,45 +333,45 @@ private:
             if (std::hypot(other.X - x, other.Y - y) < 2 * reach + other.Radius - self.Radius)
                 rivals_.push_back(n);
         }
-        const std::int32_t ourCode = blobs_.Blobs()[std::size_t(blobIndex)].Code;
-        const double reach2 = reach * reach;
-        const double inner = std::max(0.0, reach - kRingDepth);
-        const double inner2 = inner * inner;
         if (x - reach < 0 || y - reach < 0 || x + reach > codes_.Width - 1 ||
             y + reach > codes_.Height - 1)
             flags |= kRefineBorder;
-        const std::int32_t r0 = std::max(0, std::int32_t(std::ceil(y - reach)));
-        const std::int32_t r1 = std::min(codes_.Height - 1, std::int32_t(std::floor(y + reach)));
+
+        centreCol_ = std::int32_t(std::lround(x));
+        centreRow_ = std::int32_t(std::lround(y));
+        half_ = std::int32_t(std::ceil(reach)) + 1;
+        side_ = 2 * half_ + 1;
+        patch_.assign(std::size_t(side_) * std::size_t(side_), kOutside);
+        const std::int32_t ourCode = blobs_.Blobs()[std::size_t(blobIndex)].Code;
+        const double reach2 = reach * reach;
+        const std::int32_t r0 = std::max(0, centreRow_ - half_);
+        const std::int32_t r1 = std::min(codes_.Height - 1, centreRow_ + half_);
+        const std::int32_t c0 = std::max(0, centreCol_ - half_);
+        const std::int32_t c1 = std::min(codes_.Width - 1, centreCol_ + half_);
         for (std::int32_t row = r0; row <= r1; ++row) {
             const double dy = row - y;
-            const double half = std::sqrt(std::max(0.0, reach2 - dy * dy));
-            const std::int32_t c0 = std::max(0, std::int32_t(std::ceil(x - half)));
-            const std::int32_t c1 = std::min(codes_.Width - 1, std::int32_t(std::floor(x + half)));
-            if (c0 > c1)
-                continue;
             const std::int32_t* code = codes_.Data[row];
             const std::uint8_t* d = dark_.Data[row];
             const std::uint8_t* l = lit_.Data[row];
+            std::int32_t* out = &patch_[std::size_t(row - centreRow_ + half_) * std::size_t(side_) +
+                                        std::size_t(c0 - centreCol_ + half_)];
             std::size_t cursor = blobs_.RowCursor(row, c0);
-            for (std::int32_t col = c0; col <= c1; ++col) {
+            for (std::int32_t col = c0; col <= c1; ++col, ++out) {
                 const double dx = col - x;
                 const double dist2 = dx * dx + dy * dy;
-                if (dist2 > reach2)
-                    continue;
-                bool ours = code[col] != 0 && code[col] == ourCode &&
-                            blobs_.BlobAt(col, cursor) == blobIndex;
+                const bool ours = code[col] == ourCode && blobs_.BlobAt(col, cursor) == blobIndex;
                 if (!ours && code[col] != 0) {
                     const std::int32_t b = blobs_.BlobAt(col, cursor);
                     const std::int32_t owner = pointOfBlob_[std::size_t(b)];
                     if (owner >= 0 && Competes(shapes_[std::size_t(owner)], self)) {
-                        flags |= kRefineNeighbour;
+                        if (dist2 <= reach2)
+                            flags |= kRefineNeighbour;
                         continue;
                     }
                 }
                 if (!ours && Claimed(col, row, std::sqrt(dist2) - self.Radius))
                     continue;
-                light_.push_back({col, row, std::max(0, int(l[col]) - int(d[col])),
-                                  dist2 > inner2});
+                *out = int(l[col]) - int(d[col]);
             }
         }
     }
@@ -379,44 +388,121 @@ private:
     }
 
     static bool Competes(const TBlobShape& other, const TBlobShape& self) {
-        return other.Pixels > 0 && double(other.Pixels) >= kCompetingShare * self.Pixels;
+        if (other.Pixels == 0)
+            return false;
+        return double(other.Pixels) >= kCompetingShare * self.Pixels ||
+               std::hypot(other.X - self.X, other.Y - self.Y) - other.Radius - self.Radius >
+                   kCompetingGap;
     }
 
-    // The centroid of light_ above the level; false when nothing lies above it.
-    bool Centroid(std::int32_t peak, double& x, double& y, bool& rimLit) {
-        ring_.clear();
-        for (const TLight& p : light_)
-            if (p.Ring)
-                ring_.push_back(p.Value);
-        double background = 0;
-        if (!ring_.empty()) {
-            const auto middle = ring_.begin() + std::ptrdiff_t(ring_.size() / 2);
-            std::nth_element(ring_.begin(), middle, ring_.end());
-            background = *middle;
-            if (ring_.size() % 2 == 0)
-                background = (background + *std::max_element(ring_.begin(), middle)) / 2;
+    // The median of values (reordered); 0 for none.
+    static double Median(std::vector<std::int32_t>& values) {
+        if (values.empty())
+            return 0;
+        const auto middle = values.begin() + std::ptrdiff_t(values.size() / 2);
+        std::nth_element(values.begin(), middle, values.end());
+        double median = *middle;
+        if (values.size() % 2 == 0)
+            median = (median + *std::max_element(values.begin(), middle)) / 2;
+        return median;
+    }
+
+    // Clips the patch's light to what a dot's profile allows: light never rises
+    // along a ray from the centre pixel by more than the noise, so that past a
+    // valley the light of a dot that has no code of its own (too dim, or lost to
+    // noise) weighs nothing. A pixel's inward neighbour lies in a square ring
+    // nearer the centre, so the rings are taken from the inside out.
+    void ClipToProfile(double tolerance) {
+        const auto at = [this](std::int32_t dx, std::int32_t dy) {
+            return std::size_t(dy + half_) * std::size_t(side_) + std::size_t(dx + half_);
+        };
+        envelope_.assign(patch_.size(), 0);
+        const std::size_t centre = at(0, 0);
+        envelope_[centre] = patch_[centre] == kOutside ? kUnbounded : patch_[centre] + tolerance;
+        for (std::int32_t ring = 1; ring <= half_; ++ring) {
+            for (std::int32_t dy = -ring; dy <= ring; ++dy) {
+                const std::int32_t step = (dy == -ring || dy == ring) ? 1 : 2 * ring;
+                for (std::int32_t dx = -ring; dx <= ring; dx += step) {
+                    const double length = std::sqrt(double(dx * dx + dy * dy));
+                    const double inward = 1 - 1 / length;
+                    const std::size_t parent = at(std::int32_t(std::lround(dx * inward)),
+                                                  std::int32_t(std::lround(dy * inward)));
+                    const std::size_t here = at(dx, dy);
+                    const double bound = envelope_[parent];
+                    if (patch_[here] == kOutside) {
+                        envelope_[here] = bound;
+                        continue;
+                    }
+                    envelope_[here] = std::min(bound, patch_[here] + tolerance);
+                    if (patch_[here] > bound)
+                        patch_[here] = std::int32_t(std::floor(bound));
+                }
+            }
         }
+    }
+
+    // The centroid of the light within reach of (x, y) above the level; false when
+    // nothing lies above it.
+    bool Centroid(std::int32_t peak, double x, double y, double reach, double& cx, double& cy,
+                  bool& rimLit) {
+        const double reach2 = reach * reach;
+        const double inner = std::max(0.0, reach - kRingDepth);
+        const double inner2 = inner * inner;
+        auto forWindow = [&](auto&& f) {
+            for (std::int32_t i = 0; i < side_; ++i) {
+                const std::int32_t row = centreRow_ - half_ + i;
+                const double dy = row - y;
+                for (std::int32_t j = 0; j < side_; ++j) {
+                    const std::int32_t value = patch_[std::size_t(i) * std::size_t(side_) + std::size_t(j)];
+                    if (value == kOutside)
+                        continue;
+                    const std::int32_t col = centreCol_ - half_ + j;
+                    const double dx = col - x;
+                    const double dist2 = dx * dx + dy * dy;
+                    if (dist2 <= reach2)
+                        f(col, row, value, dist2 > inner2);
+                }
+            }
+        };
+        ring_.clear();
+        forWindow([&](std::int32_t, std::int32_t, std::int32_t value, bool ring) {
+            if (ring)
+                ring_.push_back(value);
+        });
+        const double background = Median(ring_);
+        // The spread of the rim's light about the background: the sensor's noise,
+        // from the median absolute deviation, as a normal distribution's sigma.
+        for (std::int32_t& v : ring_)
+            v = std::int32_t(std::lround(std::fabs(v - background) * 2));
+        const double noise = 1.4826 * Median(ring_) / 2;
         if (peak <= background)
             return false;
-        const double level = background + kLevel * (peak - background);
+        // The profile is clipped with the picture's noise: the rim's own spread
+        // also holds the light of whatever the clipping is to cut off.
+        ClipToProfile(kNoiseLevel * noise_ + kQuantum);
+        const double span = peak - background;
+        const double level =
+            std::max(0.0, background) +
+            std::min(std::max(kLevel * span, kNoiseLevel * noise), kMaxLevel * span);
         double sum = 0, sumX = 0, sumY = 0;
         rimLit = false;
-        for (const TLight& p : light_) {
-            const double w = p.Value - level;
+        forWindow([&](std::int32_t col, std::int32_t row, std::int32_t value, bool ring) {
+            const double w = std::max(0, value) - level;
             if (w <= 0)
-                continue;
+                return;
             sum += w;
-            sumX += w * p.Col;
-            sumY += w * p.Row;
-            rimLit = rimLit || p.Ring;
-        }
+            sumX += w * col;
+            sumY += w * row;
+            rimLit = rimLit || ring;
+        });
         if (!(sum > 0))
             return false;
-        x = sumX / sum;
-        y = sumY / sum;
+        cx = sumX / sum;
+        cy = sumY / sum;
         return true;
     }
 
+    const double noise_; // of the contrast in the background, as a sigma
     const TPic& dark_;
     const TPic& lit_;
     const TCode& codes_;
@@ -427,9 +513,41 @@ private:
     const TNeighbourGrid& grid_;
     std::vector<std::int32_t> near_;
     std::vector<std::int32_t> rivals_;
-    std::vector<TLight> light_;
     std::vector<std::int32_t> ring_;
+    // The patch: side_ × side_ pixels around the centre pixel, half_ on each side.
+    std::int32_t centreCol_ = 0, centreRow_ = 0, half_ = 0, side_ = 0;
+    std::vector<std::int32_t> patch_;
+    std::vector<double> envelope_;
 };
+
+// The sensor noise of the contrast where no dot is lit, as a normal sigma: from
+// the median absolute difference of neighbouring pixels without a code, in every
+// few rows, so that slow changes of the background do not count.
+double BackgroundNoise(const TPic& dark, const TPic& lit, const TCode& codes) {
+    std::vector<std::uint64_t> histogram(511, 0);
+    std::uint64_t count = 0;
+    const std::int32_t rowStep = std::max(1, codes.Height / 512);
+    for (std::int32_t row = 0; row < codes.Height; row += rowStep) {
+        const std::int32_t* code = codes.Data[row];
+        const std::uint8_t* d = dark.Data[row];
+        const std::uint8_t* l = lit.Data[row];
+        for (std::int32_t col = 1; col < codes.Width; ++col) {
+            if (code[col] != 0 || code[col - 1] != 0)
+                continue;
+            const int difference = (int(l[col]) - int(d[col])) - (int(l[col - 1]) - int(d[col - 1]));
+            ++histogram[std::size_t(std::abs(difference))];
+            ++count;
+        }
+    }
+    if (count == 0)
+        return 0;
+    std::uint64_t seen = 0;
+    std::size_t median = 0;
+    while ((seen += histogram[median]) * 2 < count)
+        ++median;
+    // |a − b| of two normal values has the median 0.6745 · √2 · sigma.
+    return double(median) * 1.4826 / std::numbers::sqrt2;
+}
 
 void CheckPlane(const TPic& plane, const TCode& codes, const char* which) {
     if (plane.Width != codes.Width || plane.Height != codes.Height)
@@ -475,6 +593,7 @@ std::vector<TRefinedPoint> RefineCentres(const TPic& dark, const TPic& lit, cons
         s.Pixels = blob.Pixels;
     }
     const TNeighbourGrid grid(shapes, codes.Width, codes.Height);
+    const double noise = BackgroundNoise(dark, lit, codes);
 
     std::vector<TRefinedPoint> refined(count);
     const int workers = ThreadsFor(threads);
@@ -482,7 +601,8 @@ std::vector<TRefinedPoint> RefineCentres(const TPic& dark, const TPic& lit, cons
     const int bands = std::max(1, std::min<int>(int(count), workers * 8));
     ForEachBand(std::int32_t(count), bands, workers,
                 [&](int, std::int32_t begin, std::int32_t end) {
-                    TRefiner refiner(dark, lit, codes, blobs, mainBlob, pointOfBlob, shapes, grid);
+                    TRefiner refiner(dark, lit, codes, blobs, mainBlob, pointOfBlob, shapes, grid,
+                                     noise);
                     for (std::int32_t p = begin; p < end; ++p)
                         refiner.Refine(p, points.Entries[std::size_t(p)], refined[std::size_t(p)]);
                 });

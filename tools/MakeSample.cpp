@@ -53,6 +53,12 @@ int main(int argc, char** argv) {
     app.add_option("--jitter", options.Jitter, "Largest offset of a dot centre off the grid")
         ->capture_default_str()
         ->check(CLI::NonNegativeNumber);
+    app.add_option("--gain-spread", options.GainSpread,
+                   "Each dot's light varies by up to this share, 0 ... 0.9")
+        ->capture_default_str()
+        ->check(CLI::Range(0.0, 0.9));
+    app.add_flag("--shuffle", options.Shuffle,
+                 "Deal the dot numbers out in a random order instead of row by row");
     app.add_option("--tint", tint, "Colour multipliers R,G,B (default 1,1,1)")
         ->delimiter(',')
         ->expected(3);

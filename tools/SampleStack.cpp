@@ -158,9 +158,11 @@ public:
         : options_(options), noiseTable_(NormalTable()) {
         CheckSampleOptions(options);
         for (const TSampleDot& dot : dots)
-            if (dot.Code < 0 || !std::isfinite(dot.X) || !std::isfinite(dot.Y))
+            if (dot.Code < 0 || !std::isfinite(dot.X) || !std::isfinite(dot.Y) ||
+                !(dot.Gain >= 0 && dot.Gain <= 10))
                 throw std::invalid_argument("sample dot " + std::to_string(dot.Number) +
-                                            " has a negative code or no finite centre");
+                                            " has a negative code, no finite centre or a gain "
+                                            "outside 0 … 10");
         dots_ = dots;
         std::stable_sort(dots_.begin(), dots_.end(),
                          [](const TSampleDot& a, const TSampleDot& b) { return a.Y < b.Y; });
@@ -243,6 +245,7 @@ private:
             const TSampleDot& dot = *it;
             if (!SampleDotLit(dot, k))
                 continue;
+            const float gain = static_cast<float>(dot.Gain);
             // Window bounds are clamped as doubles before they become indexes.
             const int r0 = static_cast<int>(
                 std::clamp(std::ceil(dot.Y - reach_), double(first), double(last) + 1));
@@ -263,7 +266,7 @@ private:
                     const double t = d2 * toIndex;
                     const int i = static_cast<int>(t);
                     const float f = static_cast<float>(t - i);
-                    line[col] += profile_[i] + f * (profile_[i + 1] - profile_[i]);
+                    line[col] += gain * (profile_[i] + f * (profile_[i + 1] - profile_[i]));
                 }
             }
         }
@@ -363,6 +366,7 @@ void CheckSampleOptions(const TSampleOptions& o) {
     CheckRange("Brightness", o.Brightness, 0, 1000, "must be 0 to 1000");
     CheckRange("Vignetting", o.Vignetting, 0, 0.99, "must be 0 to 0.99");
     CheckRange("Jitter", o.Jitter, 0, o.Spacing / 4, "must be 0 to a quarter of the spacing");
+    CheckRange("GainSpread", o.GainSpread, 0, 0.9, "must be 0 to 0.9");
     for (int c = 0; c < 3; ++c)
         CheckRange("Tint", o.Tint[c], 0, 10, "must be 0 to 10 for each colour");
     CheckRange("Quality", o.Quality, 1, 100, "must be 1 to 100");
@@ -400,6 +404,22 @@ std::vector<TSampleDot> LayoutSampleDots(const TSampleOptions& options) {
         const int number = options.DistinctCodes > 0 ? n % options.DistinctCodes : n;
         dots.push_back({n, 2 * number + 1, x0 + double(n % columns) * pitch + jx,
                         y0 + double(n / columns) * pitch + jy});
+    }
+    // Drawn from streams of their own, so that the layout of a stack without them
+    // stays what it was.
+    if (options.GainSpread > 0) {
+        std::uint64_t gains = StreamSeed(options.Seed, 0, 1);
+        for (TSampleDot& dot : dots)
+            dot.Gain = 1 + (2 * Uniform(gains) - 1) * options.GainSpread;
+    }
+    if (options.Shuffle) {
+        // Fisher–Yates over the numbers and codes; positions stay where they are.
+        std::uint64_t order = StreamSeed(options.Seed, 0, 2);
+        for (std::size_t i = dots.size(); i > 1; --i) {
+            const auto j = std::size_t(Uniform(order) * double(i));
+            std::swap(dots[i - 1].Number, dots[j].Number);
+            std::swap(dots[i - 1].Code, dots[j].Code);
+        }
     }
     return dots;
 }

@@ -31,6 +31,12 @@ struct TSampleOptions {
     double Brightness = 210;  ///< projector light above the dark level at a dot's core
     double Vignetting = 0.25; ///< relative brightness loss in the corners, 0 … 0.99
     double Jitter = 0.3;      ///< dot centres move by up to this much off the grid, in pixels
+    /// Each dot's light is scaled by a factor drawn from 1 ± GainSpread (0 … 0.9), as
+    /// a projector's dots and a scene's surfaces differ in brightness.
+    double GainSpread = 0;
+    /// Dot numbers are dealt out to the grid positions in a random order instead of
+    /// row by row, so that neighbouring dots carry unrelated codes.
+    bool Shuffle = false;
     std::array<double, 3> Tint = {1, 1, 1}; ///< multipliers for red, green, blue
     bool Greyscale = false;                 ///< single-component JPEGs instead of colour
     int Quality = 90;                       ///< JPEG quality 1 … 100
@@ -46,6 +52,7 @@ struct TSampleDot {
     int Code; ///< 2 × Number + 1 for the dots LayoutSampleDots makes (see DistinctCodes)
     double X; ///< column of the centre
     double Y; ///< row of the centre
+    double Gain = 1; ///< the dot's light relative to options.Brightness
 };
 
 struct TSampleStack {
@@ -61,10 +68,11 @@ void CheckSampleOptions(const TSampleOptions& options);
 /// The disc radius in pixels: DotRadius, or 0.22 × Spacing when that is 0.
 double SampleDotRadius(const TSampleOptions& options);
 
-/// The dots on a regular grid, numbered row by row from the top left, centred in
-/// the picture with a margin of at least one pitch and room for the blur. When the
-/// grid has more cells than may be numbered, the rows from the top are filled and
-/// the filled block is centred. Centres are jittered with the seed.
+/// The dots on a regular grid, numbered row by row from the top left (or in a random
+/// order with Shuffle), centred in the picture with a margin of at least one pitch
+/// and room for the blur. When the grid has more cells than may be numbered, the
+/// rows from the top are filled and the filled block is centred. Centres are
+/// jittered and gains spread with the seed.
 std::vector<TSampleDot> LayoutSampleDots(const TSampleOptions& options);
 
 /// True when the dot is lit in picture k: never in 0, always in 1, and in k ≥ 2 when
