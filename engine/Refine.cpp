@@ -257,7 +257,12 @@ public:
         : noise_(noise), dark_(dark), lit_(lit), codes_(codes), blobs_(blobs), mainBlob_(mainBlob),
           pointOfBlob_(pointOfBlob), shapes_(shapes), grid_(grid) {}
 
-    void Refine(std::int32_t point, const TUniquePoint& entry, TRefinedPoint& out) {
+    /// Refines one point into out and its background; true when a neighbour came
+    /// close enough to claim pixels of its window.
+    bool Refine(std::int32_t point, const TUniquePoint& entry, TRefinedPoint& out,
+                double& background) {
+        background_ = 0;
+        rivalled_ = false;
         out = TRefinedPoint{};
         out.X = entry.X;
         out.Y = entry.Y;
@@ -265,7 +270,7 @@ public:
         const std::int32_t blobIndex = mainBlob_[std::size_t(point)];
         if (blobIndex < 0) {
             out.Flags = kRefineNone;
-            return;
+            return false;
         }
         const TBlob& blob = blobs_.Blobs()[std::size_t(blobIndex)];
         const TBlobShape& shape = shapes_[std::size_t(point)];
@@ -275,6 +280,15 @@ public:
         out.Radius = shape.Radius;
         if (blob.Pixels < 2 || !Settle(point, blobIndex, out))
             out.Flags |= kRefineNone;
+        background = background_;
+        return rivalled_;
+    }
+
+    /// Light of other points to take off before refining: their refined centres and
+    /// backgrounds from a first round.
+    void SetPrior(const std::vector<TRefinedPoint>* prior, const std::vector<double>* background) {
+        prior_ = prior;
+        priorBackground_ = background;
     }
 
 private:
@@ -333,6 +347,7 @@ private:
             if (std::hypot(other.X - x, other.Y - y) < 2 * reach + other.Radius - self.Radius)
                 rivals_.push_back(n);
         }
+        rivalled_ = rivalled_ || !rivals_.empty();
         if (x - reach < 0 || y - reach < 0 || x + reach > codes_.Width - 1 ||
             y + reach > codes_.Height - 1)
             flags |= kRefineBorder;
@@ -372,8 +387,44 @@ private:
                 if (!ours && Claimed(col, row, std::sqrt(dist2) - self.Radius))
                     continue;
                 *out = int(l[col]) - int(d[col]);
+                if (prior_)
+                    *out -= std::int32_t(std::lround(RivalLight(col, row)));
             }
         }
+    }
+
+    // The light the rivals throw on (col, row), each taken as point-symmetric about
+    // its refined centre: its light at the mirror point on its far side.
+    double RivalLight(std::int32_t col, std::int32_t row) const {
+        double light = 0;
+        for (std::int32_t n : rivals_) {
+            const TRefinedPoint& other = (*prior_)[std::size_t(n)];
+            if ((other.Flags & kRefineNone) != 0)
+                continue;
+            const double radius = shapes_[std::size_t(n)].Radius;
+            const double reach = radius + std::max(kRimPixels, radius / 2);
+            const double dx = col - other.X, dy = row - other.Y;
+            if (dx * dx + dy * dy > reach * reach)
+                continue;
+            light += std::max(0.0, ContrastAt(other.X - dx, other.Y - dy) -
+                                       std::max(0.0, (*priorBackground_)[std::size_t(n)]));
+        }
+        return light;
+    }
+
+    // Plane 2 − plane 0 between pixels, interpolated from the four around; 0 off
+    // the picture.
+    double ContrastAt(double x, double y) const {
+        const double c0 = std::floor(x), r0 = std::floor(y);
+        if (c0 < 0 || r0 < 0 || c0 + 1 > codes_.Width - 1 || r0 + 1 > codes_.Height - 1)
+            return 0;
+        const auto col = std::int32_t(c0), row = std::int32_t(r0);
+        auto at = [&](std::int32_t r, std::int32_t c) {
+            return double(int(lit_.Data[r][c]) - int(dark_.Data[r][c]));
+        };
+        const double fx = x - c0, fy = y - r0;
+        return (1 - fy) * ((1 - fx) * at(row, col) + fx * at(row, col + 1)) +
+               fy * ((1 - fx) * at(row + 1, col) + fx * at(row + 1, col + 1));
     }
 
     // Whether a rival's blob edge is nearer to the pixel than this point's, at
@@ -470,6 +521,7 @@ private:
                 ring_.push_back(value);
         });
         const double background = Median(ring_);
+        background_ = background;
         // The spread of the rim's light about the background: the sensor's noise,
         // from the median absolute deviation, as a normal distribution's sigma.
         for (std::int32_t& v : ring_)
@@ -518,6 +570,10 @@ private:
     std::int32_t centreCol_ = 0, centreRow_ = 0, half_ = 0, side_ = 0;
     std::vector<std::int32_t> patch_;
     std::vector<double> envelope_;
+    double background_ = 0;
+    bool rivalled_ = false;
+    const std::vector<TRefinedPoint>* prior_ = nullptr;
+    const std::vector<double>* priorBackground_ = nullptr;
 };
 
 // The sensor noise of the contrast where no dot is lit, as a normal sigma: from
@@ -596,16 +652,36 @@ std::vector<TRefinedPoint> RefineCentres(const TPic& dark, const TPic& lit, cons
     const double noise = BackgroundNoise(dark, lit, codes);
 
     std::vector<TRefinedPoint> refined(count);
+    std::vector<double> background(count, 0);
+    std::vector<char> rivalled(count, 0);
     const int workers = ThreadsFor(threads);
     // More bands than threads, so that a band of large dots does not hold up the rest.
     const int bands = std::max(1, std::min<int>(int(count), workers * 8));
-    ForEachBand(std::int32_t(count), bands, workers,
-                [&](int, std::int32_t begin, std::int32_t end) {
-                    TRefiner refiner(dark, lit, codes, blobs, mainBlob, pointOfBlob, shapes, grid,
-                                     noise);
-                    for (std::int32_t p = begin; p < end; ++p)
-                        refiner.Refine(p, points.Entries[std::size_t(p)], refined[std::size_t(p)]);
-                });
+    // The first round sees every point alone. The second takes the light of the
+    // first round's neighbours off before it refines again; a point that met no
+    // neighbour would come out of it the same, and is passed over.
+    for (int round = 0; round < 2; ++round) {
+        const std::vector<TRefinedPoint> prior = round == 0 ? std::vector<TRefinedPoint>{} : refined;
+        const std::vector<double> priorBackground = background;
+        ForEachBand(std::int32_t(count), bands, workers,
+                    [&](int, std::int32_t begin, std::int32_t end) {
+                        TRefiner refiner(dark, lit, codes, blobs, mainBlob, pointOfBlob, shapes,
+                                         grid, noise);
+                        if (round > 0)
+                            refiner.SetPrior(&prior, &priorBackground);
+                        for (std::int32_t p = begin; p < end; ++p) {
+                            const auto i = std::size_t(p);
+                            if (round > 0 && !rivalled[i])
+                                continue;
+                            const bool met = refiner.Refine(p, points.Entries[i], refined[i],
+                                                            background[i]);
+                            if (round == 0)
+                                rivalled[i] = met;
+                        }
+                    });
+        if (std::none_of(rivalled.begin(), rivalled.end(), [](char r) { return r != 0; }))
+            break;
+    }
     return refined;
 }
 
