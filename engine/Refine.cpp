@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <memory>
 #include <numbers>
 #include <stdexcept>
 
@@ -29,6 +30,9 @@ constexpr double kRimPixels = 3;
 // cover a bounded multiple of the picture, whatever the codes.
 constexpr double kMaxGrowth = 2;
 constexpr double kMaxGrowthPixels = 12;
+// The light around a window is read this much wider than the window, so that a
+// window that moves or widens a little needs no new reading.
+constexpr double kPatchMargin = 2;
 // The rim over which the background is taken, as a depth below the window's edge.
 constexpr double kRingDepth = 1.5;
 // Moves of the centre smaller than this end the refinement.
@@ -44,12 +48,21 @@ constexpr double kCompetingGap = 2;
 // Blob centres are filed in square cells of this many pixels to find neighbours.
 constexpr std::int32_t kCellPixels = 16;
 
+bool AllZero8(const std::int32_t* codes) {
+    std::int32_t any = 0;
+    for (int i = 0; i < 8; ++i)
+        any |= codes[i];
+    return any == 0;
+}
+
 // A run of pixels of one code in one row: columns Begin … End − 1. Comp is first a
 // union-find parent (a run index no higher than the run's own), then the blob.
 struct TRun {
     std::int32_t Begin;
     std::int32_t End;
     std::int32_t Comp;
+    std::int32_t Code;
+    std::int32_t Peak; // highest contrast
 };
 
 // One 8-connected blob: a set of pixels of one code.
@@ -72,10 +85,10 @@ struct TBlobShape {
 // The code matrix cut into blobs.
 class TBlobs {
 public:
-    TBlobs(const TCode& codes, const TPic& dark, const TPic& lit) : codes_(codes) {
-        FindRuns();
+    TBlobs(const TCode& codes, const TPic& dark, const TPic& lit, int threads) : codes_(codes) {
+        FindRuns(dark, lit, threads);
         JoinRuns();
-        Measure(dark, lit);
+        Measure();
     }
 
     const std::vector<TBlob>& Blobs() const { return blobs_; }
@@ -87,6 +100,16 @@ public:
             ++cursor;
         return runs_[cursor].Comp;
     }
+    /// The blob of the pixel at (row, col); −1 for a pixel without a code.
+    std::int32_t BlobAtPixel(std::int32_t row, std::int32_t col) const {
+        const std::size_t i = RowCursor(row, col);
+        if (i == RowEnd(row) || runs_[i].Begin > col)
+            return -1;
+        return runs_[i].Comp;
+    }
+    /// The run at index i, and the index after the last run of row.
+    const TRun& Run(std::size_t i) const { return runs_[i]; }
+    std::size_t RowEnd(std::int32_t row) const { return rowStart_[std::size_t(row) + 1]; }
     /// The cursor for the first run of row that ends after col.
     std::size_t RowCursor(std::int32_t row, std::int32_t col) const {
         const auto first = runs_.begin() + std::ptrdiff_t(rowStart_[std::size_t(row)]);
@@ -99,26 +122,51 @@ public:
     }
 
 private:
-    void FindRuns() {
-        rowStart_.reserve(std::size_t(codes_.Height) + 1);
-        for (std::int32_t row = 0; row < codes_.Height; ++row) {
-            rowStart_.push_back(runs_.size());
-            const std::int32_t* code = codes_.Data[row];
-            for (std::int32_t col = 0; col < codes_.Width;) {
-                if (code[col] == 0) {
-                    ++col;
-                    continue;
+    // The runs of every row, in bands of rows that threads share.
+    void FindRuns(const TPic& dark, const TPic& lit, int threads) {
+        const int bands = std::clamp(threads, 1, std::max(1, codes_.Height));
+        std::vector<std::vector<TRun>> found(std::size_t(bands), std::vector<TRun>{});
+        rowStart_.assign(std::size_t(codes_.Height) + 1, 0);
+        ForEachBand(codes_.Height, bands, threads, [&](int band, std::int32_t begin, std::int32_t end) {
+            std::vector<TRun>& runs = found[std::size_t(band)];
+            for (std::int32_t row = begin; row < end; ++row) {
+                rowStart_[std::size_t(row)] = runs.size(); // within the band, for now
+                const std::int32_t* code = codes_.Data[row];
+                const std::uint8_t* d = dark.Data[row];
+                const std::uint8_t* l = lit.Data[row];
+                for (std::int32_t col = 0; col < codes_.Width;) {
+                    if (code[col] == 0) {
+                        // Most pixels lie on no dot: eight at a time where they can.
+                        col += col + 8 <= codes_.Width && AllZero8(code + col) ? 8 : 1;
+                        continue;
+                    }
+                    std::int32_t peak = int(l[col]) - int(d[col]);
+                    std::int32_t next = col + 1;
+                    for (; next < codes_.Width && code[next] == code[col]; ++next)
+                        peak = std::max(peak, int(l[next]) - int(d[next]));
+                    runs.push_back({col, next, 0, code[col], peak});
+                    col = next;
                 }
-                std::int32_t end = col + 1;
-                while (end < codes_.Width && code[end] == code[col])
-                    ++end;
-                runs_.push_back({col, end, std::int32_t(runs_.size())});
-                col = end;
             }
-        }
-        rowStart_.push_back(runs_.size());
-        if (runs_.size() > std::size_t(INT32_MAX))
+        });
+        std::size_t total = 0;
+        for (const std::vector<TRun>& runs : found)
+            total += runs.size();
+        if (total > std::size_t(INT32_MAX))
             throw std::length_error("too many runs of codes"); // beyond any plane size
+        runs_.reserve(total);
+        for (int band = 0; band < bands; ++band) {
+            const std::int32_t begin = std::int32_t(std::int64_t(codes_.Height) * band / bands);
+            const std::int32_t end = std::int32_t(std::int64_t(codes_.Height) * (band + 1) / bands);
+            for (std::int32_t row = begin; row < end; ++row)
+                rowStart_[std::size_t(row)] += runs_.size();
+            std::vector<TRun>& runs = found[std::size_t(band)];
+            runs_.insert(runs_.end(), runs.begin(), runs.end());
+            runs = {};
+        }
+        rowStart_[std::size_t(codes_.Height)] = runs_.size();
+        for (std::size_t i = 0; i < runs_.size(); ++i)
+            runs_[i].Comp = std::int32_t(i);
     }
 
     std::int32_t Root(std::int32_t run) {
@@ -134,8 +182,6 @@ private:
     // blob's root is its first run from the top left.
     void JoinRuns() {
         for (std::int32_t row = 1; row < codes_.Height; ++row) {
-            const std::int32_t* code = codes_.Data[row];
-            const std::int32_t* above = codes_.Data[row - 1];
             std::size_t j = rowStart_[std::size_t(row) - 1];
             const std::size_t aboveEnd = rowStart_[std::size_t(row)];
             for (std::size_t i = aboveEnd; i < rowStart_[std::size_t(row) + 1]; ++i) {
@@ -143,7 +189,7 @@ private:
                 while (j < aboveEnd && runs_[j].End < run.Begin)
                     ++j;
                 for (std::size_t k = j; k < aboveEnd && runs_[k].Begin <= run.End; ++k) {
-                    if (above[runs_[k].Begin] != code[run.Begin])
+                    if (runs_[k].Code != run.Code)
                         continue;
                     const std::int32_t a = Root(std::int32_t(i));
                     const std::int32_t b = Root(std::int32_t(k));
@@ -165,21 +211,18 @@ private:
         blobs_.resize(std::size_t(blobs));
     }
 
-    void Measure(const TPic& dark, const TPic& lit) {
+    void Measure() {
         for (std::int32_t row = 0; row < codes_.Height; ++row) {
-            const std::uint8_t* d = dark.Data[row];
-            const std::uint8_t* l = lit.Data[row];
             for (std::size_t i = rowStart_[std::size_t(row)]; i < rowStart_[std::size_t(row) + 1];
                  ++i) {
                 const TRun& run = runs_[i];
                 TBlob& blob = blobs_[std::size_t(run.Comp)];
                 const std::int64_t n = run.End - run.Begin;
-                blob.Code = codes_.Data[row][run.Begin];
+                blob.Code = run.Code;
                 blob.Pixels += std::int32_t(n);
                 blob.SumX += n * run.Begin + n * (n - 1) / 2;
                 blob.SumY += n * row;
-                for (std::int32_t col = run.Begin; col < run.End; ++col)
-                    blob.Peak = std::max(blob.Peak, int(l[col]) - int(d[col]));
+                blob.Peak = std::max(blob.Peak, run.Peak);
             }
         }
     }
@@ -218,16 +261,13 @@ public:
         }
     }
 
-    /// Every point whose blob square touches the square of half side reach around
-    /// (x, y), each once, in rising order.
-    void Near(double x, double y, double reach, std::vector<std::int32_t>& out) const {
-        out.clear();
+    /// Calls f(point) for every point whose blob square touches the square of half
+    /// side reach around (x, y), some more than once.
+    template <class F> void Near(double x, double y, double reach, F&& f) const {
         ForCells(x, y, reach, [&](std::size_t cell) {
-            out.insert(out.end(), items_.begin() + std::ptrdiff_t(start_[cell]),
-                       items_.begin() + std::ptrdiff_t(start_[cell + 1]));
+            for (std::size_t i = start_[cell]; i < start_[cell + 1]; ++i)
+                f(items_[i]);
         });
-        std::sort(out.begin(), out.end());
-        out.erase(std::unique(out.begin(), out.end()), out.end());
     }
 
 private:
@@ -248,7 +288,72 @@ private:
     std::vector<std::int32_t> items_;
 };
 
-// Refines the points one at a time; one object per thread.
+// The pixels around a centre pixel in the order of their distance from it, each
+// with its inward neighbour: the pixel one step nearer the centre along the ray
+// through it. Every pixel's inward neighbour comes before it.
+class TStencil {
+public:
+    struct TEntry {
+        std::int32_t Dx, Dy;
+        std::int32_t Distance2; // Dx² + Dy²
+        std::int32_t Parent;    // index of the inward neighbour; the centre: itself
+    };
+
+    explicit TStencil(std::int32_t radius) : radius_(radius) {
+        const std::int32_t side = 2 * radius + 1;
+        for (std::int32_t dy = -radius; dy <= radius; ++dy)
+            for (std::int32_t dx = -radius; dx <= radius; ++dx)
+                if (dx * dx + dy * dy <= radius * radius)
+                    entries_.push_back({dx, dy, dx * dx + dy * dy, 0});
+        std::sort(entries_.begin(), entries_.end(), [](const TEntry& a, const TEntry& b) {
+            if (a.Distance2 != b.Distance2)
+                return a.Distance2 < b.Distance2;
+            return a.Dy != b.Dy ? a.Dy < b.Dy : a.Dx < b.Dx;
+        });
+        std::vector<std::int32_t> index(std::size_t(side) * std::size_t(side), -1);
+        auto at = [&](std::int32_t dx, std::int32_t dy) -> std::int32_t& {
+            return index[std::size_t(dy + radius) * std::size_t(side) + std::size_t(dx + radius)];
+        };
+        for (std::size_t i = 0; i < entries_.size(); ++i) {
+            TEntry& e = entries_[i];
+            at(e.Dx, e.Dy) = std::int32_t(i);
+            if (i == 0)
+                continue;
+            // The rounded point one pixel nearer along the ray lies strictly nearer.
+            const double inward = 1 - 1 / std::sqrt(double(e.Distance2));
+            e.Parent = at(std::int32_t(std::lround(e.Dx * inward)),
+                          std::int32_t(std::lround(e.Dy * inward)));
+        }
+    }
+
+    std::int32_t Radius() const { return radius_; }
+    const TEntry& operator[](std::size_t i) const { return entries_[i]; }
+    /// The number of entries no farther than sqrt(distance2) from the centre.
+    std::size_t Within(double distance2) const {
+        const auto limit = std::int32_t(std::min(distance2, double(INT32_MAX)));
+        return std::size_t(std::upper_bound(entries_.begin(), entries_.end(), limit,
+                                            [](std::int32_t d2, const TEntry& e) {
+                                                return d2 < e.Distance2;
+                                            }) -
+                           entries_.begin());
+    }
+
+private:
+    std::int32_t radius_;
+    std::vector<TEntry> entries_;
+};
+
+// Stencils of kStencilRadius serve nearly every window; a larger one is made for
+// the rare window beyond it.
+constexpr std::int32_t kStencilRadius = 48;
+
+const TStencil& CommonStencil() {
+    static const TStencil stencil(kStencilRadius);
+    return stencil;
+}
+
+// Refines the points one at a time; one object per thread. A window is a disc
+// around a centre pixel; its light is read once per place and size.
 class TRefiner {
 public:
     TRefiner(const TPic& dark, const TPic& lit, const TCode& codes, const TBlobs& blobs,
@@ -257,19 +362,51 @@ public:
         : noise_(noise), dark_(dark), lit_(lit), codes_(codes), blobs_(blobs), mainBlob_(mainBlob),
           pointOfBlob_(pointOfBlob), shapes_(shapes), grid_(grid) {}
 
+    /// Light of other points to take off before refining: their refined centres and
+    /// backgrounds from a first round.
+    void SetPrior(const std::vector<TRefinedPoint>* prior, const std::vector<double>* background) {
+        prior_ = prior;
+        priorBackground_ = background;
+    }
+
+    /// Asks for the memory of the point's first window ahead of time: its rows lie
+    /// far apart, and left to itself the processor would wait for each in turn.
+    void Prefetch(std::int32_t point) const {
+        const TBlobShape& shape = shapes_[std::size_t(point)];
+        if (shape.Pixels == 0)
+            return;
+        const auto radius = std::int32_t(std::ceil(shape.Radius + std::max(kRimPixels, shape.Radius / 2)));
+        const auto col = std::int32_t(std::lround(shape.X)), row = std::int32_t(std::lround(shape.Y));
+        const std::int32_t c0 = std::clamp(col - radius, 0, codes_.Width - 1);
+        const std::int32_t c1 = std::clamp(col + radius, 0, codes_.Width - 1);
+        constexpr std::int32_t kLine = 64;
+        for (std::int32_t r = std::max(0, row - radius); r <= std::min(codes_.Height - 1, row + radius);
+             ++r) {
+            const char* code = reinterpret_cast<const char*>(codes_.Data[r]);
+            for (std::int32_t b = c0 * 4; b < (c1 + 1) * 4; b += kLine)
+                __builtin_prefetch(code + b);
+            __builtin_prefetch(code + c1 * 4);
+            __builtin_prefetch(lit_.Data[r] + c0);
+            __builtin_prefetch(lit_.Data[r] + c1);
+            __builtin_prefetch(dark_.Data[r] + c0);
+            __builtin_prefetch(dark_.Data[r] + c1);
+        }
+    }
+
     /// Refines one point into out and its background; true when a neighbour came
     /// close enough to claim pixels of its window.
     bool Refine(std::int32_t point, const TUniquePoint& entry, TRefinedPoint& out,
                 double& background) {
-        background_ = 0;
-        rivalled_ = false;
         out = TRefinedPoint{};
         out.X = entry.X;
         out.Y = entry.Y;
         out.StrayPixels = entry.PixelCount;
+        background_ = 0;
+        rivalled_ = false;
         const std::int32_t blobIndex = mainBlob_[std::size_t(point)];
         if (blobIndex < 0) {
             out.Flags = kRefineNone;
+            background = 0;
             return false;
         }
         const TBlob& blob = blobs_.Blobs()[std::size_t(blobIndex)];
@@ -284,44 +421,47 @@ public:
         return rivalled_;
     }
 
-    /// Light of other points to take off before refining: their refined centres and
-    /// backgrounds from a first round.
-    void SetPrior(const std::vector<TRefinedPoint>* prior, const std::vector<double>* background) {
-        prior_ = prior;
-        priorBackground_ = background;
-    }
-
 private:
+    // Patch values that are no light: off the picture or not this point's, and a
+    // pixel of a competing neighbour's blob. Every light value lies above kLowest.
     static constexpr std::int32_t kOutside = INT32_MIN;
-    static constexpr double kUnbounded = 1e9;
+    static constexpr std::int32_t kRival = INT32_MIN + 1;
+    static constexpr std::int32_t kLowest = INT32_MIN + 2;
 
-    // Moves the window until the centre settles; false when no pixel of it carries
-    // light above the level.
+    // Moves the window until its centre pixel holds the centroid; false when no
+    // pixel of it carries light above the level.
     bool Settle(std::int32_t point, std::int32_t blobIndex, TRefinedPoint& out) {
         const TBlobShape& shape = shapes_[std::size_t(point)];
         double x = shape.X, y = shape.Y;
         double reach = shape.Radius + std::max(kRimPixels, shape.Radius / 2);
-        grid_.Near(x, y, 2 * shape.Reach, near_);
-        std::uint32_t flags = 0;
+        FindRivals(point);
+        std::int32_t col = std::int32_t(std::lround(x)), row = std::int32_t(std::lround(y));
+        std::int32_t lastCol = -1, lastRow = -1; // the centre pixel before the last move
+        patchKept_ = false;
         bool lit = false;
+        std::uint32_t flags = 0;
         for (int step = 0; step < kMaxSteps; ++step) {
-            flags = 0;
-            Gather(point, blobIndex, x, y, reach, flags);
-            double nx = 0, ny = 0;
+            flags = Gather(point, blobIndex, col, row, reach);
             bool rimLit = false;
-            if (!Centroid(blobs_.Blobs()[std::size_t(blobIndex)].Peak, x, y, reach, nx, ny,
-                          rimLit))
+            if (!Centroid(blobs_.Blobs()[std::size_t(blobIndex)].Peak, x, y, rimLit, flags))
                 break;
             lit = true;
-            const double moved = std::hypot(nx - x, ny - y);
-            x = nx;
-            y = ny;
             if (rimLit && reach + 1 <= shape.Reach) {
                 reach += 1;
                 continue;
             }
-            if (moved < kSettled)
+            const std::int32_t nextCol = std::int32_t(std::lround(x));
+            const std::int32_t nextRow = std::int32_t(std::lround(y));
+            if (nextCol == col && nextRow == row)
                 break;
+            // A centroid on the border of two pixels may send the window back and
+            // forth; either window holds all the lit pixels, so stop at the second.
+            if (nextCol == lastCol && nextRow == lastRow)
+                break;
+            lastCol = col;
+            lastRow = row;
+            col = nextCol;
+            row = nextRow;
         }
         if (!lit)
             return false;
@@ -331,10 +471,31 @@ private:
         return true;
     }
 
-    // The contrast of every pixel of the square patch around the window's centre
-    // pixel that may belong to this point, into patch_; kOutside for the others.
-    void Gather(std::int32_t point, std::int32_t blobIndex, double x, double y, double reach,
-                std::uint32_t& flags) {
+    // The competing neighbours that any window of the point may meet, into near_,
+    // each once, in rising order.
+    void FindRivals(std::int32_t point) {
+        const TBlobShape& self = shapes_[std::size_t(point)];
+        near_.clear();
+        grid_.Near(self.X, self.Y, 2 * self.Reach, [&](std::int32_t n) {
+            const TBlobShape& other = shapes_[std::size_t(n)];
+            if (n == point || !Competes(other, self))
+                return;
+            // Within reach of the widest window's rivals, seen from any centre it may
+            // take; the centre keeps near the blob.
+            if (std::hypot(other.X - self.X, other.Y - self.Y) <
+                2 * self.Reach + other.Radius - self.Radius + self.Reach)
+                near_.push_back(n);
+        });
+        std::sort(near_.begin(), near_.end());
+        near_.erase(std::unique(near_.begin(), near_.end()), near_.end());
+    }
+
+    // Reads the light of the window of radius reach around the centre pixel (col,
+    // row) into light_, in the stencil's order; kOutside for pixels off the picture
+    // or claimed by a rival, kRival for a competing neighbour's blob. Returns the
+    // border flag.
+    std::uint32_t Gather(std::int32_t point, std::int32_t blobIndex, std::int32_t col,
+                         std::int32_t row, double reach) {
         const TBlobShape& self = shapes_[std::size_t(point)];
         // Neighbours that may claim a pixel of the window: a pixel p in it is
         // theirs when |p − c_n| − r_n < |p − c| − r, which needs the centres to be
@@ -342,53 +503,90 @@ private:
         rivals_.clear();
         for (std::int32_t n : near_) {
             const TBlobShape& other = shapes_[std::size_t(n)];
-            if (n == point || !Competes(other, self))
-                continue;
-            if (std::hypot(other.X - x, other.Y - y) < 2 * reach + other.Radius - self.Radius)
+            if (std::hypot(other.X - col, other.Y - row) < 2 * reach + other.Radius - self.Radius)
                 rivals_.push_back(n);
         }
         rivalled_ = rivalled_ || !rivals_.empty();
-        if (x - reach < 0 || y - reach < 0 || x + reach > codes_.Width - 1 ||
-            y + reach > codes_.Height - 1)
-            flags |= kRefineBorder;
+        const bool cut = col - reach < 0 || row - reach < 0 || col + reach > codes_.Width - 1 ||
+                         row + reach > codes_.Height - 1;
+        const std::uint32_t flags = cut ? std::uint32_t(kRefineBorder) : 0;
+        windowCol_ = col;
+        windowRow_ = row;
+        windowReach_ = reach;
+        const std::int32_t radius = std::int32_t(std::ceil(reach));
+        if (radius > CommonStencil().Radius() && (!ownStencil_ || ownStencil_->Radius() < radius))
+            ownStencil_ = std::make_unique<TStencil>(radius);
+        stencil_ = radius > CommonStencil().Radius() ? ownStencil_.get() : &CommonStencil();
+        size_ = stencil_->Within(reach * reach);
+        // Without rivals the light depends on nothing but the pixel, so the patch
+        // is read a little wider than the window, and serves the next steps while
+        // their windows stay inside it.
+        if (rivals_.empty() && patchKept_ &&
+            std::hypot(col - patchCol_, row - patchRow_) + reach <= patchReach_) {
+            centreIndex_ = std::ptrdiff_t(row - patchRow_ + patchRadius_) * side_ +
+                           (col - patchCol_ + patchRadius_);
+            return flags;
+        }
+        patchKept_ = rivals_.empty();
+        patchCol_ = col;
+        patchRow_ = row;
+        patchReach_ = reach + (patchKept_ ? kPatchMargin : 0);
+        patchRadius_ = std::int32_t(std::ceil(patchReach_));
+        side_ = 2 * patchRadius_ + 1;
+        centreIndex_ = std::ptrdiff_t(patchRadius_) * side_ + patchRadius_;
+        ReadPatch(self, blobIndex);
+        return flags;
+    }
 
-        centreCol_ = std::int32_t(std::lround(x));
-        centreRow_ = std::int32_t(std::lround(y));
-        half_ = std::int32_t(std::ceil(reach)) + 1;
-        side_ = 2 * half_ + 1;
-        patch_.assign(std::size_t(side_) * std::size_t(side_), kOutside);
-        const std::int32_t ourCode = blobs_.Blobs()[std::size_t(blobIndex)].Code;
-        const double reach2 = reach * reach;
-        const std::int32_t r0 = std::max(0, centreRow_ - half_);
-        const std::int32_t r1 = std::min(codes_.Height - 1, centreRow_ + half_);
-        const std::int32_t c0 = std::max(0, centreCol_ - half_);
-        const std::int32_t c1 = std::min(codes_.Width - 1, centreCol_ + half_);
-        for (std::int32_t row = r0; row <= r1; ++row) {
-            const double dy = row - y;
-            const std::int32_t* code = codes_.Data[row];
-            const std::uint8_t* d = dark_.Data[row];
-            const std::uint8_t* l = lit_.Data[row];
-            std::int32_t* out = &patch_[std::size_t(row - centreRow_ + half_) * std::size_t(side_) +
-                                        std::size_t(c0 - centreCol_ + half_)];
-            std::size_t cursor = blobs_.RowCursor(row, c0);
-            for (std::int32_t col = c0; col <= c1; ++col, ++out) {
-                const double dx = col - x;
-                const double dist2 = dx * dx + dy * dy;
-                const bool ours = code[col] == ourCode && blobs_.BlobAt(col, cursor) == blobIndex;
-                if (!ours && code[col] != 0) {
-                    const std::int32_t b = blobs_.BlobAt(col, cursor);
-                    const std::int32_t owner = pointOfBlob_[std::size_t(b)];
-                    if (owner >= 0 && Competes(shapes_[std::size_t(owner)], self)) {
-                        if (dist2 <= reach2)
-                            flags |= kRefineNeighbour;
-                        continue;
-                    }
-                }
-                if (!ours && Claimed(col, row, std::sqrt(dist2) - self.Radius))
+    // Reads the light of the pixels within patchReach_ of the patch's centre
+    // pixel into patch_, row by row.
+    void ReadPatch(const TBlobShape& self, std::int32_t blobIndex) {
+        const std::int32_t radius = patchRadius_, side = side_, col = patchCol_, row = patchRow_;
+        patch_.assign(std::size_t(side) * std::size_t(side), kOutside);
+        const double reach2 = patchReach_ * patchReach_;
+        for (std::int32_t dy = -radius; dy <= radius; ++dy) {
+            const std::int32_t r = row + dy;
+            if (r < 0 || r >= codes_.Height)
+                continue;
+            const auto half = std::int32_t(std::floor(std::sqrt(std::max(0.0, reach2 - dy * dy))));
+            const std::int32_t c0 = std::max(0, col - half);
+            const std::int32_t c1 = std::min(codes_.Width - 1, col + half);
+            if (c0 > c1)
+                continue;
+            const std::uint8_t* l = lit_.Data[r];
+            const std::uint8_t* d = dark_.Data[r];
+            std::int32_t* out =
+                &patch_[std::size_t(dy + radius) * std::size_t(side) + std::size_t(c0 - col + radius)];
+            for (std::int32_t c = c0; c <= c1; ++c)
+                out[c - c0] = int(l[c]) - int(d[c]);
+            // The runs of codes that cross the row's span: competing neighbours'
+            // blobs are no light of this point's.
+            for (std::size_t i = blobs_.RowCursor(r, c0); i < blobs_.RowEnd(r); ++i) {
+                const TRun& run = blobs_.Run(i);
+                if (run.Begin > c1)
+                    break;
+                const std::int32_t owner = pointOfBlob_[std::size_t(run.Comp)];
+                if (run.Comp == blobIndex || owner < 0 || !Competes(shapes_[std::size_t(owner)], self))
                     continue;
-                *out = int(l[col]) - int(d[col]);
+                std::fill(out + (std::max(run.Begin, c0) - c0), out + (std::min(run.End - 1, c1) - c0 + 1),
+                          kRival);
+            }
+            if (rivals_.empty())
+                continue;
+            // Pixels nearer a rival than this point are the rival's; of those that
+            // are left, the light the rivals throw is taken off once they are known.
+            for (std::int32_t c = c0; c <= c1; ++c) {
+                std::int32_t& value = out[c - c0];
+                if (value == kRival)
+                    continue;
+                const double dx = c - col;
+                if (blobs_.BlobAtPixel(r, c) != blobIndex &&
+                    Claimed(c, r, std::sqrt(dx * dx + double(dy) * dy) - self.Radius)) {
+                    value = kOutside;
+                    continue;
+                }
                 if (prior_)
-                    *out -= std::int32_t(std::lround(RivalLight(col, row)));
+                    value -= std::int32_t(std::lround(RivalLight(c, r)));
             }
         }
     }
@@ -446,113 +644,110 @@ private:
                    kCompetingGap;
     }
 
-    // The median of values (reordered); 0 for none.
-    static double Median(std::vector<std::int32_t>& values) {
+    // The median of values (the mean of the two middle ones for an even count); 0
+    // for none. The values of a window's rim are grey levels close together, so
+    // they are counted rather than sorted; values is left reordered or as it was.
+    double Median(std::vector<std::int32_t>& values) {
         if (values.empty())
             return 0;
-        const auto middle = values.begin() + std::ptrdiff_t(values.size() / 2);
-        std::nth_element(values.begin(), middle, values.end());
-        double median = *middle;
-        if (values.size() % 2 == 0)
-            median = (median + *std::max_element(values.begin(), middle)) / 2;
-        return median;
-    }
-
-    // Clips the patch's light to what a dot's profile allows: light never rises
-    // along a ray from the centre pixel by more than the noise, so that past a
-    // valley the light of a dot that has no code of its own (too dim, or lost to
-    // noise) weighs nothing. A pixel's inward neighbour lies in a square ring
-    // nearer the centre, so the rings are taken from the inside out.
-    void ClipToProfile(double tolerance) {
-        const auto at = [this](std::int32_t dx, std::int32_t dy) {
-            return std::size_t(dy + half_) * std::size_t(side_) + std::size_t(dx + half_);
-        };
-        envelope_.assign(patch_.size(), 0);
-        const std::size_t centre = at(0, 0);
-        envelope_[centre] = patch_[centre] == kOutside ? kUnbounded : patch_[centre] + tolerance;
-        for (std::int32_t ring = 1; ring <= half_; ++ring) {
-            for (std::int32_t dy = -ring; dy <= ring; ++dy) {
-                const std::int32_t step = (dy == -ring || dy == ring) ? 1 : 2 * ring;
-                for (std::int32_t dx = -ring; dx <= ring; dx += step) {
-                    const double length = std::sqrt(double(dx * dx + dy * dy));
-                    const double inward = 1 - 1 / length;
-                    const std::size_t parent = at(std::int32_t(std::lround(dx * inward)),
-                                                  std::int32_t(std::lround(dy * inward)));
-                    const std::size_t here = at(dx, dy);
-                    const double bound = envelope_[parent];
-                    if (patch_[here] == kOutside) {
-                        envelope_[here] = bound;
-                        continue;
-                    }
-                    envelope_[here] = std::min(bound, patch_[here] + tolerance);
-                    if (patch_[here] > bound)
-                        patch_[here] = std::int32_t(std::floor(bound));
-                }
+        const auto [lowest, highest] = std::minmax_element(values.begin(), values.end());
+        const std::int32_t low = *lowest;
+        const std::int64_t range = std::int64_t(*highest) - low + 1;
+        if (range > kMaxCountedRange) {
+            const auto middle = values.begin() + std::ptrdiff_t(values.size() / 2);
+            std::nth_element(values.begin(), middle, values.end());
+            double median = *middle;
+            if (values.size() % 2 == 0)
+                median = (median + *std::max_element(values.begin(), middle)) / 2;
+            return median;
+        }
+        counts_.assign(std::size_t(range), 0);
+        for (std::int32_t v : values)
+            ++counts_[std::size_t(v - low)];
+        // The values at positions (n − 1) / 2 and n / 2 in sorted order.
+        const std::size_t lowerPosition = (values.size() - 1) / 2, upperPosition = values.size() / 2;
+        std::size_t seen = 0;
+        std::int32_t lower = low, upper = low;
+        bool haveLower = false;
+        for (std::size_t bin = 0; bin < counts_.size(); ++bin) {
+            seen += counts_[bin];
+            if (!haveLower && seen > lowerPosition) {
+                lower = low + std::int32_t(bin);
+                haveLower = true;
+            }
+            if (seen > upperPosition) {
+                upper = low + std::int32_t(bin);
+                break;
             }
         }
+        return (double(lower) + double(upper)) / 2;
     }
 
-    // The centroid of the light within reach of (x, y) above the level; false when
-    // nothing lies above it.
-    bool Centroid(std::int32_t peak, double x, double y, double reach, double& cx, double& cy,
-                  bool& rimLit) {
-        const double reach2 = reach * reach;
-        const double inner = std::max(0.0, reach - kRingDepth);
-        const double inner2 = inner * inner;
-        auto forWindow = [&](auto&& f) {
-            for (std::int32_t i = 0; i < side_; ++i) {
-                const std::int32_t row = centreRow_ - half_ + i;
-                const double dy = row - y;
-                for (std::int32_t j = 0; j < side_; ++j) {
-                    const std::int32_t value = patch_[std::size_t(i) * std::size_t(side_) + std::size_t(j)];
-                    if (value == kOutside)
-                        continue;
-                    const std::int32_t col = centreCol_ - half_ + j;
-                    const double dx = col - x;
-                    const double dist2 = dx * dx + dy * dy;
-                    if (dist2 <= reach2)
-                        f(col, row, value, dist2 > inner2);
-                }
-            }
+    // The centroid (x, y) of the window's light above the level; false when nothing
+    // lies above it. rimLit: whether light above the level reaches the window's rim.
+    bool Centroid(std::int32_t peak, double& x, double& y, bool& rimLit, std::uint32_t& flags) {
+        const double inner = std::max(0.0, windowReach_ - kRingDepth);
+        const std::size_t rimStart = stencil_->Within(inner * inner);
+        const std::int32_t* light = patch_.data() + centreIndex_;
+        auto at = [&](std::size_t i) {
+            const TStencil::TEntry& e = (*stencil_)[i];
+            return light[std::ptrdiff_t(e.Dy) * side_ + e.Dx];
         };
         ring_.clear();
-        forWindow([&](std::int32_t, std::int32_t, std::int32_t value, bool ring) {
-            if (ring)
-                ring_.push_back(value);
-        });
+        for (std::size_t i = rimStart; i < size_; ++i)
+            if (at(i) >= kLowest)
+                ring_.push_back(at(i));
         const double background = Median(ring_);
         background_ = background;
         // The spread of the rim's light about the background: the sensor's noise,
         // from the median absolute deviation, as a normal distribution's sigma.
+        // Twice the background is a whole number.
+        const auto twiceBackground = std::int32_t(2 * background);
         for (std::int32_t& v : ring_)
-            v = std::int32_t(std::lround(std::fabs(v - background) * 2));
+            v = std::abs(2 * v - twiceBackground);
         const double noise = 1.4826 * Median(ring_) / 2;
         if (peak <= background)
             return false;
-        // The profile is clipped with the picture's noise: the rim's own spread
-        // also holds the light of whatever the clipping is to cut off.
-        ClipToProfile(kNoiseLevel * noise_ + kQuantum);
         const double span = peak - background;
         const double level =
             std::max(0.0, background) +
             std::min(std::max(kLevel * span, kNoiseLevel * noise), kMaxLevel * span);
+        // The light is clipped to what a dot's profile allows: it never rises along
+        // a ray from the centre pixel by more than the picture's noise, so that past
+        // a valley the light of a dot without a code of its own (too dim, or lost to
+        // noise) weighs nothing. The rim's own spread would also hold the light that
+        // is to be cut off, so the picture's noise sets the tolerance.
+        const auto tolerance = std::int32_t(std::ceil(kNoiseLevel * noise_ + kQuantum));
+        bound_.resize(size_);
         double sum = 0, sumX = 0, sumY = 0;
         rimLit = false;
-        forWindow([&](std::int32_t col, std::int32_t row, std::int32_t value, bool ring) {
-            const double w = std::max(0, value) - level;
+        for (std::size_t i = 0; i < size_; ++i) {
+            const TStencil::TEntry& e = (*stencil_)[i];
+            const std::int32_t inherited = i == 0 ? kUnbounded : bound_[std::size_t(e.Parent)];
+            const std::int32_t value = light[std::ptrdiff_t(e.Dy) * side_ + e.Dx];
+            if (value < kLowest) {
+                bound_[i] = inherited;
+                if (value == kRival)
+                    flags |= kRefineNeighbour;
+                continue;
+            }
+            bound_[i] = std::min(inherited, value + tolerance);
+            const double w = std::min(std::max(0, value), inherited) - level;
             if (w <= 0)
-                return;
+                continue;
             sum += w;
-            sumX += w * col;
-            sumY += w * row;
-            rimLit = rimLit || ring;
-        });
+            sumX += w * e.Dx;
+            sumY += w * e.Dy;
+            rimLit = rimLit || i >= rimStart;
+        }
         if (!(sum > 0))
             return false;
-        cx = sumX / sum;
-        cy = sumY / sum;
+        x = windowCol_ + sumX / sum;
+        y = windowRow_ + sumY / sum;
         return true;
     }
+
+    static constexpr std::int32_t kUnbounded = INT32_MAX / 2;
 
     const double noise_; // of the contrast in the background, as a sigma
     const TPic& dark_;
@@ -563,17 +758,31 @@ private:
     const std::vector<std::int32_t>& pointOfBlob_;
     const std::vector<TBlobShape>& shapes_;
     const TNeighbourGrid& grid_;
+    const std::vector<TRefinedPoint>* prior_ = nullptr;
+    const std::vector<double>* priorBackground_ = nullptr;
+
     std::vector<std::int32_t> near_;
     std::vector<std::int32_t> rivals_;
     std::vector<std::int32_t> ring_;
-    // The patch: side_ × side_ pixels around the centre pixel, half_ on each side.
-    std::int32_t centreCol_ = 0, centreRow_ = 0, half_ = 0, side_ = 0;
-    std::vector<std::int32_t> patch_;
-    std::vector<double> envelope_;
+    std::vector<std::uint32_t> counts_; // for Median
+    static constexpr std::int64_t kMaxCountedRange = 2048;
+    std::unique_ptr<TStencil> ownStencil_;
+    const TStencil* stencil_ = nullptr;
+    // The window: its centre pixel, its radius and the stencil's entries in it.
+    std::int32_t windowCol_ = 0, windowRow_ = 0;
+    double windowReach_ = 0;
+    std::size_t size_ = 0;
+    // The patch of light read around (patchCol_, patchRow_); kept for later steps
+    // when no rival claimed any of it.
+    bool patchKept_ = false;
+    std::int32_t patchCol_ = 0, patchRow_ = 0, patchRadius_ = 0;
+    double patchReach_ = 0;
+    std::vector<std::int32_t> patch_; // the window's square, row by row
+    std::int32_t side_ = 0;           // of the square
+    std::ptrdiff_t centreIndex_ = 0;  // of the centre pixel in it
+    std::vector<std::int32_t> bound_; // the most light each pixel may pass outward
     double background_ = 0;
     bool rivalled_ = false;
-    const std::vector<TRefinedPoint>* prior_ = nullptr;
-    const std::vector<double>* priorBackground_ = nullptr;
 };
 
 // The sensor noise of the contrast where no dot is lit, as a normal sigma: from
@@ -582,7 +791,7 @@ private:
 double BackgroundNoise(const TPic& dark, const TPic& lit, const TCode& codes) {
     std::vector<std::uint64_t> histogram(511, 0);
     std::uint64_t count = 0;
-    const std::int32_t rowStep = std::max(1, codes.Height / 512);
+    const std::int32_t rowStep = std::max(4, codes.Height / 256);
     for (std::int32_t row = 0; row < codes.Height; row += rowStep) {
         const std::int32_t* code = codes.Data[row];
         const std::uint8_t* d = dark.Data[row];
@@ -620,7 +829,7 @@ std::vector<TRefinedPoint> RefineCentres(const TPic& dark, const TPic& lit, cons
                                          const TUniquePoints& points, int threads) {
     CheckPlane(dark, codes, "dark");
     CheckPlane(lit, codes, "lit");
-    const TBlobs blobs(codes, dark, lit);
+    const TBlobs blobs(codes, dark, lit, ThreadsFor(threads));
     const std::size_t count = std::size_t(std::max(0, points.EntryCount));
 
     // Each point's main blob: its largest, the first from the top left among equals.
@@ -651,6 +860,18 @@ std::vector<TRefinedPoint> RefineCentres(const TPic& dark, const TPic& lit, cons
     const TNeighbourGrid grid(shapes, codes.Width, codes.Height);
     const double noise = BackgroundNoise(dark, lit, codes);
 
+    // Points are taken in bands of rows, left to right, so that the windows that
+    // follow each other share the rows of the planes and the codes in the cache.
+    // The order changes nothing else: every point is refined on its own.
+    constexpr std::int32_t kOrderRows = 32;
+    std::vector<std::pair<std::uint64_t, std::int32_t>> order(count);
+    for (std::size_t p = 0; p < count; ++p) {
+        const std::int64_t band = std::int64_t(std::max(0.0, shapes[p].Y)) / kOrderRows;
+        const std::int64_t column = std::int64_t(std::max(0.0, shapes[p].X));
+        order[p] = {std::uint64_t(band) << 32 | std::uint64_t(column), std::int32_t(p)};
+    }
+    std::sort(order.begin(), order.end());
+
     std::vector<TRefinedPoint> refined(count);
     std::vector<double> background(count, 0);
     std::vector<char> rivalled(count, 0);
@@ -669,10 +890,13 @@ std::vector<TRefinedPoint> RefineCentres(const TPic& dark, const TPic& lit, cons
                                          grid, noise);
                         if (round > 0)
                             refiner.SetPrior(&prior, &priorBackground);
-                        for (std::int32_t p = begin; p < end; ++p) {
+                        for (std::int32_t k = begin; k < end; ++k) {
+                            const std::int32_t p = order[std::size_t(k)].second;
                             const auto i = std::size_t(p);
                             if (round > 0 && !rivalled[i])
                                 continue;
+                            if (k + 1 < end)
+                                refiner.Prefetch(order[std::size_t(k) + 1].second);
                             const bool met = refiner.Refine(p, points.Entries[i], refined[i],
                                                             background[i]);
                             if (round == 0)
