@@ -23,8 +23,13 @@ constexpr double kNoiseLevel = 3;
 // kQuantum grey levels (the picture's own rounding) before it is clipped.
 constexpr double kQuantum = 2;
 // The first window reaches this far beyond the blob's equivalent radius: at least
-// kRimPixels, at least half the radius.
+// kRimPixels, at least kRimShare of the radius.
 constexpr double kRimPixels = 3;
+constexpr double kRimShare = 0.5;
+
+double FirstReach(double radius) {
+    return radius + std::max(kRimPixels, radius * kRimShare);
+}
 // The window widens a pixel at a time while lit pixels touch its rim, up to
 // kMaxGrowth × radius + kMaxGrowthPixels; so the windows of all points together
 // cover a bounded multiple of the picture, whatever the codes.
@@ -35,8 +40,7 @@ constexpr double kMaxGrowthPixels = 12;
 constexpr double kPatchMargin = 2;
 // The rim over which the background is taken, as a depth below the window's edge.
 constexpr double kRingDepth = 1.5;
-// Moves of the centre smaller than this end the refinement.
-constexpr double kSettled = 1e-5;
+// The most steps a window takes (each widens it or moves it by a pixel or more).
 constexpr int kMaxSteps = 40;
 // Another point's main blob competes for the pixels between it and this point
 // when it has at least this share of this point's blob pixels, or when a gap of
@@ -369,30 +373,6 @@ public:
         priorBackground_ = background;
     }
 
-    /// Asks for the memory of the point's first window ahead of time: its rows lie
-    /// far apart, and left to itself the processor would wait for each in turn.
-    void Prefetch(std::int32_t point) const {
-        const TBlobShape& shape = shapes_[std::size_t(point)];
-        if (shape.Pixels == 0)
-            return;
-        const auto radius = std::int32_t(std::ceil(shape.Radius + std::max(kRimPixels, shape.Radius / 2)));
-        const auto col = std::int32_t(std::lround(shape.X)), row = std::int32_t(std::lround(shape.Y));
-        const std::int32_t c0 = std::clamp(col - radius, 0, codes_.Width - 1);
-        const std::int32_t c1 = std::clamp(col + radius, 0, codes_.Width - 1);
-        constexpr std::int32_t kLine = 64;
-        for (std::int32_t r = std::max(0, row - radius); r <= std::min(codes_.Height - 1, row + radius);
-             ++r) {
-            const char* code = reinterpret_cast<const char*>(codes_.Data[r]);
-            for (std::int32_t b = c0 * 4; b < (c1 + 1) * 4; b += kLine)
-                __builtin_prefetch(code + b);
-            __builtin_prefetch(code + c1 * 4);
-            __builtin_prefetch(lit_.Data[r] + c0);
-            __builtin_prefetch(lit_.Data[r] + c1);
-            __builtin_prefetch(dark_.Data[r] + c0);
-            __builtin_prefetch(dark_.Data[r] + c1);
-        }
-    }
-
     /// Refines one point into out and its background; true when a neighbour came
     /// close enough to claim pixels of its window.
     bool Refine(std::int32_t point, const TUniquePoint& entry, TRefinedPoint& out,
@@ -433,7 +413,7 @@ private:
     bool Settle(std::int32_t point, std::int32_t blobIndex, TRefinedPoint& out) {
         const TBlobShape& shape = shapes_[std::size_t(point)];
         double x = shape.X, y = shape.Y;
-        double reach = shape.Radius + std::max(kRimPixels, shape.Radius / 2);
+        double reach = FirstReach(shape.Radius);
         FindRivals(point);
         std::int32_t col = std::int32_t(std::lround(x)), row = std::int32_t(std::lround(y));
         std::int32_t lastCol = -1, lastRow = -1; // the centre pixel before the last move
@@ -600,7 +580,7 @@ private:
             if ((other.Flags & kRefineNone) != 0)
                 continue;
             const double radius = shapes_[std::size_t(n)].Radius;
-            const double reach = radius + std::max(kRimPixels, radius / 2);
+            const double reach = FirstReach(radius);
             const double dx = col - other.X, dy = row - other.Y;
             if (dx * dx + dy * dy > reach * reach)
                 continue;
@@ -895,8 +875,6 @@ std::vector<TRefinedPoint> RefineCentres(const TPic& dark, const TPic& lit, cons
                             const auto i = std::size_t(p);
                             if (round > 0 && !rivalled[i])
                                 continue;
-                            if (k + 1 < end)
-                                refiner.Prefetch(order[std::size_t(k) + 1].second);
                             const bool met = refiner.Refine(p, points.Entries[i], refined[i],
                                                             background[i]);
                             if (round == 0)

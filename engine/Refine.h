@@ -9,15 +9,21 @@
 // refined centre weighs the dot's own light instead:
 //   - the point's main blob is the largest 8-connected set of its pixels; the
 //     point's other pixels are stray, counted but not used;
-//   - the light is the contrast plane 2 − plane 0, clamped at 0;
-//   - the window is a disc around the blob, wide enough for the dim rim; it leaves
-//     out other points' main blobs and the pixels nearer to another blob's edge
-//     than to this one's;
-//   - each pixel weighs its light less a level between the local background (the
-//     median light on the window's rim) and the blob's peak, so that noise and the
-//     tails of neighbouring dots weigh nothing;
-//   - the window follows the centre, and widens while light above that level
-//     reaches its rim, until the centre settles.
+//   - the light is the contrast plane 2 − plane 0;
+//   - the window is a disc around the blob, wide enough for the dim rim, and
+//     widens while light reaches its edge; it leaves out the main blobs of
+//     competing neighbours and the pixels nearer to such a blob's edge than to
+//     this one's (a small blob at this blob's edge is a fragment of its rim and
+//     does not compete);
+//   - light may not rise along a ray from the centre by more than the noise, so a
+//     dot without a code of its own, beyond a valley, weighs nothing;
+//   - each pixel weighs its light less a level above the local background (the
+//     median on the window's rim), set by the noise and the blob's peak, so that
+//     noise and the far tails of neighbouring dots weigh nothing;
+//   - the window follows the centroid until its centre pixel holds it;
+//   - where competing neighbours came close, a second round takes their light
+//     off first: each neighbour's light at a pixel is read at the mirror point on
+//     its far side, about its centre from the first round.
 // Every point is refined on its own, in a fixed order of pixels, so the results
 // are the same on any number of threads.
 
