@@ -256,3 +256,64 @@ TEST(CliUsage, BadArgumentsExitWithTwoAndHelpWithZero) {
         EXPECT_NE(run.Out.find("Usage"), std::string::npos) << arguments;
     }
 }
+
+TEST_F(Cli, TableHoldsEveryPointBesideUnchangedPointsAndBitmap) {
+    TTempDir out;
+    ASSERT_EQ(RunCli("evaluate -q '" + stack_->ListFile + "' plain.txt", out.path()).Status, 0);
+    TRun run = RunCli("evaluate -q '" + stack_->ListFile + "' p.txt --table t.csv", out.path());
+    ASSERT_EQ(run.Status, 0) << run.Err;
+    EXPECT_NE(run.Out.find("point table to t.csv"), std::string::npos) << run.Out;
+    EXPECT_EQ(ReadFileBytes(out / "p.txt"), ReadFileBytes(out / "plain.txt"));
+    EXPECT_EQ(ReadFileBytes(out / "p.bmp"), ReadFileBytes(out / "plain.bmp"));
+
+    const std::string table = ReadFileText(out / "t.csv");
+    EXPECT_EQ(table.find('\r'), std::string::npos) << "LF line ends";
+    const std::vector<std::string> rows = ReadTextLines(out / "t.csv");
+    const std::vector<std::string> points = ReadTextLines(out / "p.txt");
+    ASSERT_EQ(rows.size(), points.size() + 1);
+    EXPECT_EQ(rows[0], "code,dot,x,y,pixels,refined_x,refined_y,blob_pixels,stray_pixels,"
+                       "contrast,radius,flags");
+    for (std::size_t i = 0; i < points.size(); ++i) {
+        int code = 0, count = 0, dot = 0, tableCount = 0;
+        double x = 0, y = 0, tx = 0, ty = 0, rx = 0, ry = 0;
+        ASSERT_EQ(std::sscanf(points[i].c_str(), "%d %lf %lf %d", &code, &x, &y, &count), 4);
+        ASSERT_EQ(std::sscanf(rows[i + 1].c_str(), "%*d,%d,%lf,%lf,%d,%lf,%lf", &dot, &tx, &ty,
+                              &tableCount, &rx, &ry),
+                  6)
+            << rows[i + 1];
+        EXPECT_EQ(rows[i + 1].substr(0, rows[i + 1].find(',')), std::to_string(code))
+            << "point-list order";
+        EXPECT_EQ(dot, (code - 1) / 2);
+        EXPECT_EQ(tableCount, count);
+        EXPECT_NEAR(tx, x, 0.005);
+        EXPECT_NEAR(ty, y, 0.005);
+        EXPECT_LT(std::hypot(rx - tx, ry - ty), 1.0) << rows[i + 1];
+    }
+
+    // The checker scores the table's refined centres beside its plain ones.
+    const std::string checker = std::string(KELVARON_CLI).substr(0, std::string(KELVARON_CLI).rfind('/')) +
+                                "/kelvaron-check-points";
+    TTempDir capture;
+    const std::string command = "'" + checker + "' '" + stack_->TruthFile + "' '" + (out / "p.txt") +
+                                "' --table '" + (out / "t.csv") + "' >'" + (capture / "out") + "'";
+    EXPECT_EQ(std::system(command.c_str()), 0);
+    const std::string report = ReadFileText(capture / "out");
+    EXPECT_NE(report.find("refined: " + std::to_string(stack_->Dots.size()) + " of"),
+              std::string::npos)
+        << report;
+}
+
+TEST_F(Cli, TableNamedLikeAnOutputIsRefusedAndAnUnwritableOneNamed) {
+    TTempDir out;
+    for (const char* table : {"p.txt", "./p.txt", "p.bmp"}) {
+        TRun run = RunCli("evaluate -q '" + stack_->ListFile + "' p.txt --table " + table,
+                          out.path());
+        EXPECT_EQ(run.Status, 2) << table << ": " << run.Err;
+        EXPECT_NE(run.Err.find("point table"), std::string::npos) << run.Err;
+        EXPECT_TRUE(ListFolder(out.path()).empty()) << table;
+    }
+    TRun run = RunCli("evaluate -q '" + stack_->ListFile + "' p.txt --table gone/t.csv", out.path());
+    EXPECT_EQ(run.Status, 1);
+    EXPECT_NE(run.Err.find("gone/t.csv"), std::string::npos) << run.Err;
+    EXPECT_TRUE(ListFolder(out.path()).empty()) << "no points file without its table";
+}
