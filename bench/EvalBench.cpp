@@ -5,6 +5,7 @@
 
 #include "FileUtil.h"
 #include "PicHolder.h"
+#include "Refine.h"
 #include "SampleStack.h"
 
 #include <algorithm>
@@ -169,6 +170,27 @@ void BM_PointScan(benchmark::State& state, const char* name) {
     state.SetLabel(std::to_string(eval.Points.EntryCount) + " points");
 }
 
+// The refined centres of the point table (evaluate --table) on their own: the code
+// matrix and the point list with its plain centres are made once, outside the loop.
+void BM_RefineCentres(benchmark::State& state, const char* name) {
+    TPicEval& eval = Loaded(name);
+    const int threads = static_cast<int>(state.range(0));
+    eval.Threads = threads;
+    eval.CalcMatrix();
+    eval.Points.Reset();
+    eval.Points.AddCodeMatrix(eval.CodeMatrix, threads);
+    eval.Points.Trim();
+    eval.Points.CalcCentres();
+    std::size_t refined = 0;
+    for (auto _ : state) {
+        const std::vector<TRefinedPoint> result = RefineCentres(
+            eval.Pics.Planes[0], eval.Pics.Planes[2], eval.CodeMatrix, eval.Points, threads);
+        refined = result.size();
+        benchmark::DoNotOptimize(result.data());
+    }
+    state.SetLabel(std::to_string(refined) + " points");
+}
+
 void BM_MarkPoints(benchmark::State& state, const char* name) {
     TPicEval& eval = Loaded(name);
     TBitmap display(eval.Width, eval.Height);
@@ -204,6 +226,7 @@ BENCHMARK_CAPTURE(BM_LoadPictures, dots10k, "dots10k")->Apply(Threads);
 BENCHMARK_CAPTURE(BM_Evaluate, dots10k, "dots10k")->Apply(Threads);
 BENCHMARK_CAPTURE(BM_CalcMatrix, dots10k, "dots10k")->Apply(Threads);
 BENCHMARK_CAPTURE(BM_MarkPoints, dots10k, "dots10k")->Apply(Setup);
+BENCHMARK_CAPTURE(BM_RefineCentres, dots10k, "dots10k")->Apply(Threads);
 BENCHMARK_CAPTURE(BM_PointScan, codes16k, "codes16k")->Apply(Threads);
 BENCHMARK_CAPTURE(BM_PointScan, codes100, "codes100")->Apply(Threads);
 BENCHMARK_CAPTURE(BM_DecodeBaseline, large, "large")->Apply(Setup);

@@ -1,5 +1,6 @@
 #include "Refine.h"
 
+#include "Grid.h"
 #include "Parallel.h"
 
 #include <algorithm>
@@ -100,83 +101,91 @@ public:
     /// The blob of the pixel at column col of the row whose cursor (RowCursor) is
     /// given; the pixel must carry a code. The cursor moves on as columns rise.
     std::int32_t BlobAt(std::int32_t col, std::size_t& cursor) const {
-        while (runs_[cursor].End <= col)
+        while (run_[cursor].End <= col)
             ++cursor;
-        return runs_[cursor].Comp;
+        return run_[cursor].Comp;
     }
     /// The blob of the pixel at (row, col); −1 for a pixel without a code.
     std::int32_t BlobAtPixel(std::int32_t row, std::int32_t col) const {
         const std::size_t i = RowCursor(row, col);
-        if (i == RowEnd(row) || runs_[i].Begin > col)
+        if (i == RowEnd(row) || run_[i].Begin > col)
             return -1;
-        return runs_[i].Comp;
+        return run_[i].Comp;
     }
     /// The run at index i, and the index after the last run of row.
-    const TRun& Run(std::size_t i) const { return runs_[i]; }
+    const TRun& Run(std::size_t i) const { return run_[i]; }
     std::size_t RowEnd(std::int32_t row) const { return rowStart_[std::size_t(row) + 1]; }
     /// The cursor for the first run of row that ends after col.
     std::size_t RowCursor(std::int32_t row, std::int32_t col) const {
-        const auto first = runs_.begin() + std::ptrdiff_t(rowStart_[std::size_t(row)]);
-        const auto last = runs_.begin() + std::ptrdiff_t(rowStart_[std::size_t(row) + 1]);
+        const auto first = run_ + std::ptrdiff_t(rowStart_[std::size_t(row)]);
+        const auto last = run_ + std::ptrdiff_t(rowStart_[std::size_t(row) + 1]);
         return std::size_t(std::upper_bound(first, last, col,
                                             [](std::int32_t c, const TRun& run) {
                                                 return c < run.End;
                                             }) -
-                           runs_.begin());
+                           run_);
     }
 
 private:
-    // The runs of every row, in bands of rows that threads share.
+    // The runs of every row, in bands of rows that threads share: counted first,
+    // so that they are written once into storage of their exact size (fresh
+    // memory is dear, and a growing array would take it several times over).
     void FindRuns(const TPic& dark, const TPic& lit, int threads) {
         const int bands = std::clamp(threads, 1, std::max(1, codes_.Height));
-        std::vector<std::vector<TRun>> found(std::size_t(bands), std::vector<TRun>{});
         rowStart_.assign(std::size_t(codes_.Height) + 1, 0);
-        ForEachBand(codes_.Height, bands, threads, [&](int band, std::int32_t begin, std::int32_t end) {
-            std::vector<TRun>& runs = found[std::size_t(band)];
+        ForEachBand(codes_.Height, bands, threads, [&](int, std::int32_t begin, std::int32_t end) {
+            for (std::int32_t row = begin; row < end; ++row)
+                rowStart_[std::size_t(row) + 1] = ScanRow(row, [](std::int32_t, std::int32_t) {});
+        });
+        for (std::size_t row = 1; row < rowStart_.size(); ++row)
+            rowStart_[row] += rowStart_[row - 1];
+        if (rowStart_.back() > std::size_t(INT32_MAX))
+            throw std::length_error("too many runs of codes"); // beyond any plane size
+        runs_.Resize(1, std::int32_t(rowStart_.back()));
+        runCount_ = rowStart_.back();
+        run_ = runs_.data();
+        ForEachBand(codes_.Height, bands, threads, [&](int, std::int32_t begin, std::int32_t end) {
             for (std::int32_t row = begin; row < end; ++row) {
-                rowStart_[std::size_t(row)] = runs.size(); // within the band, for now
                 const std::int32_t* code = codes_.Data[row];
                 const std::uint8_t* d = dark.Data[row];
                 const std::uint8_t* l = lit.Data[row];
-                for (std::int32_t col = 0; col < codes_.Width;) {
-                    if (code[col] == 0) {
-                        // Most pixels lie on no dot: eight at a time where they can.
-                        col += col + 8 <= codes_.Width && AllZero8(code + col) ? 8 : 1;
-                        continue;
-                    }
-                    std::int32_t peak = int(l[col]) - int(d[col]);
-                    std::int32_t next = col + 1;
-                    for (; next < codes_.Width && code[next] == code[col]; ++next)
-                        peak = std::max(peak, int(l[next]) - int(d[next]));
-                    runs.push_back({col, next, 0, code[col], peak});
-                    col = next;
-                }
+                std::size_t i = rowStart_[std::size_t(row)];
+                ScanRow(row, [&](std::int32_t first, std::int32_t next) {
+                    std::int32_t peak = INT32_MIN;
+                    for (std::int32_t col = first; col < next; ++col)
+                        peak = std::max(peak, int(l[col]) - int(d[col]));
+                    run_[i] = {first, next, std::int32_t(i), code[first], peak};
+                    ++i;
+                });
             }
         });
-        std::size_t total = 0;
-        for (const std::vector<TRun>& runs : found)
-            total += runs.size();
-        if (total > std::size_t(INT32_MAX))
-            throw std::length_error("too many runs of codes"); // beyond any plane size
-        runs_.reserve(total);
-        for (int band = 0; band < bands; ++band) {
-            const std::int32_t begin = std::int32_t(std::int64_t(codes_.Height) * band / bands);
-            const std::int32_t end = std::int32_t(std::int64_t(codes_.Height) * (band + 1) / bands);
-            for (std::int32_t row = begin; row < end; ++row)
-                rowStart_[std::size_t(row)] += runs_.size();
-            std::vector<TRun>& runs = found[std::size_t(band)];
-            runs_.insert(runs_.end(), runs.begin(), runs.end());
-            runs = {};
+    }
+
+    // Calls run(first, next) for every run of equal codes other than 0 in the row,
+    // from the left; returns their number.
+    template <class F> std::size_t ScanRow(std::int32_t row, F&& run) const {
+        const std::int32_t* code = codes_.Data[row];
+        std::size_t count = 0;
+        for (std::int32_t col = 0; col < codes_.Width;) {
+            if (code[col] == 0) {
+                // Most pixels lie on no dot: eight at a time where they can.
+                col += col + 8 <= codes_.Width && AllZero8(code + col) ? 8 : 1;
+                continue;
+            }
+            std::int32_t next = col + 1;
+            while (next < codes_.Width && code[next] == code[col])
+                ++next;
+            run(col, next);
+            ++count;
+            col = next;
         }
-        rowStart_[std::size_t(codes_.Height)] = runs_.size();
-        for (std::size_t i = 0; i < runs_.size(); ++i)
-            runs_[i].Comp = std::int32_t(i);
+        return count;
     }
 
     std::int32_t Root(std::int32_t run) {
-        while (runs_[std::size_t(run)].Comp != run) {
-            TRun& r = runs_[std::size_t(run)];
-            r.Comp = runs_[std::size_t(r.Comp)].Comp; // halve the path
+        while (run_[std::size_t(run)].Comp != run) {
+            TRun& r = run_[std::size_t(run)];
+            r.Comp = run_[std::size_t(r.Comp)].Comp; // halve the path
             run = r.Comp;
         }
         return run;
@@ -189,28 +198,28 @@ private:
             std::size_t j = rowStart_[std::size_t(row) - 1];
             const std::size_t aboveEnd = rowStart_[std::size_t(row)];
             for (std::size_t i = aboveEnd; i < rowStart_[std::size_t(row) + 1]; ++i) {
-                const TRun run = runs_[i];
-                while (j < aboveEnd && runs_[j].End < run.Begin)
+                const TRun run = run_[i];
+                while (j < aboveEnd && run_[j].End < run.Begin)
                     ++j;
-                for (std::size_t k = j; k < aboveEnd && runs_[k].Begin <= run.End; ++k) {
-                    if (runs_[k].Code != run.Code)
+                for (std::size_t k = j; k < aboveEnd && run_[k].Begin <= run.End; ++k) {
+                    if (run_[k].Code != run.Code)
                         continue;
                     const std::int32_t a = Root(std::int32_t(i));
                     const std::int32_t b = Root(std::int32_t(k));
                     if (a != b)
-                        runs_[std::size_t(std::max(a, b))].Comp = std::min(a, b);
+                        run_[std::size_t(std::max(a, b))].Comp = std::min(a, b);
                 }
             }
         }
         // Parents precede their runs, so one pass in order resolves every run.
         std::int32_t blobs = 0;
-        for (std::size_t i = 0; i < runs_.size(); ++i) {
-            TRun& run = runs_[i];
+        for (std::size_t i = 0; i < runCount_; ++i) {
+            TRun& run = run_[i];
             if (run.Comp == std::int32_t(i)) {
                 run.Comp = blobs++;
                 continue;
             }
-            run.Comp = runs_[std::size_t(run.Comp)].Comp;
+            run.Comp = run_[std::size_t(run.Comp)].Comp;
         }
         blobs_.resize(std::size_t(blobs));
     }
@@ -219,7 +228,7 @@ private:
         for (std::int32_t row = 0; row < codes_.Height; ++row) {
             for (std::size_t i = rowStart_[std::size_t(row)]; i < rowStart_[std::size_t(row) + 1];
                  ++i) {
-                const TRun& run = runs_[i];
+                const TRun& run = run_[i];
                 TBlob& blob = blobs_[std::size_t(run.Comp)];
                 const std::int64_t n = run.End - run.Begin;
                 blob.Code = run.Code;
@@ -232,7 +241,9 @@ private:
     }
 
     const TCode& codes_;
-    std::vector<TRun> runs_;
+    TGrid<TRun> runs_; // one row: on huge pages, where a few faults bring megabytes
+    TRun* run_ = nullptr;
+    std::size_t runCount_ = 0;
     std::vector<std::size_t> rowStart_; // runs of row r: rowStart_[r] … rowStart_[r + 1] − 1
     std::vector<TBlob> blobs_;
 };
