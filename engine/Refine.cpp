@@ -339,23 +339,27 @@ public:
             e.Parent = at(std::int32_t(std::lround(e.Dx * inward)),
                           std::int32_t(std::lround(e.Dy * inward)));
         }
+        within_.assign(std::size_t(radius) * std::size_t(radius) + 1, 0);
+        for (const TEntry& e : entries_)
+            ++within_[std::size_t(e.Distance2)];
+        for (std::size_t d = 1; d < within_.size(); ++d)
+            within_[d] += within_[d - 1];
     }
 
     std::int32_t Radius() const { return radius_; }
     const TEntry& operator[](std::size_t i) const { return entries_[i]; }
     /// The number of entries no farther than sqrt(distance2) from the centre.
     std::size_t Within(double distance2) const {
-        const auto limit = std::int32_t(std::min(distance2, double(INT32_MAX)));
-        return std::size_t(std::upper_bound(entries_.begin(), entries_.end(), limit,
-                                            [](std::int32_t d2, const TEntry& e) {
-                                                return d2 < e.Distance2;
-                                            }) -
-                           entries_.begin());
+        if (!(distance2 >= 0))
+            return 0;
+        const double last = double(within_.size() - 1);
+        return within_[std::size_t(std::min(std::floor(distance2), last))];
     }
 
 private:
     std::int32_t radius_;
     std::vector<TEntry> entries_;
+    std::vector<std::size_t> within_; // entries with Distance2 ≤ d, for d = 0 … radius²
 };
 
 // Stencils of kStencilRadius serve nearly every window; a larger one is made for
@@ -535,11 +539,20 @@ private:
         const std::int32_t radius = patchRadius_, side = side_, col = patchCol_, row = patchRow_;
         patch_.assign(std::size_t(side) * std::size_t(side), kOutside);
         const double reach2 = patchReach_ * patchReach_;
+        // The disc's half width in each row: the widest that still fits.
+        halfWidth_.resize(std::size_t(radius) + 1);
+        for (std::int32_t dy = 0, half = radius; dy <= radius; ++dy) {
+            while (half > 0 && double(half) * half + double(dy) * dy > reach2)
+                --half;
+            halfWidth_[std::size_t(dy)] = double(dy) * dy <= reach2 ? half : -1;
+        }
         for (std::int32_t dy = -radius; dy <= radius; ++dy) {
             const std::int32_t r = row + dy;
             if (r < 0 || r >= codes_.Height)
                 continue;
-            const auto half = std::int32_t(std::floor(std::sqrt(std::max(0.0, reach2 - dy * dy))));
+            const std::int32_t half = halfWidth_[std::size_t(std::abs(dy))];
+            if (half < 0)
+                continue;
             const std::int32_t c0 = std::max(0, col - half);
             const std::int32_t c1 = std::min(codes_.Width - 1, col + half);
             if (c0 > c1)
@@ -769,6 +782,7 @@ private:
     std::int32_t patchCol_ = 0, patchRow_ = 0, patchRadius_ = 0;
     double patchReach_ = 0;
     std::vector<std::int32_t> patch_; // the window's square, row by row
+    std::vector<std::int32_t> halfWidth_; // of the patch's disc in each row from its centre
     std::int32_t side_ = 0;           // of the square
     std::ptrdiff_t centreIndex_ = 0;  // of the centre pixel in it
     std::vector<std::int32_t> bound_; // the most light each pixel may pass outward

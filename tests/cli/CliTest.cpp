@@ -4,6 +4,7 @@
 #include "FileUtil.h"
 #include "PicHolder.h"
 #include "SampleStack.h"
+#include "StackSuite.h"
 #include "TestSupport.h"
 
 #include <cmath>
@@ -33,24 +34,20 @@ TRun RunCli(const std::string& arguments, const std::string& folder = ".") {
     return run;
 }
 
-// One small generated stack shared by the tests of this file (rendering it is the
-// slow part).
-class Cli : public testing::Test {
-protected:
-    static void SetUpTestSuite() {
-        folder_ = std::make_unique<TTempDir>();
+// One small generated stack shared by the tests of this file.
+class Cli : public TStackSuite<Cli> {
+public:
+    static constexpr const char* kStackName = "dots";
+    static TSampleOptions StackOptions() {
         TSampleOptions options;
         options.Width = 320;
         options.Height = 240;
         options.Spacing = 20;
         options.Seed = 7;
-        stack_ = std::make_unique<TSampleStack>(WriteSampleStack(folder_->path(), "dots", options));
-    }
-    static void TearDownTestSuite() {
-        stack_.reset();
-        folder_.reset();
+        return options;
     }
 
+protected:
     // A list file in dir naming the photographs of the shared stack, with changes.
     std::string ListWith(const TTempDir& dir, const std::map<int, std::string>& changed,
                          int count = 17) const {
@@ -65,13 +62,8 @@ protected:
         return list;
     }
 
-    static std::unique_ptr<TTempDir> folder_;
-    static std::unique_ptr<TSampleStack> stack_;
     mutable int lists_ = 0;
 };
-
-std::unique_ptr<TTempDir> Cli::folder_;
-std::unique_ptr<TSampleStack> Cli::stack_;
 
 } // namespace
 

@@ -7,6 +7,7 @@
 #include "FileUtil.h"
 #include "PicHolder.h"
 #include "SampleStack.h"
+#include "StackSuite.h"
 #include "TestSupport.h"
 
 #include <algorithm>
@@ -280,35 +281,26 @@ TEST(PointTableText, ColumnsDecimalsAndFlags) {
 
 namespace {
 
-class EvaluateWithTable : public testing::Test {
-protected:
-    static void SetUpTestSuite() {
-        folder_ = std::make_unique<TTempDir>();
+class EvaluateWithTable : public TStackSuite<EvaluateWithTable> {
+public:
+    static constexpr const char* kStackName = "s";
+    static TSampleOptions StackOptions() {
         TSampleOptions options;
         options.Width = 320;
         options.Height = 240;
         options.Spacing = 18;
         options.Seed = 3;
-        stack_ = std::make_unique<TSampleStack>(WriteSampleStack(folder_->path(), "s", options));
-    }
-    static void TearDownTestSuite() {
-        stack_.reset();
-        folder_.reset();
+        return options;
     }
 
+protected:
     static void Load(TPicEval& eval) {
         TLoadOptions options;
         options.BaseFolder = ExtractFilePath(stack_->ListFile);
         ASSERT_TRUE(eval.LoadPictures(stack_->ListFile, false, kChannelGrey, options));
         eval.SetTolerance(30);
     }
-
-    static std::unique_ptr<TTempDir> folder_;
-    static std::unique_ptr<TSampleStack> stack_;
 };
-
-std::unique_ptr<TTempDir> EvaluateWithTable::folder_;
-std::unique_ptr<TSampleStack> EvaluateWithTable::stack_;
 
 } // namespace
 
