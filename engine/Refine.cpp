@@ -36,6 +36,9 @@ double FirstReach(double radius) {
 // cover a bounded multiple of the picture, whatever the codes.
 constexpr double kMaxGrowth = 2;
 constexpr double kMaxGrowthPixels = 12;
+// No window reaches farther than this: a blob whose first window would is no dot
+// (a wall of one code, say) and is not refined.
+constexpr double kMaxReach = 128;
 // The light around a window is read this much wider than the window, so that a
 // window that moves or widens a little needs no new reading.
 constexpr double kPatchMargin = 2;
@@ -410,7 +413,7 @@ public:
         out.StrayPixels = std::max(0, entry.PixelCount - blob.Pixels);
         out.Contrast = std::max(0, blob.Peak);
         out.Radius = shape.Radius;
-        if (blob.Pixels < 2 || !Settle(point, blobIndex, out))
+        if (blob.Pixels < 2 || FirstReach(shape.Radius) > kMaxReach || !Settle(point, blobIndex, out))
             out.Flags |= kRefineNone;
         background = background_;
         return rivalled_;
@@ -859,7 +862,7 @@ std::vector<TRefinedPoint> RefineCentres(const TPic& dark, const TPic& lit, cons
         s.X = double(blob.SumX) / blob.Pixels;
         s.Y = double(blob.SumY) / blob.Pixels;
         s.Radius = std::sqrt(blob.Pixels / std::numbers::pi);
-        s.Reach = kMaxGrowth * s.Radius + kMaxGrowthPixels;
+        s.Reach = std::min(kMaxGrowth * s.Radius + kMaxGrowthPixels, kMaxReach);
         s.Pixels = blob.Pixels;
     }
     const TNeighbourGrid grid(shapes, codes.Width, codes.Height);

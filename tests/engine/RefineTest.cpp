@@ -385,3 +385,22 @@ TEST(RefinedAccuracy, GeneratedStacksMeetTheirFigures) {
         EXPECT_EQ(t.Refined.Far, 0u);
     }
 }
+
+TEST(RefineCentres, AWallOfOneCodeIsLeftUnrefinedInBoundedTime) {
+    // Every pixel of a large picture carries one code, the way a flooded or hostile
+    // picture may decode: no dot, and no window as large as the picture.
+    TScene scene(1200, 900, {});
+    for (std::int32_t row = 0; row < 900; ++row)
+        for (std::int32_t col = 0; col < 1200; ++col) {
+            scene.Codes.Data[row][col] = 1;
+            scene.Lit.Data[row][col] = kDark + 150;
+        }
+    scene.Codes.Data[450][600] = 3; // and one pixel of another code amid it
+    scene.Gather();
+    const std::vector<TRefinedPoint> refined = scene.Refine(2);
+    const TRefinedPoint& wall = scene.Of(refined, 1);
+    EXPECT_EQ(wall.Flags, std::uint32_t(kRefineNone));
+    EXPECT_EQ(wall.BlobPixels, 1200 * 900 - 1);
+    EXPECT_EQ(wall.X, scene.Plain(1).X);
+    EXPECT_EQ(scene.Of(refined, 3).Flags, std::uint32_t(kRefineNone));
+}
