@@ -76,13 +76,10 @@ std::string SizeText(const TPicEval& eval) {
 } // namespace
 
 std::string RunEvaluate(const TEvaluateArgs& args) {
-    if (!args.Table.empty()) {
-        const std::string bitmap = ChangeFileExt(args.Points, ".bmp");
-        if (NamesSameFile(args.Table, args.Points) || NamesSameFile(args.Table, bitmap))
-            throw TCliUsageError("the point table \"" + args.Table +
-                                 "\" would replace the points file or its bitmap \"" + bitmap +
-                                 "\"; choose another name");
-    }
+    if (!args.Table.empty() && TPicEval::TableReplacesOutput(args.Points, args.Table))
+        throw TCliUsageError("the point table \"" + args.Table +
+                             "\" would replace the points file or its bitmap \"" +
+                             ChangeFileExt(args.Points, ".bmp") + "\"; choose another name");
     TPicEval eval("ST1");
     LoadStack(eval, args.Stack);
     TBitmap display(eval.Width, eval.Height);

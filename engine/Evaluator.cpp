@@ -200,9 +200,7 @@ private:
 
 void TPicEval::Evaluate(const std::string& fileName, bool withBitmap, TBitmap& display,
                         const std::string& tableFileName) {
-    const std::string bitmapName = ChangeFileExt(fileName, ".bmp");
-    if (!tableFileName.empty() &&
-        (NamesSameFile(tableFileName, fileName) || NamesSameFile(tableFileName, bitmapName)))
+    if (!tableFileName.empty() && TableReplacesOutput(fileName, tableFileName))
         throw std::invalid_argument("The point table \"" + tableFileName +
                                     "\" would replace the points file or its bitmap.");
     auto stageDone = [this](int stages) {
@@ -216,6 +214,7 @@ void TPicEval::Evaluate(const std::string& fileName, bool withBitmap, TBitmap& d
     // Only a file put in place at the end can be written early: a pipe or a device
     // would receive the picture before the points file exists.
     int threads = ThreadsFor(Threads);
+    const std::string bitmapName = ChangeFileExt(fileName, ".bmp");
     std::optional<TEarlyPointBitmap> early;
     if (withBitmap && threads > 1 && DisplayIsPointBitmap(display) &&
         WrittenAtomically(bitmapName)) {
@@ -236,10 +235,9 @@ void TPicEval::Evaluate(const std::string& fileName, bool withBitmap, TBitmap& d
         // An incomplete stack gives no codes, and so no points to refine. The
         // refinement takes every core: the bitmap's writer mostly waits for the disk.
         const std::vector<TRefinedPoint> refined =
-            IsStackComplete()
-                ? RefineCentres(Pics.Planes[0], Pics.Planes[2], CodeMatrix, Points,
-                                ThreadsFor(Threads))
-                : std::vector<TRefinedPoint>{};
+            IsStackComplete() ? RefineCentres(Pics.Planes[0], Pics.Planes[2], CodeMatrix, Points,
+                                              ThreadsFor(Threads))
+                              : std::vector<TRefinedPoint>{};
         table.emplace(tableFileName);
         table->Write(PointTableText(Points, refined));
         Timings.Table = watch.Lap();
@@ -256,6 +254,11 @@ void TPicEval::Evaluate(const std::string& fileName, bool withBitmap, TBitmap& d
         table->Commit();
     Timings.Files = watch.Lap();
     stageDone(5);
+}
+
+bool TPicEval::TableReplacesOutput(const std::string& fileName, const std::string& tableFileName) {
+    return NamesSameFile(tableFileName, fileName) ||
+           NamesSameFile(tableFileName, ChangeFileExt(fileName, ".bmp"));
 }
 
 bool TPicEval::DisplayIsPointBitmap(const TBitmap& display) const {

@@ -197,6 +197,15 @@ private:
     }
 };
 
+/// Whether the eight codes from codes on are all 0: most pixels lie on no dot, and
+/// the scans of a matrix pass over them eight at a time.
+inline bool AllZero8(const std::int32_t* codes) {
+    std::int32_t any = 0;
+    for (int i = 0; i < 8; ++i)
+        any |= codes[i];
+    return any == 0;
+}
+
 /// One point: the pixels that share a code.
 struct TUniquePoint {
     std::int32_t Code = 0;
@@ -373,6 +382,10 @@ public:
     /// std::invalid_argument before anything is written.
     void Evaluate(const std::string& fileName, bool withBitmap, TBitmap& display,
                   const std::string& tableFileName = {});
+
+    /// Whether a point table named tableFileName would replace the points file
+    /// fileName or its BMP (the same file, or the same path once resolved).
+    static bool TableReplacesOutput(const std::string& fileName, const std::string& tableFileName);
 
     /// Plane 2 as grey with one red pixel at every rounded point centre.
     void MarkPoints(TBitmap& display) const;

@@ -40,13 +40,6 @@ void SortByKey(std::vector<std::pair<std::uint64_t, std::uint32_t>>& items) {
     }
 }
 
-bool AllZero8(const std::int32_t* codes) {
-    std::int32_t any = 0;
-    for (int i = 0; i < 8; ++i)
-        any |= codes[i];
-    return any == 0;
-}
-
 } // namespace
 
 void TCode::CheckSize(std::int32_t rows, std::int32_t cols) {

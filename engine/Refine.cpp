@@ -56,13 +56,6 @@ constexpr double kCompetingGap = 2;
 // Blob centres are filed in square cells of this many pixels to find neighbours.
 constexpr std::int32_t kCellPixels = 16;
 
-bool AllZero8(const std::int32_t* codes) {
-    std::int32_t any = 0;
-    for (int i = 0; i < 8; ++i)
-        any |= codes[i];
-    return any == 0;
-}
-
 // A run of pixels of one code in one row: columns Begin … End − 1. Comp is first a
 // union-find parent (a run index no higher than the run's own), then the blob.
 struct TRun {
@@ -122,11 +115,10 @@ public:
     std::size_t RowCursor(std::int32_t row, std::int32_t col) const {
         const auto first = run_ + std::ptrdiff_t(rowStart_[std::size_t(row)]);
         const auto last = run_ + std::ptrdiff_t(rowStart_[std::size_t(row) + 1]);
-        return std::size_t(std::upper_bound(first, last, col,
-                                            [](std::int32_t c, const TRun& run) {
-                                                return c < run.End;
-                                            }) -
-                           run_);
+        return std::size_t(
+            std::upper_bound(first, last, col,
+                             [](std::int32_t c, const TRun& run) { return c < run.End; }) -
+            run_);
     }
 
 private:
@@ -145,7 +137,6 @@ private:
         if (rowStart_.back() > std::size_t(INT32_MAX))
             throw std::length_error("too many runs of codes"); // beyond any plane size
         runs_.Resize(1, std::int32_t(rowStart_.back()));
-        runCount_ = rowStart_.back();
         run_ = runs_.data();
         ForEachBand(codes_.Height, bands, threads, [&](int, std::int32_t begin, std::int32_t end) {
             for (std::int32_t row = begin; row < end; ++row) {
@@ -216,7 +207,7 @@ private:
         }
         // Parents precede their runs, so one pass in order resolves every run.
         std::int32_t blobs = 0;
-        for (std::size_t i = 0; i < runCount_; ++i) {
+        for (std::size_t i = 0; i < rowStart_.back(); ++i) {
             TRun& run = run_[i];
             if (run.Comp == std::int32_t(i)) {
                 run.Comp = blobs++;
@@ -246,7 +237,6 @@ private:
     const TCode& codes_;
     TGrid<TRun> runs_; // one row: on huge pages, where a few faults bring megabytes
     TRun* run_ = nullptr;
-    std::size_t runCount_ = 0;
     std::vector<std::size_t> rowStart_; // runs of row r: rowStart_[r] … rowStart_[r + 1] − 1
     std::vector<TBlob> blobs_;
 };
@@ -379,8 +369,9 @@ const TStencil& CommonStencil() {
 class TRefiner {
 public:
     TRefiner(const TPic& dark, const TPic& lit, const TCode& codes, const TBlobs& blobs,
-             const std::vector<std::int32_t>& mainBlob, const std::vector<std::int32_t>& pointOfBlob,
-             const std::vector<TBlobShape>& shapes, const TNeighbourGrid& grid, double noise)
+             const std::vector<std::int32_t>& mainBlob,
+             const std::vector<std::int32_t>& pointOfBlob, const std::vector<TBlobShape>& shapes,
+             const TNeighbourGrid& grid, double noise)
         : noise_(noise), dark_(dark), lit_(lit), codes_(codes), blobs_(blobs), mainBlob_(mainBlob),
           pointOfBlob_(pointOfBlob), shapes_(shapes), grid_(grid) {}
 
@@ -413,7 +404,8 @@ public:
         out.StrayPixels = std::max(0, entry.PixelCount - blob.Pixels);
         out.Contrast = std::max(0, blob.Peak);
         out.Radius = shape.Radius;
-        if (blob.Pixels < 2 || FirstReach(shape.Radius) > kMaxReach || !Settle(point, blobIndex, out))
+        if (blob.Pixels < 2 || FirstReach(shape.Radius) > kMaxReach ||
+            !Settle(point, blobIndex, out))
             out.Flags |= kRefineNone;
         background = background_;
         return rivalled_;
@@ -562,8 +554,8 @@ private:
                 continue;
             const std::uint8_t* l = lit_.Data[r];
             const std::uint8_t* d = dark_.Data[r];
-            std::int32_t* out =
-                &patch_[std::size_t(dy + radius) * std::size_t(side) + std::size_t(c0 - col + radius)];
+            std::int32_t* out = &patch_[std::size_t(dy + radius) * std::size_t(side) +
+                                        std::size_t(c0 - col + radius)];
             for (std::int32_t c = c0; c <= c1; ++c)
                 out[c - c0] = int(l[c]) - int(d[c]);
             // The runs of codes that cross the row's span: competing neighbours'
@@ -573,10 +565,11 @@ private:
                 if (run.Begin > c1)
                     break;
                 const std::int32_t owner = pointOfBlob_[std::size_t(run.Comp)];
-                if (run.Comp == blobIndex || owner < 0 || !Competes(shapes_[std::size_t(owner)], self))
+                if (run.Comp == blobIndex || owner < 0 ||
+                    !Competes(shapes_[std::size_t(owner)], self))
                     continue;
-                std::fill(out + (std::max(run.Begin, c0) - c0), out + (std::min(run.End - 1, c1) - c0 + 1),
-                          kRival);
+                std::fill(out + (std::max(run.Begin, c0) - c0),
+                          out + (std::min(run.End - 1, c1) - c0 + 1), kRival);
             }
             if (rivals_.empty())
                 continue;
@@ -672,7 +665,8 @@ private:
         for (std::int32_t v : values)
             ++counts_[std::size_t(v - low)];
         // The values at positions (n − 1) / 2 and n / 2 in sorted order.
-        const std::size_t lowerPosition = (values.size() - 1) / 2, upperPosition = values.size() / 2;
+        const std::size_t lowerPosition = (values.size() - 1) / 2,
+                          upperPosition = values.size() / 2;
         std::size_t seen = 0;
         std::int32_t lower = low, upper = low;
         bool haveLower = false;
@@ -784,11 +778,11 @@ private:
     bool patchKept_ = false;
     std::int32_t patchCol_ = 0, patchRow_ = 0, patchRadius_ = 0;
     double patchReach_ = 0;
-    std::vector<std::int32_t> patch_; // the window's square, row by row
+    std::vector<std::int32_t> patch_;     // the window's square, row by row
     std::vector<std::int32_t> halfWidth_; // of the patch's disc in each row from its centre
-    std::int32_t side_ = 0;           // of the square
-    std::ptrdiff_t centreIndex_ = 0;  // of the centre pixel in it
-    std::vector<std::int32_t> bound_; // the most light each pixel may pass outward
+    std::int32_t side_ = 0;               // of the square
+    std::ptrdiff_t centreIndex_ = 0;      // of the centre pixel in it
+    std::vector<std::int32_t> bound_;     // the most light each pixel may pass outward
     double background_ = 0;
     bool rivalled_ = false;
 };
@@ -807,7 +801,8 @@ double BackgroundNoise(const TPic& dark, const TPic& lit, const TCode& codes) {
         for (std::int32_t col = 1; col < codes.Width; ++col) {
             if (code[col] != 0 || code[col - 1] != 0)
                 continue;
-            const int difference = (int(l[col]) - int(d[col])) - (int(l[col - 1]) - int(d[col - 1]));
+            const int difference =
+                (int(l[col]) - int(d[col])) - (int(l[col - 1]) - int(d[col - 1]));
             ++histogram[std::size_t(std::abs(difference))];
             ++count;
         }
@@ -824,11 +819,10 @@ double BackgroundNoise(const TPic& dark, const TPic& lit, const TCode& codes) {
 
 void CheckPlane(const TPic& plane, const TCode& codes, const char* which) {
     if (plane.Width != codes.Width || plane.Height != codes.Height)
-        throw std::invalid_argument(std::string("the ") + which + " plane is " +
-                                    std::to_string(plane.Width) + " x " +
-                                    std::to_string(plane.Height) + ", the code matrix " +
-                                    std::to_string(codes.Width) + " x " +
-                                    std::to_string(codes.Height));
+        throw std::invalid_argument(
+            std::string("the ") + which + " plane is " + std::to_string(plane.Width) + " x " +
+            std::to_string(plane.Height) + ", the code matrix " + std::to_string(codes.Width) +
+            " x " + std::to_string(codes.Height));
 }
 
 } // namespace
@@ -889,28 +883,29 @@ std::vector<TRefinedPoint> RefineCentres(const TPic& dark, const TPic& lit, cons
     // The first round sees every point alone. The second takes the light of the
     // first round's neighbours off before it refines again; a point that met no
     // neighbour would come out of it the same, and is passed over.
-    for (int round = 0; round < 2; ++round) {
-        const std::vector<TRefinedPoint> prior = round == 0 ? std::vector<TRefinedPoint>{} : refined;
-        const std::vector<double> priorBackground = background;
+    auto refineAll = [&](const std::vector<TRefinedPoint>* prior,
+                         const std::vector<double>* priorBackground) {
         ForEachBand(std::int32_t(count), bands, workers,
                     [&](int, std::int32_t begin, std::int32_t end) {
                         TRefiner refiner(dark, lit, codes, blobs, mainBlob, pointOfBlob, shapes,
                                          grid, noise);
-                        if (round > 0)
-                            refiner.SetPrior(&prior, &priorBackground);
+                        refiner.SetPrior(prior, priorBackground);
                         for (std::int32_t k = begin; k < end; ++k) {
-                            const std::int32_t p = order[std::size_t(k)].second;
-                            const auto i = std::size_t(p);
-                            if (round > 0 && !rivalled[i])
+                            const auto i = std::size_t(order[std::size_t(k)].second);
+                            if (prior && !rivalled[i])
                                 continue;
-                            const bool met = refiner.Refine(p, points.Entries[i], refined[i],
-                                                            background[i]);
-                            if (round == 0)
+                            const bool met = refiner.Refine(std::int32_t(i), points.Entries[i],
+                                                            refined[i], background[i]);
+                            if (!prior)
                                 rivalled[i] = met;
                         }
                     });
-        if (std::none_of(rivalled.begin(), rivalled.end(), [](char r) { return r != 0; }))
-            break;
+    };
+    refineAll(nullptr, nullptr);
+    if (std::any_of(rivalled.begin(), rivalled.end(), [](char r) { return r != 0; })) {
+        const std::vector<TRefinedPoint> prior = refined;
+        const std::vector<double> priorBackground = background;
+        refineAll(&prior, &priorBackground);
     }
     return refined;
 }

@@ -43,13 +43,13 @@ enum TRefineFlag : std::uint32_t {
 /// One point's refined centre and quality figures, in the units of the code matrix
 /// (column and row of a pixel's centre).
 struct TRefinedPoint {
-    double X = 0;                ///< refined centre column
-    double Y = 0;                ///< refined centre row
-    std::int32_t BlobPixels = 0; ///< pixels of the main blob
+    double X = 0;                 ///< refined centre column
+    double Y = 0;                 ///< refined centre row
+    std::int32_t BlobPixels = 0;  ///< pixels of the main blob
     std::int32_t StrayPixels = 0; ///< the point's pixels outside its main blob
-    std::int32_t Contrast = 0;   ///< highest plane 2 − plane 0 in the main blob, 0 … 255
-    double Radius = 0;           ///< radius of a disc of the main blob's area, pixels
-    std::uint32_t Flags = 0;     ///< TRefineFlag bits
+    std::int32_t Contrast = 0;    ///< highest plane 2 − plane 0 in the main blob, 0 … 255
+    double Radius = 0;            ///< radius of a disc of the main blob's area, pixels
+    std::uint32_t Flags = 0;      ///< TRefineFlag bits
 };
 
 /// Refines every point of points (entries 0 … EntryCount − 1, their plain centres

@@ -44,9 +44,9 @@ int main(int argc, char** argv) {
                           "refined: %zu of %zu dots found, mean centre error %.4f px, largest "
                           "%.4f px, %zu above %.1f px (plain in the table: mean %.4f px, "
                           "largest %.4f px, %zu above %.1f px)",
-                          t.Refined.Found, t.Refined.Dots, t.Refined.MeanError,
-                          t.Refined.MaxError, t.Refined.Far, kFarError, t.Plain.MeanError,
-                          t.Plain.MaxError, t.Plain.Far, kFarError);
+                          t.Refined.Found, t.Refined.Dots, t.Refined.MeanError, t.Refined.MaxError,
+                          t.Refined.Far, kFarError, t.Plain.MeanError, t.Plain.MaxError,
+                          t.Plain.Far, kFarError);
             std::cout << line << '\n';
         }
         return c.Found == c.Dots && c.Extra == 0 ? 0 : 1;

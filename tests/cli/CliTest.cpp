@@ -283,11 +283,13 @@ TEST_F(Cli, TableHoldsEveryPointBesideUnchangedPointsAndBitmap) {
     }
 
     // The checker scores the table's refined centres beside its plain ones.
-    const std::string checker = std::string(KELVARON_CLI).substr(0, std::string(KELVARON_CLI).rfind('/')) +
-                                "/kelvaron-check-points";
+    const std::string checker =
+        std::string(KELVARON_CLI).substr(0, std::string(KELVARON_CLI).rfind('/')) +
+        "/kelvaron-check-points";
     TTempDir capture;
-    const std::string command = "'" + checker + "' '" + stack_->TruthFile + "' '" + (out / "p.txt") +
-                                "' --table '" + (out / "t.csv") + "' >'" + (capture / "out") + "'";
+    const std::string command = "'" + checker + "' '" + stack_->TruthFile + "' '" +
+                                (out / "p.txt") + "' --table '" + (out / "t.csv") + "' >'" +
+                                (capture / "out") + "'";
     EXPECT_EQ(std::system(command.c_str()), 0);
     const std::string report = ReadFileText(capture / "out");
     EXPECT_NE(report.find("refined: " + std::to_string(stack_->Dots.size()) + " of"),
@@ -298,13 +300,14 @@ TEST_F(Cli, TableHoldsEveryPointBesideUnchangedPointsAndBitmap) {
 TEST_F(Cli, TableNamedLikeAnOutputIsRefusedAndAnUnwritableOneNamed) {
     TTempDir out;
     for (const char* table : {"p.txt", "./p.txt", "p.bmp"}) {
-        TRun run = RunCli("evaluate -q '" + stack_->ListFile + "' p.txt --table " + table,
-                          out.path());
+        TRun run =
+            RunCli("evaluate -q '" + stack_->ListFile + "' p.txt --table " + table, out.path());
         EXPECT_EQ(run.Status, 2) << table << ": " << run.Err;
         EXPECT_NE(run.Err.find("point table"), std::string::npos) << run.Err;
         EXPECT_TRUE(ListFolder(out.path()).empty()) << table;
     }
-    TRun run = RunCli("evaluate -q '" + stack_->ListFile + "' p.txt --table gone/t.csv", out.path());
+    TRun run =
+        RunCli("evaluate -q '" + stack_->ListFile + "' p.txt --table gone/t.csv", out.path());
     EXPECT_EQ(run.Status, 1);
     EXPECT_NE(run.Err.find("gone/t.csv"), std::string::npos) << run.Err;
     EXPECT_TRUE(ListFolder(out.path()).empty()) << "no points file without its table";

@@ -32,7 +32,9 @@ struct TSpot {
 };
 
 double PixelShare(double centre, double pixel, double sigma) {
-    auto cdf = [&](double v) { return 0.5 * std::erfc(-(v - centre) / (sigma * std::numbers::sqrt2)); };
+    auto cdf = [&](double v) {
+        return 0.5 * std::erfc(-(v - centre) / (sigma * std::numbers::sqrt2));
+    };
     return cdf(pixel + 0.5) - cdf(pixel - 0.5);
 }
 
@@ -168,8 +170,8 @@ TEST(RefineCentres, StrayPixelsOfTheCodeAreCountedButDoNotMoveTheCentre) {
 
 TEST(RefineCentres, DotsCloseTogetherKeepTheirOwnCentres) {
     // Two dots whose light overlaps, and one far off that nothing disturbs.
-    const std::vector<TSpot> spots = {{20.3, 20.2, 1.5, 200, 3}, {26.1, 21.0, 1.5, 180, 5},
-                                      {50.5, 40.5, 1.5, 200, 7}};
+    const std::vector<TSpot> spots = {
+        {20.3, 20.2, 1.5, 200, 3}, {26.1, 21.0, 1.5, 180, 5}, {50.5, 40.5, 1.5, 200, 7}};
     const TScene scene(70, 60, spots);
     const std::vector<TRefinedPoint> refined = scene.Refine();
     for (const TSpot& spot : spots) {
@@ -244,7 +246,8 @@ TEST(RefineCentres, RefusesPlanesOfAnotherSizeAndToleratesPointsWithoutPixels) {
     TPic small;
     small.SetSize(29, 20);
     EXPECT_THROW(RefineCentres(small, scene.Lit, scene.Codes, scene.Points), std::invalid_argument);
-    EXPECT_THROW(RefineCentres(scene.Dark, small, scene.Codes, scene.Points), std::invalid_argument);
+    EXPECT_THROW(RefineCentres(scene.Dark, small, scene.Codes, scene.Points),
+                 std::invalid_argument);
 
     // A point whose code the matrix no longer holds.
     scene.Points.AddPixel(99, 3, 4);

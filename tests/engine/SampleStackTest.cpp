@@ -375,8 +375,9 @@ TEST(TruthComparison, PointsFilesAndTablesAreScoredByCode) {
     EXPECT_NEAR(table.Refined.MaxError, 0.6, 1e-9);
     EXPECT_EQ(table.Refined.Far, 1u);
 
-    for (const char* bad : {"code,dot,x\n", "code,dot,x,y,pixels,refined_x,refined_y\n1,0,1,2,3,4\n",
-                            "code,dot,x,y,pixels,refined_x,refined_y\n1,0,1,2,3,4,x\n"}) {
+    for (const char* bad :
+         {"code,dot,x\n", "code,dot,x,y,pixels,refined_x,refined_y\n1,0,1,2,3,4\n",
+          "code,dot,x,y,pixels,refined_x,refined_y\n1,0,1,2,3,4,x\n"}) {
         WriteFileText(dir / "bad.csv", bad);
         EXPECT_THROW(CompareTableWithTruth(truth, dir / "bad.csv"), EFileError) << bad;
     }
