@@ -1,5 +1,6 @@
 #include "Bitmap.h"
 
+#include "Errors.h"
 #include "FileUtil.h"
 
 #include <stdexcept>
@@ -44,18 +45,36 @@ void TBitmap::SetSize(std::int32_t width, std::int32_t height) {
 
 void TBitmap::Reallocate() {
     stride_ = BitmapStride(width_, format_);
-    pixels_.Resize(height_, static_cast<std::int32_t>(stride_));
+    try {
+        pixels_.Resize(height_, static_cast<std::int32_t>(stride_));
+    } catch (const std::bad_alloc&) {
+        RaiseOutOfMemory("a bitmap of " + std::to_string(width_) + " x " + std::to_string(height_) +
+                             " pixels",
+                         std::uint64_t(stride_) * std::uint64_t(height_));
+    }
 }
 
 void TBitmap::SaveToFile(const std::string& fileName) const {
     const std::vector<std::uint8_t> header = BmpFileHeader(width_, height_, format_);
-    std::vector<TAtomicFile::TBlock> blocks{{header.data(), header.size()}};
-    // Our rows are already padded to 4 bytes with zeros, exactly as BMP stores them;
-    // they go out straight from the bitmap, bottom row first.
-    for (std::int32_t row = height_ - 1; row >= 0; --row)
-        blocks.push_back({ScanLine(row), stride_});
     TAtomicFile file(fileName);
-    file.Write(blocks);
+    file.Write(header.data(), header.size());
+    // Our rows are already padded to 4 bytes with zeros, exactly as BMP stores them;
+    // they go out bottom row first, wide ones straight from the bitmap a group at a
+    // time, narrow ones through the file's buffer.
+    constexpr std::size_t kWideRow = 4096;
+    constexpr std::size_t kRowsPerGroup = 512;
+    std::vector<TAtomicFile::TBlock> blocks;
+    for (std::int32_t row = height_ - 1; row >= 0; --row) {
+        if (stride_ < kWideRow) {
+            file.Write(ScanLine(row), stride_);
+            continue;
+        }
+        blocks.push_back({ScanLine(row), stride_});
+        if (blocks.size() == kRowsPerGroup || row == 0) {
+            file.Write(blocks);
+            blocks.clear();
+        }
+    }
     file.Commit();
 }
 

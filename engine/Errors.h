@@ -2,6 +2,8 @@
 // Exceptions raised by the engine. Their messages name the file and the reason,
 // ready to be shown to the operator as they stand.
 
+#include <cstdint>
+#include <new>
 #include <stdexcept>
 #include <string>
 
@@ -16,3 +18,21 @@ class EJpegError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
 };
+
+/// Memory could not be had. A std::bad_alloc, so that every handler of one takes
+/// it, whose message says what needed the memory and how much.
+class EOutOfMemory : public std::bad_alloc {
+public:
+    explicit EOutOfMemory(std::string message) : message_(std::move(message)) {}
+    const char* what() const noexcept override { return message_.c_str(); }
+
+private:
+    std::string message_;
+};
+
+/// Raises EOutOfMemory: "There is not enough memory for <what> (<size>)."
+[[noreturn]] void RaiseOutOfMemory(const std::string& what, std::uint64_t bytes);
+
+/// The message for a std::bad_alloc met while doing something: an EOutOfMemory's
+/// own, or "There is not enough memory <doing>." for a bare one.
+std::string OutOfMemoryText(const std::bad_alloc& error, const std::string& doing);

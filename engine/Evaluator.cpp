@@ -6,6 +6,7 @@
 #include "Parallel.h"
 #include "PicHolder.h"
 #include "Refine.h"
+#include "Text.h"
 #include "Vectorize.h"
 
 #include <algorithm>
@@ -14,6 +15,7 @@
 #include <optional>
 #include <stdexcept>
 #include <stop_token>
+#include <system_error>
 #include <thread>
 
 bool TPicEval::LoadPictures(const std::string& fileName, bool namesOnly, std::uint8_t channel,
@@ -200,9 +202,10 @@ private:
 
 void TPicEval::Evaluate(const std::string& fileName, bool withBitmap, TBitmap& display,
                         const std::string& tableFileName) {
-    if (!tableFileName.empty() && TableReplacesOutput(fileName, tableFileName))
-        throw std::invalid_argument("The point table \"" + tableFileName +
-                                    "\" would replace the points file or its bitmap.");
+    const std::string problem =
+        OutputProblem(fileName, withBitmap, tableFileName, Pics.SourceFiles());
+    if (!problem.empty())
+        throw std::invalid_argument(problem);
     auto stageDone = [this](int stages) {
         if (Progress)
             Progress(stages);
@@ -218,8 +221,12 @@ void TPicEval::Evaluate(const std::string& fileName, bool withBitmap, TBitmap& d
     std::optional<TEarlyPointBitmap> early;
     if (withBitmap && threads > 1 && DisplayIsPointBitmap(display) &&
         WrittenAtomically(bitmapName)) {
-        early.emplace(Pics.Planes[2], bitmapName);
-        --threads;
+        try {
+            early.emplace(Pics.Planes[2], bitmapName);
+            --threads;
+        } catch (const std::system_error&) {
+            early.reset(); // no thread to be had: the bitmap is written at the end
+        }
     }
     CalcCodes(threads);
     Timings.Matrix = watch.Lap();
@@ -254,6 +261,25 @@ void TPicEval::Evaluate(const std::string& fileName, bool withBitmap, TBitmap& d
         table->Commit();
     Timings.Files = watch.Lap();
     stageDone(5);
+}
+
+std::string TPicEval::OutputProblem(const std::string& fileName, bool withBitmap,
+                                    const std::string& tableFileName,
+                                    const std::vector<std::string>& inputs) {
+    const std::string bitmapName = ChangeFileExt(fileName, ".bmp");
+    if (withBitmap && NamesSameFile(fileName, bitmapName))
+        return "The points file " + QuotedName(fileName) +
+               " would be replaced by the marked picture, which takes the same name; choose a "
+               "name that does not end in \".bmp\".";
+    if (!tableFileName.empty() && TableReplacesOutput(fileName, tableFileName))
+        return "The point table " + QuotedName(tableFileName) +
+               " would replace the points file or its bitmap.";
+    std::vector<std::string> outputs{fileName};
+    if (withBitmap)
+        outputs.push_back(bitmapName);
+    if (!tableFileName.empty())
+        outputs.push_back(tableFileName);
+    return OverwrittenInputText(outputs, inputs);
 }
 
 bool TPicEval::TableReplacesOutput(const std::string& fileName, const std::string& tableFileName) {

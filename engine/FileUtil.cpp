@@ -1,30 +1,27 @@
 #include "FileUtil.h"
 
 #include "Errors.h"
+#include "Text.h"
 
 #include <algorithm>
 #include <cerrno>
-#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
-#include <random>
+#include <map>
 #include <sys/stat.h>
-#include <sys/uio.h>
 #include <unistd.h>
 
+void RaiseFileError(const char* what, const std::string& fileName, int error) {
+    RaiseFileError(what, fileName, std::strerror(error));
+}
+
+void RaiseFileError(const char* what, const std::string& fileName, const std::string& reason) {
+    throw EFileError(std::string("Cannot ") + what + " " + QuotedName(fileName) + ": " + reason);
+}
+
 namespace {
-
-[[noreturn]] void RaiseFileError(const char* what, const std::string& fileName, int error) {
-    throw EFileError(std::string("Cannot ") + what + " \"" + fileName +
-                     "\": " + std::strerror(error));
-}
-
-[[noreturn]] void RaiseFileError(const char* what, const std::string& fileName,
-                                 const std::string& reason) {
-    throw EFileError(std::string("Cannot ") + what + " \"" + fileName + "\": " + reason);
-}
 
 [[noreturn]] void RaiseNotRegular(const std::string& fileName, const struct stat& info) {
     RaiseFileError("read", fileName,
@@ -80,15 +77,6 @@ std::vector<std::uint8_t> AllocateBuffer(const std::string& fileName, std::size_
     }
 }
 
-std::string RandomSuffix() {
-    static constexpr char kDigits[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-    std::random_device device;
-    std::string suffix(8, 'x');
-    for (char& c : suffix)
-        c = kDigits[device() % (sizeof kDigits - 1)];
-    return suffix;
-}
-
 } // namespace
 
 TInputFile::TInputFile(const std::string& fileName) {
@@ -120,6 +108,38 @@ bool NamesSameFile(const std::string& a, const std::string& b) {
     if (errorA || errorB)
         return a == b;
     return pathA == pathB;
+}
+
+std::string OverwrittenInputText(const std::vector<std::string>& outputs,
+                                 const std::vector<std::string>& inputs) {
+    // Each input is looked at once, however many outputs there are.
+    std::map<std::pair<dev_t, ino_t>, const std::string*> existing;
+    for (const std::string& input : inputs) {
+        struct stat info {};
+        if (::stat(input.c_str(), &info) == 0)
+            existing.emplace(std::pair(info.st_dev, info.st_ino), &input);
+    }
+    for (const std::string& output : outputs) {
+        struct stat info {};
+        if (::stat(output.c_str(), &info) != 0)
+            continue;
+        const auto found = existing.find(std::pair(info.st_dev, info.st_ino));
+        if (found != existing.end())
+            return "The output " + QuotedName(output) + " is the same file as the input " +
+                   QuotedName(*found->second) + "; choose another name.";
+    }
+    return {};
+}
+
+bool NoFileAt(const std::string& fileName) {
+    if (fileName.empty())
+        return true;
+    struct stat info {};
+    if (::stat(fileName.c_str(), &info) == 0)
+        return S_ISDIR(info.st_mode);
+    if (errno == ENOENT || errno == ENOTDIR)
+        return true;
+    RaiseFileError("open", fileName, errno);
 }
 
 bool FileExists(const std::string& fileName) {
@@ -205,181 +225,4 @@ std::string ResolveFileName(const std::string& name, const std::string& folder) 
     if (name.empty() || name.front() == '/' || folder.empty())
         return name;
     return folder.back() == '/' ? folder + name : folder + '/' + name;
-}
-
-// ---------------------------------------------------------------------------
-
-namespace {
-
-// The file a write to fileName replaces: the file a symbolic link points to, not
-// the link.
-std::string ReplacedPath(const std::string& fileName) {
-    struct stat info {};
-    if (::lstat(fileName.c_str(), &info) != 0 || !S_ISLNK(info.st_mode))
-        return fileName;
-    std::string path = fileName;
-    if (char* resolved = ::realpath(fileName.c_str(), nullptr)) {
-        path = resolved;
-        std::free(resolved);
-    }
-    return path;
-}
-
-// An existing target that is neither a regular file nor a folder (a device, a pipe)
-// cannot be replaced and is written in place.
-bool WrittenInPlace(const struct stat& info, bool exists) {
-    return exists && !S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode);
-}
-
-} // namespace
-
-bool WrittenAtomically(const std::string& fileName) {
-    struct stat info {};
-    const bool exists = ::stat(ReplacedPath(fileName).c_str(), &info) == 0;
-    return !WrittenInPlace(info, exists);
-}
-
-TAtomicFile::TAtomicFile(std::string fileName)
-    : target_(std::move(fileName)), realPath_(ReplacedPath(target_)) {
-    struct stat info {};
-    const bool exists = ::stat(realPath_.c_str(), &info) == 0;
-    if (exists && S_ISDIR(info.st_mode))
-        RaiseFileError("create", target_, "it is a folder");
-    if (WrittenInPlace(info, exists)) {
-        fd_ = ::open(realPath_.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
-        if (fd_ < 0)
-            RaiseFileError("create", target_, errno);
-        buffer_.reserve(1 << 20);
-        return;
-    }
-
-    std::string folder = ExtractFilePath(realPath_);
-    std::string name = ExtractFileName(realPath_).substr(0, 200);
-    for (int attempt = 0; fd_ < 0; ++attempt) {
-        tempPath_ = folder + "." + name + "." + RandomSuffix() + ".tmp";
-        fd_ = ::open(tempPath_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd_ < 0 && (errno != EEXIST || attempt == 100)) {
-            int error = errno;
-            tempPath_.clear();
-            RaiseFileError("create", target_, error);
-        }
-    }
-    if (exists)
-        ::fchmod(fd_, info.st_mode & 07777); // keep the replaced file's permissions
-    buffer_.reserve(1 << 20);
-}
-
-TAtomicFile::~TAtomicFile() {
-    if (fd_ >= 0)
-        ::close(fd_);
-    if (!tempPath_.empty())
-        ::unlink(tempPath_.c_str());
-}
-
-void TAtomicFile::Fail(const char* what, int error) {
-    if (fd_ >= 0)
-        ::close(fd_);
-    fd_ = -1;
-    if (!tempPath_.empty())
-        ::unlink(tempPath_.c_str());
-    tempPath_.clear();
-    RaiseFileError(what, target_, error);
-}
-
-void TAtomicFile::WriteRaw(const char* data, std::size_t size) {
-    std::size_t done = 0;
-    while (done < size) {
-        ssize_t n = ::write(fd_, data + done, size - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            Fail("write", errno);
-        done += static_cast<std::size_t>(n);
-    }
-}
-
-void TAtomicFile::Flush() {
-    WriteRaw(buffer_.data(), buffer_.size());
-    buffer_.clear();
-}
-
-void TAtomicFile::Write(const void* data, std::size_t size) {
-    if (fd_ < 0)
-        RaiseFileError("write", target_, EBADF);
-    const char* bytes = static_cast<const char*>(data);
-    if (buffer_.size() + size <= buffer_.capacity()) {
-        buffer_.insert(buffer_.end(), bytes, bytes + size);
-        return;
-    }
-    Flush();
-    if (size >= buffer_.capacity())
-        WriteRaw(bytes, size); // a large block goes out without a copy
-    else
-        buffer_.insert(buffer_.end(), bytes, bytes + size);
-}
-
-void TAtomicFile::Write(const std::vector<TBlock>& blocks) {
-    if (fd_ < 0)
-        RaiseFileError("write", target_, EBADF);
-    Flush();
-    std::vector<iovec> pending;
-    pending.reserve(blocks.size());
-    for (const TBlock& block : blocks)
-        if (block.Size > 0)
-            pending.push_back({const_cast<void*>(block.Data), block.Size});
-    std::size_t first = 0;
-    while (first < pending.size()) {
-        const int count = static_cast<int>(std::min<std::size_t>(pending.size() - first, IOV_MAX));
-        ssize_t n = ::writev(fd_, pending.data() + first, count);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            Fail("write", errno);
-        // Step over what was written; a partly written block goes on from where it stopped.
-        auto written = static_cast<std::size_t>(n);
-        while (first < pending.size() && written >= pending[first].iov_len)
-            written -= pending[first++].iov_len;
-        if (written > 0) {
-            pending[first].iov_base = static_cast<char*>(pending[first].iov_base) + written;
-            pending[first].iov_len -= written;
-        }
-    }
-}
-
-void TAtomicFile::WriteAt(std::uint64_t offset, const void* data, std::size_t size) {
-    if (fd_ < 0)
-        RaiseFileError("write", target_, EBADF);
-    Flush();
-    const char* bytes = static_cast<const char*>(data);
-    while (size > 0) {
-        ssize_t n = ::pwrite(fd_, bytes, size, static_cast<off_t>(offset));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            Fail("write", errno);
-        bytes += n;
-        size -= static_cast<std::size_t>(n);
-        offset += static_cast<std::uint64_t>(n);
-    }
-}
-
-void TAtomicFile::Commit() {
-    if (fd_ < 0)
-        RaiseFileError("write", target_, EBADF);
-    Flush();
-    int fd = fd_;
-    fd_ = -1;
-    if (::close(fd) != 0)
-        Fail("write", errno);
-    if (tempPath_.empty())
-        return;
-    if (::rename(tempPath_.c_str(), realPath_.c_str()) != 0)
-        Fail("replace", errno);
-    tempPath_.clear();
-}
-
-void WriteWholeFile(const std::string& fileName, const void* data, std::size_t size) {
-    TAtomicFile file(fileName);
-    file.Write(data, size);
-    file.Commit();
 }

@@ -1,6 +1,6 @@
 #pragma once
-// Small file-system helpers: existence tests, whole-file reads, atomic writes,
-// text lines and file-name parts. Failures raise EFileError naming the file.
+// Small file-system helpers: existence tests, whole-file reads, text lines and
+// file-name parts (files written whole: AtomicFile.h). Failures raise EFileError naming the file.
 
 #include <cstddef>
 #include <cstdint>
@@ -8,13 +8,30 @@
 #include <string_view>
 #include <vector>
 
+/// Raises EFileError "Cannot <what> "<file name>": <reason>", the name escaped as
+/// QuotedName does; the second form takes the reason from an errno value.
+[[noreturn]] void RaiseFileError(const char* what, const std::string& fileName,
+                                 const std::string& reason);
+[[noreturn]] void RaiseFileError(const char* what, const std::string& fileName, int error);
+
 /// True when fileName names an existing file that is not a folder.
 bool FileExists(const std::string& fileName);
+
+/// True when fileName names no file to read: it is empty, names nothing, or names
+/// a folder. Raises EFileError when the system cannot tell, such as for a loop of
+/// symbolic links ("Too many levels of symbolic links") or a folder it may not search.
+bool NoFileAt(const std::string& fileName);
 
 /// True when both names stand for one file: the same existing file (device and
 /// inode, links followed), or, for names of files that do not exist yet, the same
 /// path once made absolute with links in its folders resolved.
 bool NamesSameFile(const std::string& a, const std::string& b);
+
+/// Empty when no existing file among outputs is one of inputs (device and inode,
+/// links followed); otherwise a sentence naming the first such pair: "The output
+/// "x" is the same file as the input "y"; choose another name."
+std::string OverwrittenInputText(const std::vector<std::string>& outputs,
+                                 const std::vector<std::string>& inputs);
 
 /// Reads the whole file. Raises EFileError when it cannot be opened or read, is a
 /// folder or another non-regular file, or holds more than maxBytes bytes.
@@ -87,54 +104,4 @@ std::string ChangeFileExt(const std::string& path, const std::string& ext);
 /// non-empty folder; anything else is returned as it is.
 std::string ResolveFileName(const std::string& name, const std::string& folder);
 
-/// A file written in one piece: the bytes go to a temporary file in the target's
-/// folder, and Commit renames it over the target. A write that fails or is never
-/// committed leaves the former file untouched and removes the temporary file.
-/// An existing target that is not a regular file (a device such as /dev/null or
-/// /dev/full, a pipe) is written in place instead, since it cannot be replaced.
-class TAtomicFile {
-public:
-    explicit TAtomicFile(std::string fileName);
-    ~TAtomicFile();
-    TAtomicFile(const TAtomicFile&) = delete;
-    TAtomicFile& operator=(const TAtomicFile&) = delete;
-
-    /// Appends bytes; raises EFileError when they cannot be written.
-    void Write(const void* data, std::size_t size);
-    void Write(std::string_view text) { Write(text.data(), text.size()); }
-
-    /// Appends the blocks one after the other, straight from where they lie.
-    struct TBlock {
-        const void* Data;
-        std::size_t Size;
-    };
-    void Write(const std::vector<TBlock>& blocks);
-
-    /// Writes bytes over the part of the file at offset, which must have been
-    /// written before; the end of the file stays where it is.
-    void WriteAt(std::uint64_t offset, const void* data, std::size_t size);
-
-    /// Flushes, closes and puts the file in place; raises EFileError on failure.
-    void Commit();
-
-private:
-    void Flush();
-    void WriteRaw(const char* data, std::size_t size);
-    [[noreturn]] void Fail(const char* what, int error);
-
-    std::string target_;   // the name the caller asked for, used in messages
-    std::string realPath_; // the file actually replaced (a symbolic link resolved)
-    std::string tempPath_; // empty when writing in place
-    int fd_ = -1;
-    std::vector<char> buffer_;
-};
-
-/// Whether a TAtomicFile for fileName would write a temporary file and put it in
-/// place, rather than write an existing device or pipe in place.
-bool WrittenAtomically(const std::string& fileName);
-
-/// Writes a whole file atomically (see TAtomicFile).
-void WriteWholeFile(const std::string& fileName, const void* data, std::size_t size);
-inline void WriteWholeFile(const std::string& fileName, std::string_view text) {
-    WriteWholeFile(fileName, text.data(), text.size());
-}
+#include "AtomicFile.h"

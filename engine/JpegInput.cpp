@@ -5,7 +5,9 @@
 #include "FileUtil.h"
 #include "GreyMix.h"
 #include "PicHolder.h"
+#include "Text.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csetjmp>
 #include <cstdint>
@@ -33,6 +35,17 @@ constexpr std::uint64_t kMaxScanBlocks = std::uint64_t(kMaxPlanePixels / 64) * 1
 constexpr long kMaxDecoderMemory = 1L << 30;
 // Bytes read from a photograph's file at a time.
 constexpr std::size_t kReadChunk = std::size_t(64) << 10;
+// How far a photograph is read. Its markers before the first scan (thumbnails,
+// metadata) may take this much; once the header is known, its coded data may take
+// kMaxBlockBytes for each block of 8 x 8 values of each component (the most that
+// baseline Huffman coding with byte stuffing can spend on one), eight times that
+// for a progressive file, and kSlackBytes more for markers. A file that goes on
+// beyond, such as a picture followed by gigabytes of padding before its end
+// marker, is refused once that much is read instead of being read to its end.
+constexpr std::uint64_t kMaxHeaderBytes = std::uint64_t(64) << 20;
+constexpr std::uint64_t kMaxBlockBytes = 512;
+constexpr std::uint64_t kProgressivePasses = 8;
+constexpr std::uint64_t kSlackBytes = std::uint64_t(16) << 20;
 
 // libjpeg reports errors through these callbacks. They jump back to the guarded
 // call (see Guard below) with the message kept, and the C++ side raises it.
@@ -40,7 +53,8 @@ struct TJpegErrorManager {
     jpeg_error_mgr pub;
     std::jmp_buf jump;
     char message[JMSG_LENGTH_MAX];
-    int readError; // errno of a failed read of the file, 0 otherwise
+    int readError;              // errno of a failed read of the file, 0 otherwise
+    std::uint64_t decoderBytes; // the working memory the header calls for, once known
 };
 
 // The progress monitor, with what it has counted of the scans so far.
@@ -55,7 +69,9 @@ struct TScanProgress {
 struct TFileSource {
     jpeg_source_mgr pub;
     int fd;
-    bool readAny; // whether any byte came from the file yet
+    bool readAny;           // whether any byte came from the file yet
+    std::uint64_t read;     // bytes read from the file so far
+    std::uint64_t maxBytes; // how far it may be read (see kMaxHeaderBytes)
     JOCTET buffer[kReadChunk];
 };
 
@@ -68,9 +84,19 @@ boolean OnFillInputBuffer(j_decompress_ptr cinfo) {
     do {
         n = ::read(source->fd, source->buffer, sizeof source->buffer);
     } while (n < 0 && errno == EINTR);
+    auto* err = reinterpret_cast<TJpegErrorManager*>(cinfo->err);
     if (n < 0) {
-        reinterpret_cast<TJpegErrorManager*>(cinfo->err)->readError = errno;
+        err->readError = errno;
         ERREXIT(cinfo, JERR_FILE_READ);
+    }
+    source->read += static_cast<std::uint64_t>(n);
+    if (source->read > source->maxBytes) {
+        std::snprintf(err->message, sizeof err->message,
+                      "the file goes on beyond the %llu bytes a picture of %u x %u pixels can "
+                      "take (padding or damaged data)",
+                      static_cast<unsigned long long>(source->maxBytes), cinfo->image_width,
+                      cinfo->image_height);
+        std::longjmp(err->jump, 1);
     }
     if (n == 0 && !source->readAny)
         ERREXIT(cinfo, JERR_INPUT_EMPTY); // as libjpeg's memory source says it
@@ -109,6 +135,11 @@ void OnErrorExit(j_common_ptr cinfo) {
                       "decoding it takes more than the %ld MiB of working memory a photograph "
                       "may use",
                       kMaxDecoderMemory >> 20);
+    else if (cinfo->err->msg_code == JERR_OUT_OF_MEMORY)
+        std::snprintf(err->message, sizeof err->message,
+                      "there is not enough memory for the decoder's working memory (about %llu "
+                      "MiB)",
+                      static_cast<unsigned long long>((err->decoderBytes >> 20) + 1));
     else
         (*cinfo->err->format_message)(cinfo, err->message);
     std::longjmp(err->jump, 1);
@@ -191,9 +222,39 @@ public:
         source_->pub.resync_to_restart = jpeg_resync_to_restart;
         source_->pub.term_source = OnTermSource;
         source_->fd = fd;
+        source_->maxBytes = kMaxHeaderBytes;
         cinfo_.src = &source_->pub;
         if (!GuardReadHeader(nullptr, 0))
             Raise();
+        source_->maxBytes = source_->read + CodedDataBytes();
+    }
+
+    /// Checks what the header says against what a plane can take; raises EJpegError.
+    void CheckHeader() const {
+        if (cinfo_.num_components != 1 && cinfo_.num_components != 3)
+            Raise("its colour space (" + std::to_string(cinfo_.num_components) +
+                  " components) is not supported; only greyscale and colour photographs are");
+        if (std::int64_t(cinfo_.image_width) * cinfo_.image_height > kMaxPlanePixels)
+            Raise("the picture of " + std::to_string(cinfo_.image_width) + " x " +
+                  std::to_string(cinfo_.image_height) + " pixels is larger than the " +
+                  std::to_string(kMaxPlanePixels) + " pixels a plane can hold");
+    }
+
+    /// The working memory decoding will take beside the plane, once the header is read.
+    std::uint64_t DecoderBytes() const {
+        // A progressive file keeps every coefficient until its last scan; any file
+        // keeps a few rows of samples per component while it is turned into pixels.
+        std::uint64_t bytes = std::uint64_t(cinfo_.image_width) * 4;
+        for (int i = 0; i < cinfo_.num_components; ++i) {
+            const jpeg_component_info& component = cinfo_.comp_info[i];
+            if (cinfo_.progressive_mode)
+                bytes += std::uint64_t(component.width_in_blocks) * component.height_in_blocks *
+                         DCTSIZE2 * sizeof(JCOEF);
+            bytes += std::uint64_t(component.width_in_blocks) * DCTSIZE * 2 * DCTSIZE;
+        }
+        return std::min<std::uint64_t>(bytes, std::uint64_t(kMaxDecoderMemory) +
+                                                  std::uint64_t(cinfo_.image_width) * 4 *
+                                                      (1 + cinfo_.num_components));
     }
     void Start() {
         if (!GuardStart())
@@ -209,13 +270,13 @@ public:
     }
 
     [[noreturn]] void Raise(const std::string& reason) const {
-        throw EJpegError("Cannot decode \"" + fileName_ + "\": " + reason);
+        throw EJpegError("Cannot decode " + QuotedName(fileName_) + ": " + reason);
     }
 
 private:
     [[noreturn]] void Raise() const {
         if (err_.readError != 0)
-            throw EFileError("Cannot read \"" + fileName_ + "\": " + std::strerror(err_.readError));
+            RaiseFileError("read", fileName_, err_.readError);
         Raise(err_.message);
     }
 
@@ -232,7 +293,18 @@ private:
         if (data != nullptr || cinfo_.src == nullptr)
             jpeg_mem_src(&cinfo_, data, static_cast<unsigned long>(size));
         jpeg_read_header(&cinfo_, TRUE);
+        err_.decoderBytes = DecoderBytes();
         return true;
+    }
+
+    // How many bytes the coded data after the header may take (see kMaxBlockBytes).
+    std::uint64_t CodedDataBytes() const {
+        std::uint64_t blocks = 0;
+        for (int i = 0; i < cinfo_.num_components; ++i)
+            blocks += std::uint64_t(cinfo_.comp_info[i].width_in_blocks) *
+                      cinfo_.comp_info[i].height_in_blocks;
+        return kSlackBytes +
+               blocks * kMaxBlockBytes * (cinfo_.progressive_mode ? kProgressivePasses : 1);
     }
     bool GuardStart() {
         if (setjmp(err_.jump))
@@ -268,14 +340,7 @@ void DecodeInto(TPic& plane, const std::string& fileName, std::uint8_t channel,
     TJpegDecoder decoder(fileName);
     jpeg_decompress_struct& info = decoder.info();
     readHeader(decoder);
-
-    if (info.num_components != 1 && info.num_components != 3)
-        decoder.Raise("its colour space (" + std::to_string(info.num_components) +
-                      " components) is not supported; only greyscale and colour photographs are");
-    if (std::int64_t(info.image_width) * info.image_height > kMaxPlanePixels)
-        decoder.Raise("the picture of " + std::to_string(info.image_width) + " x " +
-                      std::to_string(info.image_height) + " pixels is larger than the " +
-                      std::to_string(kMaxPlanePixels) + " pixels a plane can hold");
+    decoder.CheckHeader();
 
     if (info.num_components == 3)
         info.out_color_space = JCS_EXT_RGBX; // the same values as RGB, in four-byte pixels
@@ -306,8 +371,19 @@ void DecodeInto(TPic& plane, const std::string& fileName, std::uint8_t channel,
 
 } // namespace
 
+TJpegHeader ReadJpegHeader(const std::string& fileName) {
+    TInputFile file(fileName);
+    TJpegDecoder decoder(fileName);
+    decoder.ReadHeader(file.Descriptor());
+    decoder.CheckHeader();
+    const jpeg_decompress_struct& info = decoder.info();
+    return {static_cast<std::int32_t>(info.image_width),
+            static_cast<std::int32_t>(info.image_height), info.num_components,
+            decoder.DecoderBytes()};
+}
+
 bool LoadPlaneFromJpeg(TPic& plane, const std::string& fileName, std::uint8_t channel) {
-    if (!FileExists(fileName))
+    if (NoFileAt(fileName))
         return false;
     TInputFile file(fileName);
     TPic decoded;

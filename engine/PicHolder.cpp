@@ -1,7 +1,10 @@
 #include "PicHolder.h"
 
+#include "Errors.h"
 #include "FileUtil.h"
+#include "Memory.h"
 #include "Parallel.h"
+#include "Text.h"
 
 #include <algorithm>
 #include <atomic>
@@ -29,7 +32,12 @@ void TPic::SetSize(std::int32_t width, std::int32_t height) {
     if (width < 0 || height < 0 || std::int64_t(width) * height > kMaxPlanePixels)
         throw std::invalid_argument("a plane of " + SizeText(width, height) +
                                     " pixels is not possible");
-    Data.Resize(height, width);
+    try {
+        Data.Resize(height, width);
+    } catch (const std::bad_alloc&) {
+        RaiseOutOfMemory("a picture of " + SizeText(width, height),
+                         std::uint64_t(width) * std::uint64_t(height));
+    }
     Width = width;
     Height = height;
 }
@@ -61,47 +69,163 @@ void TPics::SetCount(std::int32_t count, std::int32_t width, std::int32_t height
     for (TPic& plane : planes)
         plane.SetSize(width, height);
     Planes = std::move(planes);
+    sources_.clear();
     ++generation_;
+}
+
+namespace {
+
+// A list is text: names and line breaks. Bytes that no name holds (NUL and the
+// other control characters but the tab) mark a photograph or another binary file.
+bool LooksLikeText(std::string_view text) {
+    return std::none_of(text.begin(), text.end(), [](char c) {
+        const auto byte = static_cast<unsigned char>(c);
+        return (byte < 0x20 && byte != '\t' && byte != '\r' && byte != '\n') || byte == 0x7F;
+    });
+}
+
+// The photographs that could not be found, as a message part: at most a few are
+// named, so that a list of hundreds of missing names still gives a short line.
+std::string MissingText(const std::vector<std::string>& names, const std::vector<char>& found) {
+    constexpr int kMaxNamed = 5;
+    std::string text;
+    int named = 0;
+    int more = 0;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        if (found[i])
+            continue;
+        if (named == kMaxNamed) {
+            ++more;
+            continue;
+        }
+        text += named++ == 0 ? "" : ", ";
+        text += "line " + std::to_string(kListHeaderLines + i + 1) + " " + QuotedName(names[i]);
+    }
+    if (more > 0)
+        text += " and " + CountText(std::uint64_t(more), "more");
+    return text;
+}
+
+// How many photographs may be decoded at once: as many as the setting's cores,
+// and as memory allows. Each decoder takes working memory beside the planes (see
+// TJpegHeader), and each thread a stack and an allocator arena, which count
+// against a limit on the address space.
+int DecodeThreads(int setting, std::size_t photographs, std::uint64_t planeBytes,
+                  std::uint64_t decoderBytes) {
+    constexpr std::uint64_t kThreadAddressBytes = std::uint64_t(72) << 20;
+    constexpr std::uint64_t kThreadBytes = std::uint64_t(1) << 20;
+    auto fitting = [](std::uint64_t budget, std::uint64_t used, std::uint64_t each) {
+        return budget == UINT64_MAX ? UINT64_MAX : (budget > used ? budget - used : 0) / each;
+    };
+    const TMemoryBudget budget = MemoryBudget();
+    // The planes are mapped already, but take memory only as they are written.
+    const std::uint64_t threads =
+        std::min({std::uint64_t(ThreadsFor(setting)), std::uint64_t(photographs),
+                  fitting(budget.Physical, planeBytes, decoderBytes + kThreadBytes),
+                  fitting(budget.Address, 0, decoderBytes + kThreadAddressBytes)});
+    return static_cast<int>(std::max<std::uint64_t>(threads, 1));
+}
+
+} // namespace
+
+bool ReadListFile(const std::string& fileName, bool namesOnly, const std::string& baseFolder,
+                  std::vector<std::string>& names, std::string& error) {
+    const std::string list = "The list file " + QuotedName(fileName);
+    try {
+        if (NoFileAt(fileName)) {
+            error = list + " does not exist.";
+            return false;
+        }
+        // The lines are counted before they are split: a list of millions of empty
+        // lines would otherwise take gigabytes as strings before it is refused.
+        const TTextFile file(fileName);
+        const std::string_view text = file.Text();
+        if (!LooksLikeText(text)) {
+            error = QuotedName(fileName) +
+                    " is not a list file: it holds binary data, not lines of text (pick the "
+                    "text file that names the photographs).";
+            return false;
+        }
+        const std::size_t lineCount = CountLines(text);
+        if (lineCount <= kListHeaderLines || lineCount > kListHeaderLines + kMaxPlanes) {
+            error = list + " has " + CountText(lineCount, "line") +
+                    "; it needs two header lines and then 1 to " + std::to_string(kMaxPlanes) +
+                    " photograph names.";
+            return false;
+        }
+        const std::vector<std::string> lines = SplitLines(text);
+        names.clear();
+        for (std::size_t line = kListHeaderLines; line < lines.size(); ++line)
+            names.push_back(ResolveFileName(namesOnly ? ExtractFileName(lines[line]) : lines[line],
+                                            baseFolder));
+        return true;
+    } catch (const EFileError& e) {
+        error = e.what();
+        return false;
+    }
+}
+
+std::string StackMemoryProblem(const std::vector<TPictureSize>& sizes) {
+    std::uint64_t needed = 0;
+    bool sameSize = true;
+    for (const TPictureSize& size : sizes) {
+        needed += std::uint64_t(size.Width) * std::uint64_t(size.Height);
+        sameSize =
+            sameSize && size.Width == sizes.front().Width && size.Height == sizes.front().Height;
+    }
+    const std::uint64_t available = MemoryBudget().Usable();
+    if (needed <= available)
+        return {};
+    std::string text =
+        sizes.size() == 1 ? "The picture" : "The " + CountText(sizes.size(), "picture");
+    if (sameSize)
+        text += " of " + SizeText(sizes.front().Width, sizes.front().Height);
+    return text + (sizes.size() == 1 ? " needs " : " need ") + ByteSizeText(needed) + "; " +
+           ByteSizeText(available) + (available == 1 ? " is" : " are") + " available.";
 }
 
 bool TPics::LoadFromList(const std::string& fileName, bool namesOnly, std::uint8_t channel,
                          const TLoadOptions& options) {
     lastError_.clear();
-    if (!FileExists(fileName)) {
-        lastError_ = "The list file \"" + fileName + "\" does not exist.";
-        return false;
-    }
-    // The lines are counted before they are split: a list of millions of empty
-    // lines would otherwise take gigabytes as strings before it is refused.
-    const TTextFile file(fileName);
-    const std::string_view text = file.Text();
-    const std::size_t lineCount = CountLines(text);
-    if (lineCount <= kListHeaderLines || lineCount > kListHeaderLines + kMaxPlanes) {
-        lastError_ = "The list file \"" + fileName + "\" has " + std::to_string(lineCount) +
-                     " lines; it needs two header lines and then 1 to " +
-                     std::to_string(kMaxPlanes) + " photograph names.";
-        return false;
-    }
-    const std::vector<std::string> lines = SplitLines(text);
-
     std::vector<std::string> names;
-    for (std::size_t line = kListHeaderLines; line < lines.size(); ++line)
-        names.push_back(ResolveFileName(namesOnly ? ExtractFileName(lines[line]) : lines[line],
-                                        options.BaseFolder));
-    SetCount(static_cast<std::int32_t>(names.size()), 0, 0);
-    const std::vector<char> found = DecodePlanes(names, channel, options);
+    if (!ReadListFile(fileName, namesOnly, options.BaseFolder, names, lastError_))
+        return false;
 
-    std::string missing;
-    for (std::size_t i = 0; i < names.size(); ++i) {
-        if (found[i])
-            continue;
-        missing += missing.empty() ? "" : ", ";
-        missing += "line " + std::to_string(kListHeaderLines + i + 1) + " \"" + names[i] + "\"";
+    // Every header is read before any pixel is decoded: what the stack will take
+    // is known, and a stack that cannot fit is refused while it costs nothing. A
+    // photograph whose header cannot be read raises when its turn to be decoded
+    // comes, as it would have.
+    std::vector<TPictureSize> sizes;
+    std::uint64_t planeBytes = 0;
+    std::uint64_t decoderBytes = 0;
+    for (const std::string& name : names) {
+        try {
+            if (NoFileAt(name))
+                continue;
+            const TJpegHeader header = ReadJpegHeader(name);
+            sizes.push_back({header.Width, header.Height});
+            planeBytes += std::uint64_t(header.Width) * std::uint64_t(header.Height);
+            decoderBytes = std::max(decoderBytes, header.DecoderBytes);
+        } catch (const EFileError&) {
+        } catch (const EJpegError&) {
+        }
     }
-    if (missing.empty())
+    if (std::string problem = StackMemoryProblem(sizes); !problem.empty()) {
+        lastError_ = std::move(problem);
+        return false;
+    }
+
+    SetCount(static_cast<std::int32_t>(names.size()), 0, 0);
+    sources_ = names;
+    sources_.insert(sources_.begin(), fileName);
+    TLoadOptions bounded = options;
+    bounded.Threads = DecodeThreads(options.Threads, names.size(), planeBytes, decoderBytes);
+    const std::vector<char> found = DecodePlanes(names, channel, bounded);
+    if (std::find(found.begin(), found.end(), 0) == found.end())
         return true;
-    lastError_ = "Photographs of the list file \"" + fileName +
-                 "\" not found (missing, a folder or an empty name): " + missing + ".";
+    lastError_ = "Photographs of the list file " + QuotedName(fileName) +
+                 " not found (missing, a folder or an empty name): " + MissingText(names, found) +
+                 ".";
     return false;
 }
 

@@ -46,6 +46,40 @@ enum : std::uint8_t { kChannelRed = 0, kChannelGreen = 1, kChannelBlue = 2, kCha
 /// coefficients take more than 1 GiB); the plane is then untouched too.
 bool LoadPlaneFromJpeg(TPic& plane, const std::string& fileName, std::uint8_t channel);
 
+/// What a photograph's header tells before any pixel is decoded.
+struct TJpegHeader {
+    std::int32_t Width = 0;
+    std::int32_t Height = 0;
+    int Components = 0;
+    /// Working memory the decoder will take beside the plane and a row of pixels,
+    /// in bytes (a progressive file keeps all its coefficients).
+    std::uint64_t DecoderBytes = 0;
+};
+
+/// Reads a photograph's header only, as far as its first scan. Raises EFileError
+/// and EJpegError as LoadPlaneFromJpeg does for a file whose header is unusable
+/// (also one that does not exist).
+TJpegHeader ReadJpegHeader(const std::string& fileName);
+
+/// The size of a picture, for working out what a stack takes.
+struct TPictureSize {
+    std::int32_t Width = 0;
+    std::int32_t Height = 0;
+};
+
+/// Empty when planes of these sizes fit into the memory the process may still
+/// use; otherwise a sentence with the figures: "The 256 pictures of 16384 x 16384
+/// need 64 GiB; 7.6 GiB are available."
+std::string StackMemoryProblem(const std::vector<TPictureSize>& sizes);
+
+/// Reads a JPEG list file (two header lines, then one photograph name per line)
+/// into the names of its photographs, resolved as LoadFromList resolves them.
+/// False, with error set, when the list file is missing or unreadable, is no text
+/// (a photograph or another binary file picked as a list), or names no photograph
+/// or more than 256.
+bool ReadListFile(const std::string& fileName, bool namesOnly, const std::string& baseFolder,
+                  std::vector<std::string>& names, std::string& error);
+
 /// LoadPlaneFromJpeg for a photograph held in memory; name stands for it in error
 /// messages. Raises EJpegError as LoadPlaneFromJpeg does.
 void DecodeJpegPlane(TPic& plane, const std::uint8_t* data, std::size_t size,
@@ -129,6 +163,10 @@ public:
     /// succeeded.
     const std::string& LastError() const { return lastError_; }
 
+    /// The files the planes were loaded from: the list file or header first, then
+    /// every photograph or plane file it names. Outputs must never replace them.
+    const std::vector<std::string>& SourceFiles() const { return sources_; }
+
 private:
     // Decodes photograph i into plane i for every name; gives which were found.
     // Raises the error of the lowest plane whose photograph raised, leaving that
@@ -139,6 +177,7 @@ private:
     friend bool LoadPicSet(TPics& pics, const std::string& headerFileName,
                            const std::string& baseFolder);
     std::string lastError_;
+    std::vector<std::string> sources_;
     std::uint64_t generation_ = 0;
 };
 
@@ -155,9 +194,11 @@ void SavePlane(const TPic& plane, const std::string& fileName);
 void LoadPlane(TPic& plane, const std::string& fileName);
 
 /// Writes the header (plane 0's size, one plane file name per plane) and the plane
-/// files beside it, each atomically. With namesOnly the header lists bare file
-/// names. Raises EFileError when a file cannot be written and std::invalid_argument
-/// for an empty stack.
+/// files beside it as one whole: every file is written and flushed first, then the
+/// former header is removed, the plane files are put in place and the header last
+/// (see TAtomicFileSet). With namesOnly the header lists bare file names. Raises
+/// EFileError when a file cannot be written, and std::invalid_argument for an empty
+/// stack or when a file of the set is one the planes were loaded from.
 void SavePicSet(const TPics& pics, const std::string& headerFileName, bool namesOnly);
 
 /// Loads a picture set. False when it cannot be loaded completely; pics.LastError()
@@ -192,6 +233,7 @@ public:
 
 private:
     static void CheckSize(std::int32_t rows, std::int32_t cols);
+    [[noreturn]] static void RaiseOutOfMemory(std::int32_t rows, std::int32_t cols);
     bool Inside(std::int32_t row, std::int32_t col) const {
         return row >= 0 && row < Height && col >= 0 && col < Width;
     }
@@ -378,10 +420,18 @@ public:
     /// the points (RefineCentres) are written there as the point table
     /// (PointTableText); its bytes are written before the points file and it is put
     /// in place last, so a table that cannot be written fails the run before any
-    /// file is replaced. A table named like the points file or the BMP raises
-    /// std::invalid_argument before anything is written.
+    /// file is replaced. Names that OutputProblem refuses, given the files the
+    /// stack was loaded from, raise std::invalid_argument before anything is written.
     void Evaluate(const std::string& fileName, bool withBitmap, TBitmap& display,
                   const std::string& tableFileName = {});
+
+    /// Why Evaluate would refuse these output names, or empty: a points file that
+    /// its bitmap would replace (a name ending in ".bmp" while the bitmap is on), a
+    /// table named like the points file or the bitmap, or an output that is the same
+    /// file as one of inputs.
+    static std::string OutputProblem(const std::string& fileName, bool withBitmap,
+                                     const std::string& tableFileName,
+                                     const std::vector<std::string>& inputs);
 
     /// Whether a point table named tableFileName would replace the points file
     /// fileName or its BMP (the same file, or the same path once resolved).

@@ -12,6 +12,7 @@
 #include "Errors.h"
 #include "FileUtil.h"
 #include "PicHolder.h"
+#include "Text.h"
 
 #include <algorithm>
 #include <cstddef>
@@ -45,7 +46,7 @@ constexpr std::size_t kWriteChunkBytes = std::size_t(1) << 20;
 constexpr std::int32_t kTile = 64;
 
 std::string Quoted(const std::string& text) {
-    return "\"" + text + "\"";
+    return QuotedName(text);
 }
 
 // An error's message as the end of a sentence.
@@ -63,7 +64,8 @@ std::string SizeText(std::int64_t width, std::int64_t height) {
 // A line as it may appear inside a message: long lines are cut short.
 std::string Excerpt(const std::string& line) {
     constexpr std::size_t kMaxShown = 40;
-    return line.size() <= kMaxShown ? Quoted(line) : Quoted(line.substr(0, kMaxShown) + "...");
+    return line.size() <= kMaxShown ? QuotedName(line)
+                                    : QuotedName(line.substr(0, kMaxShown)) + "...";
 }
 
 // The number of bytes the plane's Width and Height call for. Raises
@@ -114,6 +116,22 @@ void BufferToPlane(const std::uint8_t* in, std::size_t count, TPic& plane) {
     const std::uint8_t* source = in + std::size_t(fullColumns) * height;
     for (std::int32_t row = 0; row < rest; ++row)
         plane.Data[row][fullColumns] = source[row];
+}
+
+// Writes the plane's bytes column by column; the plane's size has been checked.
+void WritePlane(const TPic& plane, TAtomicFile& file) {
+    if (plane.Width <= 0 || plane.Height <= 0)
+        return;
+    // Whole columns at a time, at least one however tall it is.
+    const auto height = std::size_t(plane.Height);
+    const auto columnsPerChunk =
+        static_cast<std::int32_t>(std::max<std::size_t>(1, kWriteChunkBytes / height));
+    std::vector<std::uint8_t> chunk(std::size_t(std::min(columnsPerChunk, plane.Width)) * height);
+    for (std::int32_t first = 0; first < plane.Width; first += columnsPerChunk) {
+        const std::int32_t last = std::min(plane.Width, first + columnsPerChunk);
+        ColumnsToBuffer(plane, first, last, chunk.data());
+        file.Write(chunk.data(), std::size_t(last - first) * height);
+    }
 }
 
 // File name of plane index as the header lists it and as it is written:
@@ -179,8 +197,10 @@ bool ParseSize(const std::vector<std::string>& lines, std::size_t lineNumber, co
 
 // The body of LoadPicSet; raises on errors that LoadPicSet turns into its reason.
 // Returns false with error set for a header that cannot be used.
+// sources receives the files the planes come from, once the planes are replaced.
 bool LoadPicSetOrThrow(TPics& pics, const std::string& headerFileName,
-                       const std::string& baseFolder, std::string& error) {
+                       const std::string& baseFolder, std::string& error,
+                       std::vector<std::string>& sources) {
     const std::string header = "the picture-set header " + Quoted(headerFileName);
 
     const TTextFile file(headerFileName);
@@ -222,6 +242,22 @@ bool LoadPicSetOrThrow(TPics& pics, const std::string& headerFileName,
         return false;
     }
 
+    for (std::int32_t i = 0; i < count; ++i) {
+        const std::string& name = lines[kHeaderLines + std::size_t(i)];
+        if (IsTemporaryFileName(name)) {
+            error = "Plane " + std::to_string(i) + " of the picture set (line " +
+                    std::to_string(kHeaderLines + std::size_t(i) + 1) + " of " + header +
+                    ") is the temporary file " + Quoted(name) +
+                    " of an unfinished save; it is never loaded.";
+            return false;
+        }
+    }
+    const std::string memory = StackMemoryProblem(
+        std::vector<TPictureSize>(std::size_t(count), TPictureSize{width, height}));
+    if (!memory.empty()) {
+        error = memory;
+        return false;
+    }
     try {
         pics.SetCount(count, width, height);
     } catch (const std::bad_alloc&) {
@@ -229,6 +265,9 @@ bool LoadPicSetOrThrow(TPics& pics, const std::string& headerFileName,
                 SizeText(width, height) + " pixels that " + header + " names.";
         return false;
     }
+    sources.push_back(headerFileName);
+    for (std::int32_t i = 0; i < count; ++i)
+        sources.push_back(ResolveFileName(lines[kHeaderLines + std::size_t(i)], baseFolder));
 
     for (std::int32_t i = 0; i < count; ++i) {
         const std::size_t lineNumber = kHeaderLines + std::size_t(i) + 1;
@@ -254,19 +293,7 @@ bool LoadPicSetOrThrow(TPics& pics, const std::string& headerFileName,
 void SavePlane(const TPic& plane, const std::string& fileName) {
     CheckedPlaneBytes(plane);
     TAtomicFile file(fileName);
-    if (plane.Width > 0 && plane.Height > 0) {
-        // Whole columns at a time, at least one however tall it is.
-        const auto height = std::size_t(plane.Height);
-        const auto columnsPerChunk =
-            static_cast<std::int32_t>(std::max<std::size_t>(1, kWriteChunkBytes / height));
-        std::vector<std::uint8_t> chunk(std::size_t(std::min(columnsPerChunk, plane.Width)) *
-                                        height);
-        for (std::int32_t first = 0; first < plane.Width; first += columnsPerChunk) {
-            const std::int32_t last = std::min(plane.Width, first + columnsPerChunk);
-            ColumnsToBuffer(plane, first, last, chunk.data());
-            file.Write(chunk.data(), std::size_t(last - first) * height);
-        }
-    }
+    WritePlane(plane, file);
     file.Commit();
 }
 
@@ -308,19 +335,41 @@ void SavePicSet(const TPics& pics, const std::string& headerFileName, bool names
         text.append(listed).append(kLineEnd);
     }
 
-    WriteWholeFile(headerFileName, text);
+    std::vector<std::string> outputs;
     for (std::size_t i = 0; i < pics.Planes.size(); ++i)
-        SavePlane(pics.Planes[i], PlaneFileName(headerFileName, i));
+        outputs.push_back(PlaneFileName(headerFileName, i));
+    outputs.push_back(headerFileName);
+    const std::string clash = OverwrittenInputText(outputs, pics.SourceFiles());
+    if (!clash.empty())
+        throw std::invalid_argument(clash);
+
+    // Every file is written and flushed before any is put in place; the header goes
+    // last, so that a save cut short leaves the former set or no loadable set.
+    TAtomicFileSet set;
+    for (std::size_t i = 0; i < pics.Planes.size(); ++i)
+        WritePlane(pics.Planes[i], set.Add(outputs[i]));
+    set.Add(headerFileName).Write(text);
+    set.Commit();
 }
 
 bool LoadPicSet(TPics& pics, const std::string& headerFileName, const std::string& baseFolder) {
     // Nothing may escape: every failure becomes false with its reason. Building
     // the reason can itself run out of memory; a short fixed text then stands in,
     // short enough to fit a string's own storage without allocating.
+    std::vector<std::string> sources;
+    // The planes name their files whatever became of the load.
+    struct TKeepSources {
+        TPics& Pics;
+        std::vector<std::string>& Sources;
+        ~TKeepSources() {
+            if (!Sources.empty())
+                Pics.sources_ = std::move(Sources);
+        }
+    } keep{pics, sources};
     try {
         pics.lastError_.clear();
         std::string error;
-        if (LoadPicSetOrThrow(pics, headerFileName, baseFolder, error))
+        if (LoadPicSetOrThrow(pics, headerFileName, baseFolder, error, sources))
             return true;
         pics.lastError_ = std::move(error);
     } catch (const std::bad_alloc&) {

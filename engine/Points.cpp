@@ -1,6 +1,7 @@
 // The code matrix and the point list: gathering pixels by code, centres and the
 // points file.
 
+#include "Errors.h"
 #include "FileUtil.h"
 #include "Parallel.h"
 #include "PicHolder.h"
@@ -48,16 +49,30 @@ void TCode::CheckSize(std::int32_t rows, std::int32_t cols) {
                                     std::to_string(rows) + " pixels is not possible");
 }
 
+void TCode::RaiseOutOfMemory(std::int32_t rows, std::int32_t cols) {
+    ::RaiseOutOfMemory("the code matrix of " + std::to_string(cols) + " x " + std::to_string(rows) +
+                           " pixels",
+                       std::uint64_t(rows) * std::uint64_t(cols) * sizeof(std::int32_t));
+}
+
 void TCode::Resize(std::int32_t rows, std::int32_t cols) {
     CheckSize(rows, cols);
-    Data.Resize(rows, cols);
+    try {
+        Data.Resize(rows, cols);
+    } catch (const std::bad_alloc&) {
+        RaiseOutOfMemory(rows, cols);
+    }
     Height = rows;
     Width = cols;
 }
 
 void TCode::ResizeForOverwrite(std::int32_t rows, std::int32_t cols) {
     CheckSize(rows, cols);
-    Data.ResizeForOverwrite(rows, cols);
+    try {
+        Data.ResizeForOverwrite(rows, cols);
+    } catch (const std::bad_alloc&) {
+        RaiseOutOfMemory(rows, cols);
+    }
     Height = rows;
     Width = cols;
 }

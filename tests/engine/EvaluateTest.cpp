@@ -74,9 +74,18 @@ TEST(Evaluate, BitmapNameReplacesTheExtension) {
     EXPECT_TRUE(FileExists(dir / "out"));
     EXPECT_TRUE(FileExists(dir / "out.bmp"));
 
-    // A points file named .bmp is written and then replaced by the bitmap.
-    stack.eval.Evaluate(dir / "both.bmp", true, display);
-    EXPECT_EQ(ReadFileBytes(dir / "both.bmp").size(), 54 + 16 * 72u);
+    // A points file named .bmp would be lost under the bitmap: refused while the
+    // bitmap is on, before anything is written; without the bitmap it is a name.
+    WriteFileText(dir / "both.bmp", "kept");
+    try {
+        stack.eval.Evaluate(dir / "both.bmp", true, display);
+        ADD_FAILURE() << "a points file named like its bitmap was taken";
+    } catch (const std::invalid_argument& e) {
+        EXPECT_NE(std::string(e.what()).find("both.bmp"), std::string::npos) << e.what();
+    }
+    EXPECT_EQ(ReadFileText(dir / "both.bmp"), "kept");
+    stack.eval.Evaluate(dir / "both.bmp", false, display);
+    EXPECT_NE(ReadFileText(dir / "both.bmp"), "kept");
 
     stack.eval.Evaluate(dir / "nobitmap.txt", false, display);
     EXPECT_FALSE(FileExists(dir / "nobitmap.bmp"));

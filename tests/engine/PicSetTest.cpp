@@ -262,8 +262,8 @@ TEST(PicSetSave, EveryFileIsReplacedWhole) {
     SavePicSet(MakeStack(2, 2, 1), dir / "set.bbf", true);
     EXPECT_EQ(ReadFileBytes(dir / "1_set.bin").size(), 2u);
 
-    // A plane file that cannot be written stops the save with its name, leaving
-    // nothing temporary behind.
+    // A plane file that cannot be written stops the save with its name before any
+    // file is replaced, leaving nothing temporary behind.
     fs::remove(dir / "1_set.bin");
     fs::create_directory(dir / "1_set.bin");
     try {
@@ -274,7 +274,7 @@ TEST(PicSetSave, EveryFileIsReplacedWhole) {
     }
     EXPECT_EQ(ListFolder(dir.path()),
               (std::vector<std::string>{"0_set.bin", "1_set.bin", "2_set.bin", "set.bbf"}));
-    EXPECT_EQ(ReadFileBytes(dir / "0_set.bin").size(), 25u);
+    EXPECT_EQ(ReadFileBytes(dir / "0_set.bin").size(), 2u);
 }
 
 } // namespace
