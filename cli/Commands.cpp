@@ -1,12 +1,15 @@
 #include "Commands.h"
 
 #include "FileUtil.h"
+#include "Interrupts.h"
 #include "PicHolder.h"
+#include "Text.h"
 
 #include <algorithm>
 #include <cctype>
 #include <chrono>
 #include <cstdio>
+#include <functional>
 #include <iostream>
 #include <sys/resource.h>
 
@@ -36,26 +39,52 @@ bool IsPicSetHeader(const std::string& input) {
     return ext == ".bbf" && ExtractFileName(input).size() >= 4;
 }
 
+// The files a run will write, given how many planes its stack has.
+using TOutputs = std::function<std::vector<std::string>(std::size_t planes)>;
+
+// Refuses a run whose outputs include one of its inputs, before anything is written.
+void CheckOutputs(const TOutputs& outputs, std::size_t planes,
+                  const std::vector<std::string>& inputs) {
+    const std::string clash = OverwrittenInputText(outputs(planes), inputs);
+    if (!clash.empty())
+        throw TCliUsageError(clash);
+}
+
 // Loads the stack named by args.Input into eval, resolving the relative names inside
-// the list or header against its own folder. Raises TCliError unless the stack is
-// complete: 17 pictures of one size.
-void LoadStack(TPicEval& eval, const TStackArgs& args) {
+// the list or header against its own folder. Raises TCliUsageError when an output
+// is one of the input files, and TCliError unless the stack is complete (17
+// pictures of one size). A list is checked before any photograph is decoded.
+void LoadStack(TPicEval& eval, const TStackArgs& args, const TOutputs& outputs) {
     const auto start = std::chrono::steady_clock::now();
     eval.SetTolerance(args.Tolerance);
     eval.SetMinDif(args.MinDif);
     eval.Threads = args.Threads;
     const std::string folder = ExtractFilePath(args.Input);
+    SetInterruptActivity("loading " + QuotedName(args.Input));
     if (IsPicSetHeader(args.Input)) {
+        CheckOutputs(outputs, 0, {args.Input});
         if (!LoadPicSet(eval.Pics, args.Input, folder))
             throw TCliError(eval.Pics.LastError());
+        CheckOutputs(outputs, eval.Pics.Planes.size(), eval.Pics.SourceFiles());
         eval.Pics.CheckSize(eval.Height, eval.Width);
     } else {
+        std::vector<std::string> names;
+        std::string error;
+        if (!ReadListFile(args.Input, false, folder, names, error))
+            throw TCliError(error);
+        std::vector<std::string> inputs = names;
+        inputs.push_back(args.Input);
+        CheckOutputs(outputs, names.size(), inputs);
+        if (names.size() != std::size_t(TPicEval::kStackPlanes))
+            throw TCliError("The list file " + QuotedName(args.Input) + " names " +
+                            CountText(names.size(), "photograph") + "; a stack needs " +
+                            std::to_string(TPicEval::kStackPlanes) + ".");
         TLoadOptions options;
         options.BaseFolder = folder;
         options.Threads = args.Threads;
         if (!args.Quiet)
             options.Progress = [](std::int32_t plane, const std::string& fileName) {
-                std::cerr << "Decoded picture " << plane << ": " << fileName << '\n';
+                std::cerr << "Decoded picture " << plane << ": " << ShownName(fileName) << '\n';
             };
         if (!eval.LoadPictures(args.Input, false, args.Channel, options) &&
             !eval.Pics.LastError().empty())
@@ -63,7 +92,7 @@ void LoadStack(TPicEval& eval, const TStackArgs& args) {
     }
     std::string reason;
     if (!eval.IsStackComplete(&reason))
-        throw TCliError("\"" + args.Input + "\" does not give a complete stack: " + reason);
+        throw TCliError(QuotedName(args.Input) + " does not give a complete stack: " + reason);
     if (args.Timings)
         std::cerr << "Timings: decode " << Seconds(std::chrono::steady_clock::now() - start)
                   << '\n';
@@ -76,12 +105,20 @@ std::string SizeText(const TPicEval& eval) {
 } // namespace
 
 std::string RunEvaluate(const TEvaluateArgs& args) {
-    if (!args.Table.empty() && TPicEval::TableReplacesOutput(args.Points, args.Table))
-        throw TCliUsageError("the point table \"" + args.Table +
-                             "\" would replace the points file or its bitmap \"" +
-                             ChangeFileExt(args.Points, ".bmp") + "\"; choose another name");
+    const std::string problem =
+        TPicEval::OutputProblem(args.Points, !args.NoBitmap, args.Table, {});
+    if (!problem.empty())
+        throw TCliUsageError(problem);
     TPicEval eval("ST1");
-    LoadStack(eval, args.Stack);
+    LoadStack(eval, args.Stack, [&args](std::size_t) {
+        std::vector<std::string> outputs{args.Points};
+        if (!args.NoBitmap)
+            outputs.push_back(ChangeFileExt(args.Points, ".bmp"));
+        if (!args.Table.empty())
+            outputs.push_back(args.Table);
+        return outputs;
+    });
+    SetInterruptActivity("evaluating " + QuotedName(args.Stack.Input));
     TBitmap display(eval.Width, eval.Height);
     eval.Evaluate(args.Points, !args.NoBitmap, display, args.Table);
     if (args.Stack.Timings) {
@@ -103,7 +140,9 @@ std::string RunEvaluate(const TEvaluateArgs& args) {
 
 std::string RunRender(const TRenderArgs& args) {
     TPicEval eval("ST1");
-    LoadStack(eval, args.Stack);
+    LoadStack(eval, args.Stack,
+              [&args](std::size_t) { return std::vector<std::string>{args.Out}; });
+    SetInterruptActivity("rendering " + QuotedName(args.Out));
     TBitmap out(eval.Width, eval.Height);
     std::string what;
     switch (args.View) {
@@ -131,10 +170,12 @@ std::string RunRender(const TRenderArgs& args) {
 }
 
 std::string RunSaveSet(const TSaveSetArgs& args) {
-    TPicEval eval("ST1");
-    LoadStack(eval, args.Stack);
     const std::string header = ChangeFileExt(args.Header, ".bbf");
+    TPicEval eval("ST1");
+    LoadStack(eval, args.Stack,
+              [&header](std::size_t planes) { return PicSetFileNames(header, planes); });
+    SetInterruptActivity("saving the picture set " + QuotedName(header));
     SavePicSet(eval.Pics, header, true);
-    return "Saved " + std::to_string(eval.Pics.Count()) + " pictures of " + SizeText(eval) +
-           " as " + header;
+    return "Saved " + CountText(std::uint64_t(eval.Pics.Count()), "picture") + " of " +
+           SizeText(eval) + " as " + header;
 }

@@ -3,13 +3,18 @@
 // Exit status: 0 success, 1 the input or an output file failed, 2 usage error.
 
 #include "Commands.h"
+#include "Errors.h"
+#include "Interrupts.h"
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <exception>
 #include <iostream>
 #include <map>
 
 namespace {
+
+constexpr const char* kProgram = "kelvaron-eval-cli";
 
 const std::map<std::string, int> kChannels = {{"red", 0}, {"green", 1}, {"blue", 2}, {"grey", 3}};
 
@@ -17,6 +22,25 @@ const std::map<std::string, TView> kViews = {{"plane", TView::Plane},
                                              {"matrix", TView::Matrix},
                                              {"edges", TView::Edges},
                                              {"codes", TView::Codes}};
+
+// Numbers are read as decimal whatever they start with: CLI11 alone would take
+// "010" for octal 8 and refuse "080". Leading zeros are dropped before the value
+// is converted; anything but decimal digits is refused.
+const CLI::Validator kDecimal(
+    [](std::string& text) -> std::string {
+        if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos)
+            return "must be a whole decimal number, not \"" + text + "\"";
+        text.erase(0, std::min(text.find_first_not_of('0'), text.size() - 1));
+        return {};
+    },
+    "");
+
+// A file name the command writes: an empty one names no file.
+const CLI::Validator kFileName(
+    [](const std::string& text) -> std::string {
+        return text.empty() ? "must name a file; it is empty" : std::string();
+    },
+    "FILE");
 
 // Byte-sized settings are parsed as ints: a uint8_t would be read as a character.
 struct TStackOptions {
@@ -44,16 +68,19 @@ void AddStackOptions(CLI::App& command, TStackOptions& options, bool withSetting
         command
             .add_option("--tolerance", options.Tolerance,
                         "subtracted from picture 2 for the threshold")
+            ->transform(kDecimal)
             ->check(CLI::Range(0, 255))
             ->capture_default_str();
         command
             .add_option("--mindif", options.MinDif,
                         "how far picture 2 must exceed picture 0 on a dot")
+            ->transform(kDecimal)
             ->check(CLI::Range(0, 255))
             ->capture_default_str();
     }
     command.add_flag("-q,--quiet", options.Args.Quiet, "no progress lines on stderr");
     command.add_option("--threads", options.Args.Threads, "threads to use; 0: one per core")
+        ->transform(kDecimal)
         ->check(CLI::Range(0, 1024))
         ->capture_default_str();
     command.add_flag("--timings", options.Args.Timings,
@@ -64,7 +91,8 @@ void AddStackOptions(CLI::App& command, TStackOptions& options, bool withSetting
 
 int main(int argc, char** argv) {
     CLI::App app{"Evaluates a stack of 17 photographs of a coded dot pattern: dark and bright "
-                 "reference, all dots lit, 14 code pictures."};
+                 "reference, all dots lit, 14 code pictures.",
+                 kProgram};
     app.require_subcommand(1);
 
     TEvaluateArgs evaluate;
@@ -72,12 +100,16 @@ int main(int argc, char** argv) {
     CLI::App* evaluateCommand = app.add_subcommand(
         "evaluate", "decode every pixel, write the points file and the marked picture");
     AddStackOptions(*evaluateCommand, evaluateStack, true);
-    evaluateCommand->add_option("POINTS", evaluate.Points, "points file to write")->required();
+    evaluateCommand->add_option("POINTS", evaluate.Points, "points file to write")
+        ->required()
+        ->check(kFileName);
     evaluateCommand->add_flag("--no-bitmap", evaluate.NoBitmap,
                               "do not write the marked picture (POINTS with extension .bmp)");
-    evaluateCommand->add_option(
-        "--table", evaluate.Table,
-        "also write a CSV table of every point with its refined centre and quality figures");
+    evaluateCommand
+        ->add_option(
+            "--table", evaluate.Table,
+            "also write a CSV table of every point with its refined centre and quality figures")
+        ->check(kFileName);
 
     TRenderArgs render;
     TStackOptions renderStack;
@@ -88,8 +120,9 @@ int main(int argc, char** argv) {
         ->required()
         ->transform(CLI::CheckedTransformer(kViews, CLI::ignore_case));
     AddStackOptions(*renderCommand, renderStack, true);
-    renderCommand->add_option("OUT", render.Out, "BMP file to write")->required();
+    renderCommand->add_option("OUT", render.Out, "BMP file to write")->required()->check(kFileName);
     renderCommand->add_option("--plane", plane, "picture shown by the plane and matrix views")
+        ->transform(kDecimal)
         ->check(CLI::Range(0, 16))
         ->capture_default_str();
 
@@ -99,7 +132,8 @@ int main(int argc, char** argv) {
         "save-set", "store the decoded stack as a picture set: a header (*.bbf) and plane files");
     AddStackOptions(*saveSetCommand, saveSetStack, false);
     saveSetCommand->add_option("HEADER", saveSet.Header, "header name; its extension becomes .bbf")
-        ->required();
+        ->required()
+        ->check(kFileName);
 
     try {
         app.parse(argc, argv);
@@ -108,9 +142,19 @@ int main(int argc, char** argv) {
     } catch (const CLI::CallForAllHelp& e) {
         return app.exit(e);
     } catch (const CLI::ParseError& e) {
-        app.exit(e);
+        // The message, then the usage of the command it concerns.
+        std::cerr << kProgram << ": " << e.what() << "\n\n";
+        const std::vector<CLI::App*> chosen = app.get_subcommands();
+        std::cerr << (chosen.empty() ? app.help() : chosen.back()->help());
         return 2;
     }
+
+    InstallInterruptHandlers(kProgram);
+    std::string doing = "to save the picture set";
+    if (*evaluateCommand)
+        doing = "to evaluate the stack";
+    else if (*renderCommand)
+        doing = "to render the view";
 
     try {
         std::string summary;
@@ -128,10 +172,13 @@ int main(int argc, char** argv) {
         std::cout << summary << '\n';
         return 0;
     } catch (const TCliUsageError& e) {
-        std::cerr << "kelvaron-eval-cli: " << e.what() << '\n';
+        std::cerr << kProgram << ": " << e.what() << '\n';
         return 2;
+    } catch (const std::bad_alloc& e) {
+        std::cerr << kProgram << ": " << OutOfMemoryText(e, doing) << '\n';
+        return 1;
     } catch (const std::exception& e) {
-        std::cerr << "kelvaron-eval-cli: " << e.what() << '\n';
+        std::cerr << kProgram << ": " << e.what() << '\n';
         return 1;
     }
 }

@@ -35,7 +35,7 @@ bool TPicEval::IsStackComplete(std::string* reason) const {
         return std::to_string(width) + " x " + std::to_string(height) + " pixels";
     };
     if (Pics.Count() != kStackPlanes)
-        return fail("The stack holds " + std::to_string(Pics.Count()) + " pictures; " +
+        return fail("The stack holds " + CountText(std::uint64_t(Pics.Count()), "picture") + "; " +
                     std::to_string(kStackPlanes) + " are needed.");
     const TPic& first = Pics.Planes[0];
     for (std::int32_t i = 1; i < kStackPlanes; ++i) {

@@ -201,6 +201,10 @@ void LoadPlane(TPic& plane, const std::string& fileName);
 /// stack or when a file of the set is one the planes were loaded from.
 void SavePicSet(const TPics& pics, const std::string& headerFileName, bool namesOnly);
 
+/// The files SavePicSet writes for a stack of planes: the plane files in order,
+/// then the header.
+std::vector<std::string> PicSetFileNames(const std::string& headerFileName, std::size_t planes);
+
 /// Loads a picture set. False when it cannot be loaded completely; pics.LastError()
 /// then says which line or file and why, and the stack is left as the failure
 /// allows (unchanged for a header that cannot be used). Raises nothing. With a

@@ -290,6 +290,14 @@ bool LoadPicSetOrThrow(TPics& pics, const std::string& headerFileName,
 
 } // namespace
 
+std::vector<std::string> PicSetFileNames(const std::string& headerFileName, std::size_t planes) {
+    std::vector<std::string> names;
+    for (std::size_t i = 0; i < planes; ++i)
+        names.push_back(PlaneFileName(headerFileName, i));
+    names.push_back(headerFileName);
+    return names;
+}
+
 void SavePlane(const TPic& plane, const std::string& fileName) {
     CheckedPlaneBytes(plane);
     TAtomicFile file(fileName);
@@ -335,10 +343,7 @@ void SavePicSet(const TPics& pics, const std::string& headerFileName, bool names
         text.append(listed).append(kLineEnd);
     }
 
-    std::vector<std::string> outputs;
-    for (std::size_t i = 0; i < pics.Planes.size(); ++i)
-        outputs.push_back(PlaneFileName(headerFileName, i));
-    outputs.push_back(headerFileName);
+    const std::vector<std::string> outputs = PicSetFileNames(headerFileName, pics.Planes.size());
     const std::string clash = OverwrittenInputText(outputs, pics.SourceFiles());
     if (!clash.empty())
         throw std::invalid_argument(clash);

@@ -1,6 +1,7 @@
 #include "Unit1.h"
 
 #include "Dialogs.h"
+#include "Errors.h"
 #include "FileUtil.h"
 #include "PicHolder.h"
 #include "RadioGroup.h"
@@ -148,6 +149,8 @@ template <class F> void TForm1::RunHandler(F&& body) noexcept {
         return;
     try {
         body();
+    } catch (const std::bad_alloc& error) {
+        ReportError(QString::fromStdString(OutOfMemoryText(error, "to finish the command")));
     } catch (const std::exception& error) {
         ReportError(QString::fromLocal8Bit(error.what()));
     } catch (...) {
@@ -172,19 +175,27 @@ void TForm1::ProcessEvents() {
     QCoreApplication::processEvents();
 }
 
-// Runs a file dialog. The folder of a picked file becomes the current directory,
-// against which the bare file names of list files and picture-set headers are
-// resolved: a stack loads when its list or header is picked in its own folder.
-std::optional<std::string> TForm1::PickFile(bool forSaving) {
+// The bare file names in a list file or a picture-set header are resolved against
+// the picked file's own folder, not the current directory: the current directory
+// changes only once a command has succeeded, so that a failed one (a folder that
+// cannot be written, a stack that does not load) leaves the dialogs where they were.
+std::optional<TForm1::TPickedFile> TForm1::PickFile(bool forSaving) {
     const std::optional<QString> picked =
         forSaving ? dialogs_->saveFileName() : dialogs_->openFileName();
     if (!picked || picked->isEmpty())
         return std::nullopt;
-    QDir::setCurrent(QFileInfo(*picked).absolutePath());
-    return ToFileName(*picked);
+    return TPickedFile{ToFileName(*picked), QFileInfo(*picked).absolutePath()};
+}
+
+void TForm1::EnterFolder(const TPickedFile& picked) {
+    QDir::setCurrent(picked.Folder);
 }
 
 void TForm1::CopySettings() {
+    // A command started without taking the focus (a shortcut) still sees the
+    // settings as typed, settled as leaving the field settles them.
+    SpinEdit1->interpretText();
+    SpinEdit2->interpretText();
     Evaluator->SetTolerance(static_cast<std::uint8_t>(SpinEdit1->value()));
     Evaluator->SetMinDif(static_cast<std::uint8_t>(SpinEdit2->value()));
     Log(QStringLiteral("Values set."));
@@ -306,19 +317,21 @@ void TForm1::changeEvent(QEvent* event) {
 
 void TForm1::BitBtn1Click() {
     RunHandler([this] {
-        const std::optional<std::string> fileName = PickFile(false);
-        if (!fileName)
+        const std::optional<TPickedFile> picked = PickFile(false);
+        if (!picked)
             return;
         TBusyScope busy(*this);
         Log(QStringLiteral("Loading and recalculating pics."));
-        const bool loaded = RunLoad([this, &fileName] {
+        const bool loaded = RunLoad([this, &picked] {
             TProgressScope progress(*this, QStringLiteral("Loading pictures ..."), kLastPlane + 1);
             TLoadOptions options;
+            options.BaseFolder = ToFileName(picked->Folder);
             options.Progress = [&](std::int32_t plane, const std::string&) {
                 progress.Step(plane + 1);
             };
             options.Idle = [&] { progress.Idle(); };
-            const bool result = Evaluator->LoadPictures(*fileName, false, ColorChannel(), options);
+            const bool result =
+                Evaluator->LoadPictures(picked->Name, false, ColorChannel(), options);
             ProcessEvents();
             return result;
         });
@@ -329,6 +342,7 @@ void TForm1::BitBtn1Click() {
         Log(QStringLiteral("Picture constructed"));
         Log(QStringLiteral("Done ..."));
         PicsLoaded = true;
+        EnterFolder(*picked);
     });
 }
 
@@ -349,16 +363,17 @@ void TForm1::BitBtn3Click() {
         if (!PicsLoaded)
             return;
         CopySettings();
-        const std::optional<std::string> fileName = PickFile(true);
-        if (!fileName)
+        const std::optional<TPickedFile> picked = PickFile(true);
+        if (!picked)
             return;
         TBusyScope busy(*this);
         Log(QStringLiteral("Evaluating ..."));
         {
             TProgressScope progress(*this, QStringLiteral("Evaluating ..."),
                                     TPicEval::kEvaluateStages, Evaluator.get());
-            Evaluator->Evaluate(*fileName, true, Form2->DisplayBitmap());
+            Evaluator->Evaluate(picked->Name, true, Form2->DisplayBitmap());
         }
+        EnterFolder(*picked);
         Log(QStringLiteral("Done."));
         ShowInViewer();
     });
@@ -369,14 +384,15 @@ void TForm1::BitBtn3Click() {
 
 void TForm1::BitBtn8Click() {
     RunHandler([this] {
-        const std::optional<std::string> fileName = PickFile(false);
-        if (!fileName)
+        const std::optional<TPickedFile> picked = PickFile(false);
+        if (!picked)
             return;
         TBusyScope busy(*this);
         Log(QStringLiteral("Loading bin ..."));
         ProcessEvents();
-        const bool loaded = RunLoad([this, &fileName] {
-            const bool result = LoadPicSet(Evaluator->Pics, *fileName);
+        const bool loaded = RunLoad([this, &picked] {
+            const bool result =
+                LoadPicSet(Evaluator->Pics, picked->Name, ToFileName(picked->Folder));
             return Evaluator->Pics.CheckSize(Evaluator->Height, Evaluator->Width) && result;
         });
         if (!loaded)
@@ -387,23 +403,36 @@ void TForm1::BitBtn8Click() {
         Log(QStringLiteral("Pic constructed."));
         Log(QStringLiteral("Done."));
         PicsLoaded = true;
+        EnterFolder(*picked);
     });
 }
 
 void TForm1::BitBtn7Click() {
     RunHandler([this] {
+        // Only a stack that the decoding can use is saved: a set written from one
+        // that is not would not load again.
         if (Evaluator->Pics.Count() == 0) {
             Log(QStringLiteral("No pictures to save."));
             return;
         }
-        const std::optional<std::string> fileName = PickFile(true);
-        if (!fileName)
+        const std::string problem = StackProblem();
+        if (!PicsLoaded || !problem.empty()) {
+            // A stack that looks complete but is not loaded was left by a load that
+            // failed part of the way through.
+            Log(QStringLiteral("No complete stack to save. ") +
+                (problem.empty() ? QStringLiteral("The last load did not complete.")
+                                 : FromEngine(problem)));
+            return;
+        }
+        const std::optional<TPickedFile> picked = PickFile(true);
+        if (!picked)
             return;
         TBusyScope busy(*this);
         Log(QStringLiteral("Saving bin ..."));
         // The header lists its plane files without a folder: a set loads from
         // wherever it is moved as a whole.
-        SavePicSet(Evaluator->Pics, ChangeFileExt(*fileName, ".bbf"), true);
+        SavePicSet(Evaluator->Pics, ChangeFileExt(picked->Name, ".bbf"), true);
+        EnterFolder(*picked);
         Log(QStringLiteral("Bin saved."));
         ProcessEvents();
     });

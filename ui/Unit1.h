@@ -4,6 +4,7 @@
 // that the picture commands show; every command is one of its buttons.
 
 #include "Dialogs.h"
+#include "SpinEdit.h"
 
 #include <QWidget>
 #include <cstdint>
@@ -15,7 +16,6 @@ class QGroupBox;
 class QLabel;
 class QPlainTextEdit;
 class QPushButton;
-class QSpinBox;
 class TForm2;
 class TMsg;
 class TPicEval;
@@ -39,9 +39,9 @@ public:
     TRadioGroup* RadioGroup1 = nullptr;
     QGroupBox* GroupBox2 = nullptr;
     QLabel* Label1 = nullptr;
-    QSpinBox* SpinEdit1 = nullptr; // tolerance
+    TSpinEdit* SpinEdit1 = nullptr; // tolerance
     QLabel* Label2 = nullptr;
-    QSpinBox* SpinEdit2 = nullptr;   // mindif
+    TSpinEdit* SpinEdit2 = nullptr;  // mindif
     QPushButton* BitBtn12 = nullptr; // "Set and calc matrix"
     QGroupBox* GroupBox3 = nullptr;
     QLabel* Label3 = nullptr;
@@ -111,7 +111,16 @@ private:
 
     void Log(const QString& message);
     void ProcessEvents();
-    std::optional<std::string> PickFile(bool forSaving);
+    /// A file picked in a dialog.
+    struct TPickedFile {
+        std::string Name; ///< as the engine takes it
+        QString Folder;   ///< the absolute folder it lies in
+    };
+    /// Runs a file dialog; nothing when it was cancelled. The current directory stays.
+    std::optional<TPickedFile> PickFile(bool forSaving);
+    /// After a command on picked succeeded, its folder becomes the current directory,
+    /// where the next file dialog starts.
+    void EnterFolder(const TPickedFile& picked);
     void CopySettings();
     void ViewerReset();
     void ShowInViewer();

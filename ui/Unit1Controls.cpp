@@ -13,7 +13,6 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
-#include <QSpinBox>
 #include <QVBoxLayout>
 #include <initializer_list>
 
@@ -38,8 +37,8 @@ void SetGroupMargins(QLayout* layout) {
     layout->setSpacing(4);
 }
 
-QSpinBox* NewSpinEdit(int value, QWidget* parent) {
-    auto* spin = new QSpinBox(parent);
+TSpinEdit* NewSpinEdit(int value, QWidget* parent) {
+    auto* spin = new TSpinEdit(parent);
     spin->setRange(0, 255);
     spin->setValue(value);
     return spin;

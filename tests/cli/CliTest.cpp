@@ -182,7 +182,7 @@ TEST_F(Cli, InputsThatDoNotLoadCompletelyExitWithOneAndWriteNothing) {
         {"missing photograph", ListWith(dir, {{4, dir / "gone.jpg"}}),
          "line 7 \"" + (dir / "gone.jpg") + "\""},
         {"damaged photograph", ListWith(dir, {{9, dir / "damaged.jpg"}}), dir / "damaged.jpg"},
-        {"too few photographs", ListWith(dir, {}, 3), "holds 3 pictures"},
+        {"too few photographs", ListWith(dir, {}, 3), "names 3 photographs"},
         {"sizes differ", ListWith(dir, {{12, other.Photographs[12]}}),
          "Picture 12 is 160 x 120 pixels"},
     };

@@ -12,6 +12,7 @@
 #include <QFile>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -32,6 +33,18 @@ const QStringList kLoadJpgLines{"Loading and recalculating pics.", "Constructing
 QByteArray ReadAll(const QString& fileName) {
     QFile file(fileName);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QLineEdit* Editor(QSpinBox* spin) {
+    return spin->findChild<QLineEdit*>();
+}
+
+// Replaces the text of a shown window's spin edit by typing, as the operator does.
+void Type(QSpinBox* spin, const QString& text) {
+    spin->setFocus();
+    Editor(spin)->selectAll();
+    QTest::keyClick(Editor(spin), Qt::Key_Delete);
+    QTest::keyClicks(Editor(spin), text);
 }
 
 QPushButton* Button(TWindow& w, const QString& caption) {
@@ -158,6 +171,72 @@ private slots:
         QCOMPARE(w.Dialogs->Errors, QStringList());
         QCOMPARE(w.Messages().mid(before), expected);
         QCOMPARE(int(w->Evaluator->Tolerance), expected.startsWith("Values set.") ? 41 : 30);
+    }
+
+    // Whatever is typed into a setting is settled when the field is left: a number
+    // beyond 0 … 255 to the nearer bound, anything but a whole number to 0.
+    void settingsSettleOnLeaving_data() {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<int>("expected");
+        QTest::newRow("above the range") << "300" << 255;
+        QTest::newRow("just above the range") << "256" << 255;
+        QTest::newRow("far above the range") << "99999999999999999999" << 255;
+        QTest::newRow("the upper bound") << "255" << 255;
+        QTest::newRow("within the range") << "42" << 42;
+        QTest::newRow("the lower bound") << "0" << 0;
+        QTest::newRow("below the range") << "-7" << 0;
+        QTest::newRow("not a number") << "abc" << 0;
+        QTest::newRow("a number followed by letters") << "12ab" << 0;
+        QTest::newRow("nothing") << "" << 0;
+    }
+    void settingsSettleOnLeaving() {
+        QFETCH(QString, typed);
+        QFETCH(int, expected);
+        TWindow w;
+        w->show();
+        w->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(w.Form.get()));
+        for (QSpinBox* spin : {w->SpinEdit1, w->SpinEdit2}) {
+            Type(spin, typed);
+            QCOMPARE(Editor(spin)->text(), typed); // taken as typed
+            QTest::keyClick(spin, Qt::Key_Tab);
+            QVERIFY(!spin->hasFocus());
+            QCOMPARE(spin->value(), expected);
+            QCOMPARE(spin->text(), QString::number(expected));
+        }
+    }
+
+    // A command reads the settings as settled, whether the click took the focus from
+    // the field or not.
+    void commandsReadTheSettledSettings_data() {
+        QTest::addColumn<QString>("caption");
+        QTest::addColumn<bool>("mouse");
+        for (const char* caption : {"Set and calc matrix", "Set Settings, Evaluate and Save"}) {
+            QTest::addRow("%s, mouse click", caption) << caption << true;
+            QTest::addRow("%s, click without the focus", caption) << caption << false;
+        }
+    }
+    void commandsReadTheSettledSettings() {
+        QFETCH(QString, caption);
+        QFETCH(bool, mouse);
+        TWindow w;
+        w.LoadBin(WriteProbeSet(dir_->path()));
+        w.Dialogs->SaveAnswers.push_back(Path(QStringLiteral("points.txt")));
+        w->show();
+        w->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(w.Form.get()));
+        Type(w->SpinEdit2, QStringLiteral("abc"));
+        Type(w->SpinEdit1, QStringLiteral("300"));
+        QPushButton* button = Button(w, caption);
+        if (mouse)
+            QTest::mouseClick(button, Qt::LeftButton);
+        else
+            button->click();
+        QCOMPARE(w.Dialogs->Errors, QStringList());
+        QVERIFY(w.Messages().contains(QStringLiteral("Values set.")));
+        QCOMPARE(int(w->Evaluator->Tolerance), 255);
+        QCOMPARE(int(w->Evaluator->MinDif), 0);
+        QCOMPARE(w->SpinEdit1->value(), 255);
     }
 
     void commandsNeedALoadedStack_data() {
@@ -289,8 +368,10 @@ private slots:
         QVERIFY2(qAbs(value - expected) <= 2, qPrintable(QString::number(value)));
     }
 
-    // The folder of a picked file becomes the current directory, so that the bare
-    // names in list files and picture-set headers load from their own folder.
+    // The bare names in list files and picture-set headers load from the list's or
+    // header's own folder, wherever the current directory is. Once a command has
+    // succeeded, the folder of its file becomes the current directory, where the
+    // next dialog starts.
     void bareNamesLoadFromThePickedFolder_data() {
         QTest::addColumn<bool>("bin");
         QTest::newRow("list file of bare photograph names") << false;
@@ -309,8 +390,105 @@ private slots:
             w.LoadJpg(WriteJpegStack(folder, QStringLiteral("shot"), 60, 60, 60));
         QVERIFY2(w->PicsLoaded, qPrintable(w.Messages().join(u'\n')));
         QCOMPARE(QDir::currentPath(), QDir(folder).canonicalPath());
+        QVERIFY(QDir::setCurrent(dir_->path()));
         Evaluate(w, QStringLiteral("elsewhere/points.txt")); // a save dialog as well
+        QVERIFY(QFile::exists(Path(QStringLiteral("elsewhere/points.txt"))));
         QCOMPARE(QDir::currentPath(), QDir(elsewhere).canonicalPath());
+        w.Dialogs->SaveAnswers.push_back(Path(QStringLiteral("stack/copy.bin")));
+        w->BitBtn7->click();
+        QVERIFY(QFile::exists(Path(QStringLiteral("stack/copy.bbf"))));
+        QCOMPARE(QDir::currentPath(), QDir(folder).canonicalPath());
+    }
+
+    // A command that fails, by a result or by an error, leaves the current directory
+    // where it was. Each file lies in an existing folder other than the current one.
+    void failedCommandKeepsTheCurrentFolder_data() {
+        QTest::addColumn<TAction>("command");
+        QTest::addColumn<bool>("raises");
+        QTest::newRow("list naming a missing photograph") << TAction([this](TWindow& w) {
+            const QString list = WriteJpegStack(Path("stack"), QStringLiteral("gap"), 9, 9, 9);
+            QVERIFY(QFile::remove(Path(QStringLiteral("stack/gap_07.jpg"))));
+            w.LoadJpg(list);
+        }) << false;
+        QTest::newRow("damaged photograph") << TAction([this](TWindow& w) {
+            const QString list = WriteJpegStack(Path("stack"), QStringLiteral("bad"), 9, 9, 9);
+            WriteWholeFile(ToStd(Path(QStringLiteral("stack/bad_05.jpg"))), "no JPEG");
+            w.LoadJpg(list);
+        }) << true;
+        QTest::newRow("header that does not exist")
+            << TAction([this](TWindow& w) { w.LoadBin(Path(QStringLiteral("stack/none.bbf"))); })
+            << false;
+        // The targets are folders themselves, so no file can be written in their place.
+        QTest::newRow("evaluation onto a folder") << TAction([this](TWindow& w) {
+            QVERIFY(QDir().mkpath(Path(QStringLiteral("stack/taken.txt"))));
+            Evaluate(w, QStringLiteral("stack/taken.txt"));
+        }) << true;
+        QTest::newRow("Save *.bin onto a folder") << TAction([this](TWindow& w) {
+            QVERIFY(QDir().mkpath(Path(QStringLiteral("stack/taken.bbf"))));
+            w.Dialogs->SaveAnswers.push_back(Path(QStringLiteral("stack/taken.bin")));
+            w->BitBtn7->click();
+        }) << true;
+    }
+    void failedCommandKeepsTheCurrentFolder() {
+        QFETCH(TAction, command);
+        QFETCH(bool, raises);
+        const QString elsewhere = Path(QStringLiteral("elsewhere"));
+        QVERIFY(QDir().mkpath(Path(QStringLiteral("stack"))) && QDir().mkpath(elsewhere));
+        TWindow w;
+        w.LoadBin(WriteProbeSet(dir_->path()));
+        QVERIFY(QDir::setCurrent(elsewhere));
+        command(w);
+        QCOMPARE(w.Dialogs->Errors.size(), raises ? 1 : 0);
+        QCOMPARE(QDir::currentPath(), QDir(elsewhere).canonicalPath());
+    }
+
+    // "Save *.bin" writes only a stack that loads again: after a load that failed it
+    // logs why in one line, without asking for a file.
+    void saveBinNeedsACompleteStack_data() {
+        QTest::addColumn<TAction>("load");
+        QTest::addColumn<QString>("reasonHolds");
+        QTest::newRow("list naming a missing photograph") << TAction([this](TWindow& w) {
+            const QString list = WriteJpegStack(dir_->path(), QStringLiteral("gap"), 9, 9, 9);
+            QVERIFY(QFile::remove(Path(QStringLiteral("gap_07.jpg"))));
+            w.LoadJpg(list);
+        }) << "Picture 7 is 0 x 0 pixels";
+        QTest::newRow("five photographs") << TAction([this](TWindow& w) {
+            w.LoadJpg(WriteJpegStack(dir_->path(), QStringLiteral("five"), 9, 9, 9, 5));
+        }) << "5 pictures";
+        QTest::newRow("damaged photograph") << TAction([this](TWindow& w) {
+            const QString list = WriteJpegStack(dir_->path(), QStringLiteral("bad"), 9, 9, 9);
+            WriteWholeFile(ToStd(Path(QStringLiteral("bad_05.jpg"))), "no JPEG photograph");
+            w.LoadJpg(list);
+        }) << "0 x 0 pixels";
+        QTest::newRow("set of sixteen planes") << TAction([this](TWindow& w) {
+            w.LoadBin(WriteSet(dir_->path(), QStringLiteral("short"), 20, 10, ProbeStackValue, 16));
+        }) << "16 pictures";
+        // Every plane has its size, but one holds only part of its bytes.
+        QTest::newRow("plane file cut short") << TAction([this](TWindow& w) {
+            const QString header = WriteSet(dir_->path(), "cut", 20, 10, ProbeStackValue);
+            QFile plane(Path(QStringLiteral("9_cut.bin")));
+            QVERIFY(plane.resize(50));
+            w.LoadBin(header);
+        }) << "The last load did not complete.";
+    }
+    void saveBinNeedsACompleteStack() {
+        QFETCH(TAction, load);
+        QFETCH(QString, reasonHolds);
+        TWindow w;
+        w.LoadBin(WriteProbeSet(dir_->path())); // a stack that could be saved
+        load(w);
+        QVERIFY(!w->PicsLoaded);
+        const qsizetype before = w.Messages().size();
+        w.Dialogs->SaveAnswers.push_back(Path(QStringLiteral("copy.bin")));
+        w->BitBtn7->click();
+        QCOMPARE(w.Dialogs->SaveAsked, 0);
+        const QStringList lines = w.Messages().mid(before);
+        QCOMPARE(lines.size(), 1);
+        QVERIFY2(lines[0].startsWith(QStringLiteral("No complete stack to save. ")) &&
+                     lines[0].contains(reasonHolds),
+                 qPrintable(lines[0]));
+        QVERIFY(!QFile::exists(Path(QStringLiteral("copy.bbf"))));
+        QVERIFY(!QFile::exists(Path(QStringLiteral("0_copy.bin"))));
     }
 
     void saveBinWritesTheHeaderBbf_data() {
