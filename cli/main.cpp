@@ -90,6 +90,7 @@ void AddStackOptions(CLI::App& command, TStackOptions& options, bool withSetting
 } // namespace
 
 int main(int argc, char** argv) {
+    InstallInterruptHandlers(kProgram);
     CLI::App app{"Evaluates a stack of 17 photographs of a coded dot pattern: dark and bright "
                  "reference, all dots lit, 14 code pictures.",
                  kProgram};
@@ -149,7 +150,6 @@ int main(int argc, char** argv) {
         return 2;
     }
 
-    InstallInterruptHandlers(kProgram);
     std::string doing = "to save the picture set";
     if (*evaluateCommand)
         doing = "to evaluate the stack";

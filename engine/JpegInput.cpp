@@ -363,8 +363,9 @@ void DecodeInto(TPic& plane, const std::string& fileName, std::uint8_t channel,
                 GreyRow(rgbx.data(), plane.Data[row], width);
         }
     } catch (const std::bad_alloc&) {
-        decoder.Raise("not enough memory for a picture of " + std::to_string(width) + " x " +
-                      std::to_string(height) + " pixels");
+        decoder.Raise("there is not enough memory for a picture of " + std::to_string(width) +
+                      " x " + std::to_string(height) + " pixels (" +
+                      ByteSizeText(std::uint64_t(width) * std::uint64_t(height)) + ")");
     }
     decoder.Finish();
 }

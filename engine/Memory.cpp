@@ -1,5 +1,7 @@
 #include "Memory.h"
 
+#include "Errors.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -23,24 +25,32 @@ std::size_t MappedSize(std::size_t size) {
 
 } // namespace
 
+namespace {
+
+[[noreturn]] void RaiseNoMemory(std::size_t size) {
+    RaiseOutOfMemory("a block of working memory", size);
+}
+
+} // namespace
+
 void* AllocateZeroed(std::size_t size) {
     if (size == 0)
         return nullptr;
     if (size < kMappedFrom) {
         void* block = std::calloc(size, 1);
         if (!block)
-            throw std::bad_alloc();
+            RaiseNoMemory(size);
         return block;
     }
     // Map one huge page more than needed and cut the ends off, so that the block
     // starts on a huge-page boundary.
     const std::size_t mapped = MappedSize(size);
     if (mapped < size || mapped + kHugePage < mapped)
-        throw std::bad_alloc();
+        RaiseNoMemory(size);
     void* raw = ::mmap(nullptr, mapped + kHugePage, PROT_READ | PROT_WRITE,
                        MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (raw == MAP_FAILED)
-        throw std::bad_alloc();
+        RaiseNoMemory(size);
     const auto start = reinterpret_cast<std::uintptr_t>(raw);
     const std::uintptr_t aligned = (start + kHugePage - 1) & ~std::uintptr_t(kHugePage - 1);
     if (aligned > start)

@@ -7,7 +7,7 @@
 /// size bytes, all 0. Large blocks are mapped straight from the system, aligned
 /// for huge pages and marked for them: a picture of many megabytes then costs a
 /// few page faults instead of thousands, and pages that are never written cost no
-/// memory at all. Raises std::bad_alloc when the memory cannot be had. A size of 0
+/// memory at all. Raises EOutOfMemory (a std::bad_alloc) when the memory cannot be had. A size of 0
 /// gives nullptr.
 void* AllocateZeroed(std::size_t size);
 

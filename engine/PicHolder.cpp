@@ -75,13 +75,10 @@ void TPics::SetCount(std::int32_t count, std::int32_t width, std::int32_t height
 
 namespace {
 
-// A list is text: names and line breaks. Bytes that no name holds (NUL and the
-// other control characters but the tab) mark a photograph or another binary file.
+// A list is text: names and line breaks. A NUL byte, which no name can hold, marks
+// a binary file, as does the start of a JPEG photograph picked in its place.
 bool LooksLikeText(std::string_view text) {
-    return std::none_of(text.begin(), text.end(), [](char c) {
-        const auto byte = static_cast<unsigned char>(c);
-        return (byte < 0x20 && byte != '\t' && byte != '\r' && byte != '\n') || byte == 0x7F;
-    });
+    return text.find('\0') == std::string_view::npos && !text.starts_with("\xFF\xD8\xFF");
 }
 
 // The photographs that could not be found, as a message part: at most a few are
@@ -102,27 +99,27 @@ std::string MissingText(const std::vector<std::string>& names, const std::vector
         text += "line " + std::to_string(kListHeaderLines + i + 1) + " " + QuotedName(names[i]);
     }
     if (more > 0)
-        text += " and " + CountText(std::uint64_t(more), "more");
+        text += " and " + std::to_string(more) + " more";
     return text;
 }
 
 // How many photographs may be decoded at once: as many as the setting's cores,
-// and as memory allows. Each decoder takes working memory beside the planes (see
-// TJpegHeader), and each thread a stack and an allocator arena, which count
-// against a limit on the address space.
+// and as memory allows. Beside the planes, each decoder takes working memory (see
+// TJpegHeader), and each thread a stack and an allocator arena, which count against
+// a limit on the address space (an arena reserves up to 128 MiB while it is made).
 int DecodeThreads(int setting, std::size_t photographs, std::uint64_t planeBytes,
                   std::uint64_t decoderBytes) {
-    constexpr std::uint64_t kThreadAddressBytes = std::uint64_t(72) << 20;
+    constexpr std::uint64_t kThreadAddressBytes = std::uint64_t(136) << 20;
     constexpr std::uint64_t kThreadBytes = std::uint64_t(1) << 20;
-    auto fitting = [](std::uint64_t budget, std::uint64_t used, std::uint64_t each) {
-        return budget == UINT64_MAX ? UINT64_MAX : (budget > used ? budget - used : 0) / each;
+    auto fitting = [planeBytes](std::uint64_t budget, std::uint64_t each) {
+        return budget == UINT64_MAX ? UINT64_MAX
+                                    : (budget > planeBytes ? budget - planeBytes : 0) / each;
     };
     const TMemoryBudget budget = MemoryBudget();
-    // The planes are mapped already, but take memory only as they are written.
     const std::uint64_t threads =
         std::min({std::uint64_t(ThreadsFor(setting)), std::uint64_t(photographs),
-                  fitting(budget.Physical, planeBytes, decoderBytes + kThreadBytes),
-                  fitting(budget.Address, 0, decoderBytes + kThreadAddressBytes)});
+                  fitting(budget.Physical, decoderBytes + kThreadBytes),
+                  fitting(budget.Address, decoderBytes + kThreadAddressBytes)});
     return static_cast<int>(std::max<std::uint64_t>(threads, 1));
 }
 

@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 #include <map>
 #include <memory>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 namespace {
@@ -311,4 +312,80 @@ TEST_F(Cli, TableNamedLikeAnOutputIsRefusedAndAnUnwritableOneNamed) {
     EXPECT_EQ(run.Status, 1);
     EXPECT_NE(run.Err.find("gone/t.csv"), std::string::npos) << run.Err;
     EXPECT_TRUE(ListFolder(out.path()).empty()) << "no points file without its table";
+}
+
+TEST_F(Cli, OutputsThatWouldDestroyAFileAreRefusedBeforeAnythingIsWritten) {
+    TTempDir out;
+    const std::string photograph = stack_->Photographs[5];
+    const std::vector<std::uint8_t> photographBytes = ReadFileBytes(photograph);
+    const std::string list = "'" + stack_->ListFile + "'";
+    ASSERT_EQ(RunCli("save-set -q " + list + " set", out.path()).Status, 0);
+    const std::vector<std::uint8_t> setHeader = ReadFileBytes(out / "set.bbf");
+    WriteFileText(out / "kept.bmp", "kept");
+
+    const struct {
+        std::string arguments;
+        const char* message;
+    } refused[] = {
+        {"evaluate -q " + list + " '" + photograph + "'", "same file as the input"},
+        {"evaluate -q " + list + " p.txt --table '" + photograph + "'", "same file as the input"},
+        {"evaluate -q " + list + " " + list, "same file as the input"},
+        {"render plane -q " + list + " '" + photograph + "'", "same file as the input"},
+        {"evaluate -q set.bbf set.bbf", "same file as the input"},
+        {"evaluate -q set.bbf 3_set.bin --no-bitmap", "same file as the input"},
+        {"save-set -q set.bbf set", "same file as the input"},
+        {"evaluate -q " + list + " kept.bmp", "would be replaced by the marked picture"},
+    };
+    for (const auto& c : refused) {
+        TRun run = RunCli(c.arguments, out.path());
+        EXPECT_EQ(run.Status, 2) << c.arguments << ": " << run.Err;
+        EXPECT_NE(run.Err.find(c.message), std::string::npos) << c.arguments << ": " << run.Err;
+    }
+    EXPECT_EQ(ReadFileBytes(photograph), photographBytes);
+    EXPECT_EQ(ReadFileBytes(out / "set.bbf"), setHeader);
+    EXPECT_EQ(ReadFileText(out / "kept.bmp"), "kept");
+    EXPECT_EQ(ListFolder(out.path()).size(), 19u) << "the set and kept.bmp, nothing else";
+
+    // Without the bitmap a points file may end in .bmp.
+    EXPECT_EQ(RunCli("evaluate -q --no-bitmap " + list + " kept.bmp", out.path()).Status, 0);
+
+    // A write-protected points file is not replaced, even in a folder that allows it.
+    WriteFileText(out / "locked.txt", "locked");
+    ASSERT_EQ(::chmod((out / "locked.txt").c_str(), 0444), 0);
+    TRun locked = RunCli("evaluate -q " + list + " locked.txt", out.path());
+    EXPECT_EQ(locked.Status, 1);
+    EXPECT_NE(locked.Err.find("Cannot replace \"locked.txt\": the file is write-protected"),
+              std::string::npos)
+        << locked.Err;
+    EXPECT_EQ(ReadFileText(out / "locked.txt"), "locked");
+    EXPECT_FALSE(FileExists(out / "locked.bmp"));
+}
+
+TEST_F(Cli, NumbersAreDecimalAndFileNamesNotEmpty) {
+    TTempDir out;
+    const std::string list = "'" + stack_->ListFile + "'";
+    ASSERT_EQ(RunCli("evaluate -q --no-bitmap " + list + " a.txt --tolerance 010 --mindif 080",
+                     out.path())
+                  .Status,
+              0);
+    ASSERT_EQ(
+        RunCli("evaluate -q --no-bitmap " + list + " b.txt --tolerance 10 --mindif 80", out.path())
+            .Status,
+        0);
+    ASSERT_EQ(
+        RunCli("evaluate -q --no-bitmap " + list + " c.txt --tolerance 8 --mindif 80", out.path())
+            .Status,
+        0);
+    EXPECT_EQ(ReadFileBytes(out / "a.txt"), ReadFileBytes(out / "b.txt"));
+    EXPECT_NE(ReadFileBytes(out / "a.txt"), ReadFileBytes(out / "c.txt")) << "010 is not octal";
+
+    for (const std::string& arguments :
+         {"evaluate " + list + " ''", "render plane " + list + " ''", "save-set " + list + " ''",
+          "evaluate " + list + " p.txt --table ''", "evaluate " + list + " p.txt --tolerance 0x10",
+          "evaluate " + list + " p.txt --threads ' 1'"}) {
+        TRun run = RunCli(arguments, out.path());
+        EXPECT_EQ(run.Status, 2) << arguments << ": " << run.Err;
+        EXPECT_NE(run.Err.find("Usage:"), std::string::npos) << arguments << ": " << run.Err;
+    }
+    EXPECT_EQ(ListFolder(out.path()).size(), 3u);
 }

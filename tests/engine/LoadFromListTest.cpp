@@ -2,8 +2,10 @@
 #include "PicHolder.h"
 #include "TestSupport.h"
 
+#include <chrono>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -95,6 +97,29 @@ TEST(LoadFromList, LineEndingsAndTheTwoHeaderLines) {
     ExpectSamePlane(pics.Planes[2], Decoded(folder.Photo(2), 0), "plane 2");
 }
 
+// The header of a greyscale JPEG picture of 16384 x 16384 with hardly any data.
+std::vector<std::uint8_t> HugePictureHeader() {
+    std::vector<std::uint8_t> bytes{0xFF, 0xD8};
+    auto segment = [&bytes](std::uint8_t marker, std::vector<std::uint8_t> payload) {
+        const std::size_t length = payload.size() + 2;
+        bytes.insert(bytes.end(), {0xFF, marker, std::uint8_t(length >> 8), std::uint8_t(length)});
+        bytes.insert(bytes.end(), payload.begin(), payload.end());
+    };
+    std::vector<std::uint8_t> table(65, 1);
+    table[0] = 0;
+    segment(0xDB, table);
+    segment(0xC0, {8, 0x40, 0x00, 0x40, 0x00, 1, 1, 0x11, 0});
+    for (const std::uint8_t kind : {std::uint8_t(0x00), std::uint8_t(0x10)}) {
+        std::vector<std::uint8_t> huffman(18, 0);
+        huffman[0] = kind;
+        huffman[1] = 1;
+        segment(0xC4, huffman);
+    }
+    segment(0xDA, {1, 1, 0, 0, 63, 0});
+    bytes.insert(bytes.end(), 4, 0);
+    return bytes;
+}
+
 TEST(LoadFromList, MissingPhotographsLeaveTheirPlanesEmptyAndAreNamed) {
     TPhotoFolder folder(4);
     ::mkdir((folder.dir / "a-folder.jpg").c_str(), 0755);
@@ -110,6 +135,15 @@ TEST(LoadFromList, MissingPhotographsLeaveTheirPlanesEmptyAndAreNamed) {
     EXPECT_NE(pics.LastError().find("line 4 \"" + names[1] + "\""), std::string::npos)
         << pics.LastError();
     EXPECT_NE(pics.LastError().find("line 7"), std::string::npos) << pics.LastError();
+
+    // Hundreds of missing names, each with a terminal's escape sequence: a few are
+    // named, escaped, and the rest counted.
+    std::vector<std::string> missing(200, folder.dir / "gone\x1b[31m.jpg");
+    EXPECT_FALSE(pics.LoadFromList(folder.List(missing), false, kChannelGrey));
+    EXPECT_LT(pics.LastError().size(), 1000u) << pics.LastError();
+    EXPECT_EQ(pics.LastError().find('\x1b'), std::string::npos);
+    EXPECT_NE(pics.LastError().find("gone\\x1b[31m.jpg\""), std::string::npos) << pics.LastError();
+    EXPECT_NE(pics.LastError().find("and 195 more."), std::string::npos) << pics.LastError();
 }
 
 TEST(LoadFromList, UnusableListFilesKeepTheFormerPlanes) {
@@ -125,10 +159,36 @@ TEST(LoadFromList, UnusableListFilesKeepTheFormerPlanes) {
         text += folder.Photo(0) + "\r\n";
     WriteFileText(tooLong, text);
 
-    for (const std::string& list :
-         {folder.dir / "missing.txt", folder.dir.path(), tooShort, tooLong}) {
+    // A photograph picked as the list, a loop of links, then hundreds of lines
+    // naming a picture of 16384 x 16384 (which needs far more memory than there is).
+    std::string photograph = folder.Photo(0);
+    std::string loop = folder.dir / "loop.txt";
+    ASSERT_EQ(::symlink("loop.txt", loop.c_str()), 0);
+    WriteFileBytes(folder.dir / "huge.jpg", HugePictureHeader());
+    std::string huge = folder.dir / "huge.txt";
+    text = "a\r\nb\r\n";
+    for (int i = 0; i < 256; ++i)
+        text += folder.dir / "huge.jpg\r\n";
+    WriteFileText(huge, text);
+
+    const std::pair<std::string, const char*> cases[] = {
+        {folder.dir / "missing.txt", "does not exist"},
+        {folder.dir.path(), "does not exist"},
+        {tooShort, "has 2 lines"},
+        {tooLong, "has 259 lines"},
+        {photograph, "is not a list file"},
+        {loop, "Too many levels of symbolic links"},
+        {huge, "The 256 pictures of 16384 x 16384 need 64 GiB; "},
+    };
+    for (const auto& [list, message] : cases) {
+        const auto start = std::chrono::steady_clock::now();
         EXPECT_FALSE(pics.LoadFromList(list, false, 0)) << list;
-        EXPECT_NE(pics.LastError().find(list), std::string::npos) << pics.LastError();
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1)) << list;
+        EXPECT_NE(pics.LastError().find(message), std::string::npos) << pics.LastError();
+        if (list != huge) {
+            EXPECT_NE(pics.LastError().find(list), std::string::npos) << pics.LastError();
+        }
+        EXPECT_LT(pics.LastError().size(), 1000u);
         ASSERT_EQ(pics.Count(), 3) << list;
         ExpectSamePlane(pics.Planes[2], Decoded(folder.Photo(2), 0), list);
     }

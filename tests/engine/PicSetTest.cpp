@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 #include <stdexcept>
 #include <string>
+#include <unistd.h>
 #include <utility>
 #include <vector>
 
@@ -138,23 +139,31 @@ TEST_F(PicSetLoad, HeadersAsOtherProgramsWriteThemLoad) {
     }
 }
 
+// A header that is a symbolic link to itself.
+const std::string kLoop = "(loop)";
+
 struct TRejected {
     const char* label;
     std::string text; // "" for no header at all
     std::string reason;
     std::size_t extraBreaks = 0; // CRs appended to text when the test runs
+    bool namesHeader = true;     // whether the reason names the header
 };
 
 class PicSetRejected : public PicSetLoad, public testing::WithParamInterface<TRejected> {};
 
 TEST_P(PicSetRejected, LeavesTheStackUnchanged) {
     const std::string header = dir / "h.bbf";
-    if (!GetParam().text.empty())
+    if (GetParam().text == kLoop)
+        ASSERT_EQ(::symlink("h.bbf", header.c_str()), 0);
+    else if (!GetParam().text.empty())
         WriteFileText(header, GetParam().text + std::string(GetParam().extraBreaks, '\r'));
     EXPECT_FALSE(LoadPicSet(pics, header));
     ExpectSameStack(MakeStack(2, 2, 1), pics);
     EXPECT_MENTIONS(pics.LastError(), GetParam().reason);
-    EXPECT_MENTIONS(pics.LastError(), header);
+    if (GetParam().namesHeader) {
+        EXPECT_MENTIONS(pics.LastError(), header);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -172,7 +181,12 @@ INSTANTIATE_TEST_SUITE_P(
         TRejected{"PlaneTooLarge", "t\r\n16384\r\n16385\r\n-\r\nx\r\n", "16384 x 16385"},
         TRejected{"TooManyPlanes", "t\r\n1\r\n1\r\n-\r\n" + std::string(257, '\n'),
                   "257 plane files"},
-        TRejected{"MillionsOfLines", "t\r\n1\r\n1\r\n-\r\n", "20000000 plane files", 20'000'000}),
+        TRejected{"MillionsOfLines", "t\r\n1\r\n1\r\n-\r\n", "20000000 plane files", 20'000'000},
+        TRejected{"TemporaryFileOfAnUnfinishedSave",
+                  "t\r\n1\r\n1\r\n-\r\n0_s.bin\r\n.1_s.bin.4242-ab12cd.tmp\r\n",
+                  "temporary file \".1_s.bin.4242-ab12cd.tmp\" of an unfinished save"},
+        TRejected{"LoopOfLinks", kLoop, "Too many levels of symbolic links"},
+        TRejected{"BeyondTheMemory", "t\r\n16384\r\n16384\r\n-\r\n", "need 64 GiB; ", 256, false}),
     [](const auto& test) { return std::string(test.param.label); });
 
 TEST_F(PicSetLoad, FourLinesEmptyTheStack) {
