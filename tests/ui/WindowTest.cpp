@@ -331,6 +331,18 @@ private slots:
         QTest::newRow("Evaluate into a missing folder")
             << TAction([this](TWindow& w) { Evaluate(w, QStringLiteral("missing/points.txt")); })
             << QStringList{"Values set.", "Evaluating ..."} << "missing" << true;
+        // Outputs that would destroy a file are refused before anything is written.
+        QTest::newRow("Evaluate onto a plane file of the stack")
+            << TAction([this](TWindow& w) { Evaluate(w, QStringLiteral("3_probe.bin")); })
+            << QStringList{"Values set.", "Evaluating ..."} << "same file as the input" << true;
+        QTest::newRow("Evaluate into a name ending in .bmp")
+            << TAction([this](TWindow& w) { Evaluate(w, QStringLiteral("points.bmp")); })
+            << QStringList{"Values set.", "Evaluating ..."}
+            << "would be replaced by the marked picture" << true;
+        QTest::newRow("Save *.bin over the set it was loaded from") << TAction([this](TWindow& w) {
+            w.Dialogs->SaveAnswers.push_back(Path(QStringLiteral("probe.bin")));
+            w->BitBtn7->click();
+        }) << QStringList{"Saving bin ..."} << "same file as the input" << true;
     }
     void errorInHandler() {
         QFETCH(TAction, command);
@@ -346,6 +358,8 @@ private slots:
         QCOMPARE(w.Messages().mid(before), expected);
         QCOMPARE(w->PicsLoaded, loadedAfter);
         QVERIFY(!w->IsBusy() && w->BitBtn1->isEnabled() && !QGuiApplication::overrideCursor());
+        QVERIFY(!QFile::exists(Path(QStringLiteral("points.bmp"))));
+        QCOMPARE(QFileInfo(Path(QStringLiteral("3_probe.bin"))).size(), 200);
     }
 
     void colourChoice_data() {
