@@ -97,29 +97,6 @@ TEST(LoadFromList, LineEndingsAndTheTwoHeaderLines) {
     ExpectSamePlane(pics.Planes[2], Decoded(folder.Photo(2), 0), "plane 2");
 }
 
-// The header of a greyscale JPEG picture of 16384 x 16384 with hardly any data.
-std::vector<std::uint8_t> HugePictureHeader() {
-    std::vector<std::uint8_t> bytes{0xFF, 0xD8};
-    auto segment = [&bytes](std::uint8_t marker, std::vector<std::uint8_t> payload) {
-        const std::size_t length = payload.size() + 2;
-        bytes.insert(bytes.end(), {0xFF, marker, std::uint8_t(length >> 8), std::uint8_t(length)});
-        bytes.insert(bytes.end(), payload.begin(), payload.end());
-    };
-    std::vector<std::uint8_t> table(65, 1);
-    table[0] = 0;
-    segment(0xDB, table);
-    segment(0xC0, {8, 0x40, 0x00, 0x40, 0x00, 1, 1, 0x11, 0});
-    for (const std::uint8_t kind : {std::uint8_t(0x00), std::uint8_t(0x10)}) {
-        std::vector<std::uint8_t> huffman(18, 0);
-        huffman[0] = kind;
-        huffman[1] = 1;
-        segment(0xC4, huffman);
-    }
-    segment(0xDA, {1, 1, 0, 0, 63, 0});
-    bytes.insert(bytes.end(), 4, 0);
-    return bytes;
-}
-
 TEST(LoadFromList, MissingPhotographsLeaveTheirPlanesEmptyAndAreNamed) {
     TPhotoFolder folder(4);
     ::mkdir((folder.dir / "a-folder.jpg").c_str(), 0755);
@@ -164,7 +141,7 @@ TEST(LoadFromList, UnusableListFilesKeepTheFormerPlanes) {
     std::string photograph = folder.Photo(0);
     std::string loop = folder.dir / "loop.txt";
     ASSERT_EQ(::symlink("loop.txt", loop.c_str()), 0);
-    WriteFileBytes(folder.dir / "huge.jpg", HugePictureHeader());
+    WriteFileBytes(folder.dir / "huge.jpg", TinyJpegHeader(16384, 16384));
     std::string huge = folder.dir / "huge.txt";
     text = "a\r\nb\r\n";
     for (int i = 0; i < 256; ++i)

@@ -88,3 +88,26 @@ void WritePatternJpeg(const std::string& path, int width, int height, int compon
     std::vector<std::uint8_t> pixels = PatternPixels(width, height, components, seed);
     WriteJpeg(path, width, height, components, pixels.data(), options);
 }
+
+std::vector<std::uint8_t> TinyJpegHeader(int width, int height) {
+    std::vector<std::uint8_t> bytes{0xFF, 0xD8};
+    auto segment = [&bytes](std::uint8_t marker, std::vector<std::uint8_t> payload) {
+        const std::size_t length = payload.size() + 2;
+        bytes.insert(bytes.end(), {0xFF, marker, std::uint8_t(length >> 8), std::uint8_t(length)});
+        bytes.insert(bytes.end(), payload.begin(), payload.end());
+    };
+    std::vector<std::uint8_t> table(65, 1); // one quantisation table of ones
+    table[0] = 0;
+    segment(0xDB, table);
+    segment(0xC0, {8, std::uint8_t(height >> 8), std::uint8_t(height), std::uint8_t(width >> 8),
+                   std::uint8_t(width), 1, 1, 0x11, 0});
+    for (const std::uint8_t kind : {std::uint8_t(0x00), std::uint8_t(0x10)}) {
+        std::vector<std::uint8_t> huffman(18, 0); // DC, then AC: one code, for symbol 0
+        huffman[0] = kind;
+        huffman[1] = 1;
+        segment(0xC4, huffman);
+    }
+    segment(0xDA, {1, 1, 0, 0, 63, 0});
+    bytes.insert(bytes.end(), 4, 0);
+    return bytes;
+}

@@ -47,6 +47,10 @@ std::vector<std::string> ListFolder(const std::string& folder);
 /// (grey), 3 (RGB) or 4 (CMYK); rows are stored one after the other.
 std::vector<std::uint8_t> PatternPixels(int width, int height, int components, unsigned seed);
 
+/// The header of a baseline greyscale JPEG picture of width x height whose coded
+/// data stops after a few bytes: about 140 bytes that claim a picture of any size.
+std::vector<std::uint8_t> TinyJpegHeader(int width, int height);
+
 /// Writes PatternPixels as a JPEG file (quality 90 unless given).
 void WritePatternJpeg(const std::string& path, int width, int height, int components, unsigned seed,
                       bool subsample420 = true, bool progressive = false);
