@@ -72,6 +72,7 @@ struct TFileSource {
     bool readAny;           // whether any byte came from the file yet
     std::uint64_t read;     // bytes read from the file so far
     std::uint64_t maxBytes; // how far it may be read (see kMaxHeaderBytes)
+    bool headerRead;        // whether the header is read and maxBytes set from it
     JOCTET buffer[kReadChunk];
 };
 
@@ -91,11 +92,16 @@ boolean OnFillInputBuffer(j_decompress_ptr cinfo) {
     }
     source->read += static_cast<std::uint64_t>(n);
     if (source->read > source->maxBytes) {
-        std::snprintf(err->message, sizeof err->message,
-                      "the file goes on beyond the %llu bytes a picture of %u x %u pixels can "
-                      "take (padding or damaged data)",
-                      static_cast<unsigned long long>(source->maxBytes), cinfo->image_width,
-                      cinfo->image_height);
+        if (!source->headerRead)
+            std::snprintf(err->message, sizeof err->message,
+                          "its markers before the picture take more than %llu bytes",
+                          static_cast<unsigned long long>(source->maxBytes));
+        else
+            std::snprintf(err->message, sizeof err->message,
+                          "the file goes on beyond the %llu bytes a picture of %u x %u pixels "
+                          "can take (padding or damaged data)",
+                          static_cast<unsigned long long>(source->maxBytes), cinfo->image_width,
+                          cinfo->image_height);
         std::longjmp(err->jump, 1);
     }
     if (n == 0 && !source->readAny)
@@ -227,6 +233,7 @@ public:
         if (!GuardReadHeader(nullptr, 0))
             Raise();
         source_->maxBytes = source_->read + CodedDataBytes();
+        source_->headerRead = true;
     }
 
     /// Checks what the header says against what a plane can take; raises EJpegError.
