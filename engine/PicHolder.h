@@ -105,6 +105,7 @@ struct TLoadOptions {
     /// the current directory.
     std::string BaseFolder;
     /// Photographs decoded at once, each by a thread of its own; 0: one per core.
+    /// Fewer are when the memory the process may use would not hold so many decoders.
     int Threads = 0;
     /// Called on the calling thread for each photograph decoded into its plane, in
     /// plane order.
@@ -133,8 +134,10 @@ public:
     /// Loads the photographs named by a JPEG list file: lines 1 and 2 are skipped,
     /// line 3 names plane 0, line 4 plane 1 and so on. Names are used as written
     /// (relative ones against the current directory); with namesOnly only the part
-    /// after the last '/'. False when the list file does not exist or is a folder,
-    /// or names no photograph or more than 256 (the planes then stay as they were),
+    /// after the last '/'. False when the list file cannot be read (see
+    /// ReadListFile), or when the pictures its photographs' headers announce would
+    /// not fit into the memory the process may use (StackMemoryProblem; every header
+    /// is read before any pixel is decoded): the planes then stay as they were;
     /// or when a named photograph does not exist (its plane stays 0 × 0, every other
     /// plane is loaded); LastError then says why. Errors reading or decoding a
     /// photograph are raised: the planes before it hold their pictures, it and the
@@ -207,7 +210,9 @@ std::vector<std::string> PicSetFileNames(const std::string& headerFileName, std:
 
 /// Loads a picture set. False when it cannot be loaded completely; pics.LastError()
 /// then says which line or file and why, and the stack is left as the failure
-/// allows (unchanged for a header that cannot be used). Raises nothing. With a
+/// allows (unchanged for a header that cannot be used, one that names a temporary
+/// file of an unfinished save, or one whose planes would not fit into the memory
+/// the process may use). Raises nothing. With a
 /// baseFolder, relative plane names are resolved against it instead of the current
 /// directory.
 bool LoadPicSet(TPics& pics, const std::string& headerFileName, const std::string& baseFolder = {});
