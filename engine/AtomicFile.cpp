@@ -288,6 +288,14 @@ void TAtomicFile::WriteAt(std::uint64_t offset, const void* data, std::size_t si
     }
 }
 
+void TAtomicFile::StartWriteBack() {
+    if (fd_ < 0 || finished_)
+        return;
+    FlushBuffer();
+    // Only a hint: the flush that counts is Finish's.
+    ::sync_file_range(fd_, 0, 0, SYNC_FILE_RANGE_WRITE);
+}
+
 void TAtomicFile::Finish() {
     if (finished_)
         return;
@@ -323,6 +331,9 @@ void TAtomicFile::Commit() {
 }
 
 TAtomicFile& TAtomicFileSet::Add(std::string fileName) {
+    // The file written before is complete: the disk can take it while this one is made.
+    if (!files_.empty())
+        files_.back()->StartWriteBack();
     return *files_.emplace_back(std::make_unique<TAtomicFile>(std::move(fileName)));
 }
 

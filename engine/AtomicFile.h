@@ -46,6 +46,10 @@ public:
     /// written before; the end of the file stays where it is.
     void WriteAt(std::uint64_t offset, const void* data, std::size_t size);
 
+    /// Writes out what is buffered and asks the system to start putting it on disk,
+    /// without waiting: a later Finish then finds most of it there.
+    void StartWriteBack();
+
     /// Writes out what is buffered, flushes the file to disk and closes it; the
     /// temporary file stays until Commit or the end of the object. Raises EFileError.
     void Finish();

@@ -189,6 +189,7 @@ private:
                     GreyToBgr(plane.Data[row], chunk.data() + used, plane.Width);
                 file_->Write(chunk.data(), used);
             }
+            file_->StartWriteBack();
         } catch (...) {
             error_ = std::current_exception();
         }
