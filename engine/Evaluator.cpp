@@ -272,7 +272,8 @@ std::string TPicEval::OutputProblem(const std::string& fileName, bool withBitmap
         return "The points file " + QuotedName(fileName) +
                " would be replaced by the marked picture, which takes the same name; choose a "
                "name that does not end in \".bmp\".";
-    if (!tableFileName.empty() && TableReplacesOutput(fileName, tableFileName))
+    if (!tableFileName.empty() &&
+        (NamesSameFile(tableFileName, fileName) || NamesSameFile(tableFileName, bitmapName)))
         return "The point table " + QuotedName(tableFileName) +
                " would replace the points file or its bitmap.";
     std::vector<std::string> outputs{fileName};
@@ -281,11 +282,6 @@ std::string TPicEval::OutputProblem(const std::string& fileName, bool withBitmap
     if (!tableFileName.empty())
         outputs.push_back(tableFileName);
     return OverwrittenInputText(outputs, inputs);
-}
-
-bool TPicEval::TableReplacesOutput(const std::string& fileName, const std::string& tableFileName) {
-    return NamesSameFile(tableFileName, fileName) ||
-           NamesSameFile(tableFileName, ChangeFileExt(fileName, ".bmp"));
 }
 
 bool TPicEval::DisplayIsPointBitmap(const TBitmap& display) const {

@@ -249,19 +249,16 @@ public:
 
     /// The working memory decoding will take beside the plane, once the header is read.
     std::uint64_t DecoderBytes() const {
-        // A progressive file keeps every coefficient until its last scan; any file
-        // keeps a few rows of samples per component while it is turned into pixels.
+        // A progressive file keeps every coefficient until its last scan, as far as
+        // the decoder's limit lets it; any file keeps two rows of blocks of samples
+        // per component, and a row of pixels, while the picture becomes pixels.
         std::uint64_t bytes = std::uint64_t(cinfo_.image_width) * 4;
-        for (int i = 0; i < cinfo_.num_components; ++i) {
-            const jpeg_component_info& component = cinfo_.comp_info[i];
-            if (cinfo_.progressive_mode)
-                bytes += std::uint64_t(component.width_in_blocks) * component.height_in_blocks *
-                         DCTSIZE2 * sizeof(JCOEF);
-            bytes += std::uint64_t(component.width_in_blocks) * DCTSIZE * 2 * DCTSIZE;
-        }
-        return std::min<std::uint64_t>(bytes, std::uint64_t(kMaxDecoderMemory) +
-                                                  std::uint64_t(cinfo_.image_width) * 4 *
-                                                      (1 + cinfo_.num_components));
+        if (cinfo_.progressive_mode)
+            bytes += std::min<std::uint64_t>(Blocks() * DCTSIZE2 * sizeof(JCOEF),
+                                             std::uint64_t(kMaxDecoderMemory));
+        for (int i = 0; i < cinfo_.num_components; ++i)
+            bytes += std::uint64_t(cinfo_.comp_info[i].width_in_blocks) * DCTSIZE2 * 2;
+        return bytes;
     }
     void Start() {
         if (!GuardStart())
@@ -306,12 +303,16 @@ private:
 
     // How many bytes the coded data after the header may take (see kMaxBlockBytes).
     std::uint64_t CodedDataBytes() const {
+        return kSlackBytes +
+               Blocks() * kMaxBlockBytes * (cinfo_.progressive_mode ? kProgressivePasses : 1);
+    }
+    // The blocks of 8 x 8 values of all components, once the header is read.
+    std::uint64_t Blocks() const {
         std::uint64_t blocks = 0;
         for (int i = 0; i < cinfo_.num_components; ++i)
             blocks += std::uint64_t(cinfo_.comp_info[i].width_in_blocks) *
                       cinfo_.comp_info[i].height_in_blocks;
-        return kSlackBytes +
-               blocks * kMaxBlockBytes * (cinfo_.progressive_mode ? kProgressivePasses : 1);
+        return blocks;
     }
     bool GuardStart() {
         if (setjmp(err_.jump))

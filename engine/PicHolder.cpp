@@ -190,15 +190,13 @@ bool TPics::LoadFromList(const std::string& fileName, bool namesOnly, std::uint8
 
     // Every header is read before any pixel is decoded: what the stack will take
     // is known, and a stack that cannot fit is refused while it costs nothing. A
-    // photograph whose header cannot be read raises when its turn to be decoded
-    // comes, as it would have.
+    // photograph that is missing, or whose header cannot be read, counts for
+    // nothing here; its turn to be decoded settles it, as it would have.
     std::vector<TPictureSize> sizes;
     std::uint64_t planeBytes = 0;
     std::uint64_t decoderBytes = 0;
     for (const std::string& name : names) {
         try {
-            if (NoFileAt(name))
-                continue;
             const TJpegHeader header = ReadJpegHeader(name);
             sizes.push_back({header.Width, header.Height});
             planeBytes += std::uint64_t(header.Width) * std::uint64_t(header.Height);

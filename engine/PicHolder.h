@@ -436,15 +436,11 @@ public:
 
     /// Why Evaluate would refuse these output names, or empty: a points file that
     /// its bitmap would replace (a name ending in ".bmp" while the bitmap is on), a
-    /// table named like the points file or the bitmap, or an output that is the same
-    /// file as one of inputs.
+    /// table named like the points file or the bitmap (the same file, or the same
+    /// path once resolved), or an output that is the same file as one of inputs.
     static std::string OutputProblem(const std::string& fileName, bool withBitmap,
                                      const std::string& tableFileName,
                                      const std::vector<std::string>& inputs);
-
-    /// Whether a point table named tableFileName would replace the points file
-    /// fileName or its BMP (the same file, or the same path once resolved).
-    static bool TableReplacesOutput(const std::string& fileName, const std::string& tableFileName);
 
     /// Plane 2 as grey with one red pixel at every rounded point centre.
     void MarkPoints(TBitmap& display) const;

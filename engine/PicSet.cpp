@@ -45,10 +45,6 @@ constexpr std::size_t kWriteChunkBytes = std::size_t(1) << 20;
 // column order, so that both sides of the copy stay in the cache.
 constexpr std::int32_t kTile = 64;
 
-std::string Quoted(const std::string& text) {
-    return QuotedName(text);
-}
-
 // An error's message as the end of a sentence.
 std::string Sentence(const char* message) {
     std::string text = message;
@@ -153,7 +149,7 @@ bool ParseSize(const std::vector<std::string>& lines, std::size_t lineNumber, co
                const std::string& headerFileName, std::int32_t& value, std::string& error) {
     const std::string& line = lines[lineNumber - 1];
     const std::string where = "Line " + std::to_string(lineNumber) + " of the picture-set header " +
-                              Quoted(headerFileName);
+                              QuotedName(headerFileName);
 
     std::size_t pos = 0;
     std::size_t end = line.size();
@@ -197,24 +193,25 @@ bool ParseSize(const std::vector<std::string>& lines, std::size_t lineNumber, co
 
 // The body of LoadPicSet; raises on errors that LoadPicSet turns into its reason.
 // Returns false with error set for a header that cannot be used.
-// sources receives the files the planes come from, once the planes are replaced.
+// sources (the stack's own) receives the files the planes come from once the
+// planes are replaced, whatever becomes of the load after that.
 bool LoadPicSetOrThrow(TPics& pics, const std::string& headerFileName,
                        const std::string& baseFolder, std::string& error,
                        std::vector<std::string>& sources) {
-    const std::string header = "the picture-set header " + Quoted(headerFileName);
+    const std::string header = "the picture-set header " + QuotedName(headerFileName);
 
     const TTextFile file(headerFileName);
     const std::string_view text = file.Text();
     const std::size_t lineCount = CountLines(text);
     if (lineCount < kHeaderLines) {
-        error = "The picture-set header " + Quoted(headerFileName) + " has " +
+        error = "The picture-set header " + QuotedName(headerFileName) + " has " +
                 std::to_string(lineCount) + (lineCount == 1 ? " line" : " lines") +
                 "; it needs a title, the width, the height and a rule, then one plane file "
                 "name per line.";
         return false;
     }
     if (lineCount > kMaxHeaderLines) {
-        error = "The picture-set header " + Quoted(headerFileName) + " names " +
+        error = "The picture-set header " + QuotedName(headerFileName) + " names " +
                 std::to_string(lineCount - kHeaderLines) + " plane files; a stack holds at most " +
                 std::to_string(kMaxPlanes) + " planes.";
         return false;
@@ -228,7 +225,7 @@ bool LoadPicSetOrThrow(TPics& pics, const std::string& headerFileName,
         !ParseSize(lines, kHeightLine, "height", headerFileName, height, error))
         return false;
     if (std::int64_t(width) * height > kMaxPlanePixels) {
-        error = "The picture-set header " + Quoted(headerFileName) + " gives planes of " +
+        error = "The picture-set header " + QuotedName(headerFileName) + " gives planes of " +
                 SizeText(width, height) + " pixels (lines 2 and 3); a plane may have at most " +
                 std::to_string(kMaxPlanePixels) + " pixels.";
         return false;
@@ -237,7 +234,7 @@ bool LoadPicSetOrThrow(TPics& pics, const std::string& headerFileName,
     const auto count = static_cast<std::int32_t>(lines.size() - kHeaderLines);
     if (count == 0) {
         pics.SetCount(0, 0, 0);
-        error = "The picture-set header " + Quoted(headerFileName) +
+        error = "The picture-set header " + QuotedName(headerFileName) +
                 " names no plane file; the stack is now empty.";
         return false;
     }
@@ -247,7 +244,7 @@ bool LoadPicSetOrThrow(TPics& pics, const std::string& headerFileName,
         if (IsTemporaryFileName(name)) {
             error = "Plane " + std::to_string(i) + " of the picture set (line " +
                     std::to_string(kHeaderLines + std::size_t(i) + 1) + " of " + header +
-                    ") is the temporary file " + Quoted(name) +
+                    ") is the temporary file " + QuotedName(name) +
                     " of an unfinished save; it is never loaded.";
             return false;
         }
@@ -312,7 +309,7 @@ void LoadPlane(TPic& plane, const std::string& fileName) {
     const std::vector<std::uint8_t> bytes = ReadFilePrefix(fileName, needed);
     BufferToPlane(bytes.data(), bytes.size(), plane);
     if (bytes.size() < needed)
-        throw EFileError("Cannot read " + Quoted(fileName) + ": it holds " +
+        throw EFileError("Cannot read " + QuotedName(fileName) + ": it holds " +
                          std::to_string(bytes.size()) + " bytes, but a plane of " +
                          SizeText(plane.Width, plane.Height) + " pixels needs " +
                          std::to_string(needed) + ".");
@@ -337,8 +334,8 @@ void SavePicSet(const TPics& pics, const std::string& headerFileName, bool names
         // A name with a line break would read back as two lines: the set would
         // be written but could never be loaded.
         if (listed.find_first_of("\r\n") != std::string::npos)
-            throw std::invalid_argument("The picture-set header " + Quoted(headerFileName) +
-                                        " cannot list the plane file " + Quoted(listed) +
+            throw std::invalid_argument("The picture-set header " + QuotedName(headerFileName) +
+                                        " cannot list the plane file " + QuotedName(listed) +
                                         ": the name holds a line break.");
         text.append(listed).append(kLineEnd);
     }
@@ -361,39 +358,29 @@ bool LoadPicSet(TPics& pics, const std::string& headerFileName, const std::strin
     // Nothing may escape: every failure becomes false with its reason. Building
     // the reason can itself run out of memory; a short fixed text then stands in,
     // short enough to fit a string's own storage without allocating.
-    std::vector<std::string> sources;
-    // The planes name their files whatever became of the load.
-    struct TKeepSources {
-        TPics& Pics;
-        std::vector<std::string>& Sources;
-        ~TKeepSources() {
-            if (!Sources.empty())
-                Pics.sources_ = std::move(Sources);
-        }
-    } keep{pics, sources};
     try {
         pics.lastError_.clear();
         std::string error;
-        if (LoadPicSetOrThrow(pics, headerFileName, baseFolder, error, sources))
+        if (LoadPicSetOrThrow(pics, headerFileName, baseFolder, error, pics.sources_))
             return true;
         pics.lastError_ = std::move(error);
     } catch (const std::bad_alloc&) {
         try {
             pics.lastError_ = "There is not enough memory to load the picture set " +
-                              Quoted(headerFileName) + ".";
+                              QuotedName(headerFileName) + ".";
         } catch (...) {
             pics.lastError_ = "Out of memory.";
         }
     } catch (const std::exception& e) {
         try {
-            pics.lastError_ = "The picture set " + Quoted(headerFileName) +
+            pics.lastError_ = "The picture set " + QuotedName(headerFileName) +
                               " could not be loaded: " + Sentence(e.what());
         } catch (...) {
             pics.lastError_ = "Out of memory.";
         }
     } catch (...) {
         try {
-            pics.lastError_ = "The picture set " + Quoted(headerFileName) +
+            pics.lastError_ = "The picture set " + QuotedName(headerFileName) +
                               " could not be loaded: an unexpected error occurred.";
         } catch (...) {
             pics.lastError_ = "Out of memory.";
