@@ -16,7 +16,6 @@
 #include <stdexcept>
 #include <stop_token>
 #include <system_error>
-#include <thread>
 
 bool TPicEval::LoadPictures(const std::string& fileName, bool namesOnly, std::uint8_t channel,
                             const TLoadOptions& options) {
@@ -150,8 +149,8 @@ private:
 class TPicEval::TEarlyPointBitmap {
 public:
     TEarlyPointBitmap(const TPic& plane, const std::string& fileName)
-        : writer_(
-              [this, &plane, fileName](std::stop_token stop) { Write(plane, fileName, stop); }) {}
+        : writer_([this, &plane, fileName](std::stop_token stop) { Write(plane, fileName, stop); }) {
+    }
     TEarlyPointBitmap(const TEarlyPointBitmap&) = delete;
     TEarlyPointBitmap& operator=(const TEarlyPointBitmap&) = delete;
     // Dropped unfinished (the run failed before): the writing stops and the temporary
@@ -160,9 +159,7 @@ public:
     /// Writes the rows of the marked display that hold marks again and puts the file
     /// in place. Raises the error the writing met, if any.
     void Finish(const TBitmap& display, const std::vector<std::int32_t>& markedRows) {
-        writer_.join();
-        if (error_)
-            std::rethrow_exception(error_);
+        writer_.Wait();
         const std::size_t stride = display.BytesPerLine();
         for (std::int32_t row : markedRows)
             file_->WriteAt(headerSize_ + std::uint64_t(display.Height() - 1 - row) * stride,
@@ -171,34 +168,29 @@ public:
     }
 
 private:
-    void Write(const TPic& plane, const std::string& fileName, std::stop_token stop) noexcept {
-        try {
-            const std::vector<std::uint8_t> header =
-                BmpFileHeader(plane.Width, plane.Height, TPixelFormat::pf24bit);
-            headerSize_ = header.size();
-            file_.emplace(fileName);
-            file_->Write(header.data(), header.size());
-            // Bottom row first; a few hundred rows go out at a time.
-            const std::size_t stride = BitmapStride(plane.Width, TPixelFormat::pf24bit);
-            const std::int32_t rowsPerChunk =
-                std::max<std::int32_t>(1, std::int32_t((1u << 20) / stride));
-            std::vector<std::uint8_t> chunk(stride * std::size_t(rowsPerChunk), 0);
-            for (std::int32_t row = plane.Height - 1; row >= 0 && !stop.stop_requested();) {
-                std::size_t used = 0;
-                for (std::int32_t n = 0; n < rowsPerChunk && row >= 0; ++n, --row, used += stride)
-                    GreyToBgr(plane.Data[row], chunk.data() + used, plane.Width);
-                file_->Write(chunk.data(), used);
-            }
-            file_->StartWriteBack();
-        } catch (...) {
-            error_ = std::current_exception();
+    void Write(const TPic& plane, const std::string& fileName, std::stop_token stop) {
+        const std::vector<std::uint8_t> header =
+            BmpFileHeader(plane.Width, plane.Height, TPixelFormat::pf24bit);
+        headerSize_ = header.size();
+        file_.emplace(fileName);
+        file_->Write(header.data(), header.size());
+        // Bottom row first; a few hundred rows go out at a time.
+        const std::size_t stride = BitmapStride(plane.Width, TPixelFormat::pf24bit);
+        const std::int32_t rowsPerChunk =
+            std::max<std::int32_t>(1, std::int32_t((1u << 20) / stride));
+        std::vector<std::uint8_t> chunk(stride * std::size_t(rowsPerChunk), 0);
+        for (std::int32_t row = plane.Height - 1; row >= 0 && !stop.stop_requested();) {
+            std::size_t used = 0;
+            for (std::int32_t n = 0; n < rowsPerChunk && row >= 0; ++n, --row, used += stride)
+                GreyToBgr(plane.Data[row], chunk.data() + used, plane.Width);
+            file_->Write(chunk.data(), used);
         }
+        file_->StartWriteBack();
     }
 
     std::optional<TAtomicFile> file_;
-    std::exception_ptr error_;
     std::size_t headerSize_ = 0;
-    std::jthread writer_; // last: it starts once the rest is ready, and is joined first
+    TBackgroundTask writer_; // last: it starts once the rest is ready, and is joined first
 };
 
 void TPicEval::Evaluate(const std::string& fileName, bool withBitmap, TBitmap& display,

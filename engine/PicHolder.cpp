@@ -7,15 +7,14 @@
 #include "Text.h"
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <exception>
 #include <mutex>
+#include <optional>
 #include <stdexcept>
 #include <string_view>
 #include <system_error>
-#include <thread>
 
 namespace {
 
@@ -229,19 +228,13 @@ std::vector<char> TPics::DecodePlanes(const std::vector<std::string>& names, std
     const auto count = static_cast<std::int32_t>(names.size());
     std::vector<char> found(names.size(), 0);
     std::vector<char> done(names.size(), 0);
-    std::vector<std::exception_ptr> errors(names.size());
     std::mutex mutex;
     std::condition_variable changed;
     std::int32_t firstError = count; // the lowest plane whose photograph raised
 
-    // Decoding one photograph touches only its own plane, so workers can decode
-    // several at once. A plane after a failed one is skipped: it ends 0 x 0 anyway.
+    // Decoding one photograph touches only its own plane, so several are decoded
+    // at once. A plane after a failed one is skipped: it ends 0 x 0 anyway.
     auto decode = [&](std::int32_t i) {
-        {
-            std::lock_guard lock(mutex);
-            if (i > firstError)
-                return;
-        }
         bool ok = false;
         std::exception_ptr error;
         try {
@@ -251,11 +244,12 @@ std::vector<char> TPics::DecodePlanes(const std::vector<std::string>& names, std
         }
         std::lock_guard lock(mutex);
         found[std::size_t(i)] = ok ? 1 : 0;
-        errors[std::size_t(i)] = error;
         done[std::size_t(i)] = 1;
         if (error)
             firstError = std::min(firstError, i);
         changed.notify_all();
+        if (error)
+            std::rethrow_exception(error);
     };
 
     // Progress is reported from the calling thread, in plane order, as the planes
@@ -273,28 +267,15 @@ std::vector<char> TPics::DecodePlanes(const std::vector<std::string>& names, std
         }
     };
 
-    const int threads = std::min(ThreadsFor(options.Threads), count);
-    {
-        std::atomic<std::int32_t> next{0};
-        auto work = [&] {
-            for (std::int32_t i; (i = next.fetch_add(1)) < count;)
-                decode(i);
-        };
-        std::vector<std::jthread> workers;
-        for (int t = 0; t < threads && threads > 1; ++t) {
-            try {
-                workers.emplace_back(work);
-            } catch (const std::system_error&) {
-                break; // fewer threads than asked for: the ones there share the planes
-            }
+    try {
+        const int threads = ThreadsFor(options.Threads);
+        std::optional<TBackgroundTask> decoding;
+        try {
+            if (threads > 1)
+                decoding.emplace([&](std::stop_token) { ForEachIndex(count, threads, decode); });
+        } catch (const std::system_error&) {
         }
-        if (workers.empty()) {
-            for (std::int32_t i = 0; i < count && i <= firstError; ++i) {
-                decode(i);
-                std::unique_lock lock(mutex);
-                reportDone(lock);
-            }
-        } else {
+        if (decoding) {
             std::unique_lock lock(mutex);
             while (reported < count && reported < firstError) {
                 const bool ready = changed.wait_for(lock, std::chrono::milliseconds(100), [&] {
@@ -307,13 +288,20 @@ std::vector<char> TPics::DecodePlanes(const std::vector<std::string>& names, std
                 }
                 reportDone(lock);
             }
+            lock.unlock();
+            decoding->Wait();
+        } else {
+            // One thread: the photographs one by one, each reported as it is done.
+            for (std::int32_t i = 0; i < count; ++i) {
+                decode(i);
+                std::unique_lock lock(mutex);
+                reportDone(lock);
+            }
         }
-    } // the workers are joined here
-
-    if (firstError < count) {
+    } catch (...) {
         for (std::int32_t i = firstError; i < count; ++i)
             Planes[std::size_t(i)] = TPic{};
-        std::rethrow_exception(errors[std::size_t(firstError)]);
+        throw;
     }
     return found;
 }

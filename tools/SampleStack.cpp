@@ -3,10 +3,10 @@
 #include "Errors.h"
 #include "FileUtil.h"
 #include "JpegWriter.h"
+#include "Parallel.h"
 #include "PicHolder.h"
 
 #include <algorithm>
-#include <atomic>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -15,12 +15,10 @@
 #include <functional>
 #include <locale>
 #include <map>
-#include <mutex>
 #include <numbers>
 #include <sstream>
 #include <stdexcept>
 #include <system_error>
-#include <thread>
 
 namespace {
 
@@ -304,38 +302,6 @@ void CheckRange(const std::string& name, double value, double lo, double hi,
         BadOption(name, rule, value);
 }
 
-// Runs job(k) for every picture on up to threads threads. The first exception
-// raised stops the pictures not yet begun and is passed on.
-void ForEachPicture(int threads, const std::function<void(int)>& job) {
-    std::atomic<int> next{0};
-    std::atomic<bool> failed{false};
-    std::mutex errorLock;
-    std::exception_ptr error;
-    auto work = [&] {
-        while (!failed) {
-            const int k = next++;
-            if (k >= kSamplePictureCount)
-                return;
-            try {
-                job(k);
-            } catch (...) {
-                std::lock_guard lock(errorLock);
-                if (!error)
-                    error = std::current_exception();
-                failed = true;
-            }
-        }
-    };
-    {
-        std::vector<std::jthread> pool;
-        for (int i = 1; i < threads; ++i)
-            pool.emplace_back(work);
-        work();
-    }
-    if (error)
-        std::rethrow_exception(error);
-}
-
 std::string FixedText(double value) {
     char text[64];
     auto [end, ec] = std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, 3);
@@ -480,10 +446,7 @@ TSampleStack WriteSampleStack(const std::string& folder, const std::string& base
     TJpegWriteOptions jpeg;
     jpeg.Quality = options.Quality;
     jpeg.Subsample420 = options.Subsample420;
-    int threads = options.Threads > 0 ? options.Threads
-                                      : static_cast<int>(std::thread::hardware_concurrency());
-    threads = std::clamp(threads, 1, kSamplePictureCount);
-    ForEachPicture(threads, [&](int k) {
+    ForEachIndex(kSamplePictureCount, ThreadsFor(options.Threads), [&](std::int32_t k) {
         const std::string& path = stack.Photographs[k];
         try {
             WriteJpegRows(
