@@ -2,7 +2,8 @@
 
 #include "FileUtil.h"
 #include "Interrupts.h"
-#include "PicHolder.h"
+#include "ListFile.h"
+#include "PicSet.h"
 #include "Text.h"
 
 #include <algorithm>
@@ -61,12 +62,12 @@ void LoadStack(TPicEval& eval, const TStackArgs& args, const TOutputs& outputs) 
     eval.Threads = args.Threads;
     const std::string folder = ExtractFilePath(args.Input);
     SetInterruptActivity("loading " + QuotedName(args.Input));
+    TLoadOutcome outcome;
     if (IsPicSetHeader(args.Input)) {
         CheckOutputs(outputs, 0, {args.Input});
-        if (!LoadPicSet(eval.Pics, args.Input, folder))
-            throw TCliError(eval.Pics.LastError());
-        CheckOutputs(outputs, eval.Pics.Planes.size(), eval.Pics.SourceFiles());
-        eval.Pics.CheckSize(eval.Height, eval.Width);
+        outcome = eval.LoadSet(args.Input, folder);
+        if (eval.Pics.LastError().empty()) // the set itself loaded
+            CheckOutputs(outputs, eval.Pics.Planes.size(), eval.Pics.SourceFiles());
     } else {
         std::vector<std::string> names;
         std::string error;
@@ -86,20 +87,19 @@ void LoadStack(TPicEval& eval, const TStackArgs& args, const TOutputs& outputs) 
             options.Progress = [](std::int32_t plane, const std::string& fileName) {
                 std::cerr << "Decoded picture " << plane << ": " << ShownName(fileName) << '\n';
             };
-        if (!eval.LoadPictures(args.Input, false, args.Channel, options) &&
-            !eval.Pics.LastError().empty())
-            throw TCliError(eval.Pics.LastError());
+        outcome = eval.LoadList(args.Input, args.Channel, options);
     }
-    std::string reason;
-    if (!eval.IsStackComplete(&reason))
-        throw TCliError(QuotedName(args.Input) + " does not give a complete stack: " + reason);
+    if (outcome.Error)
+        std::rethrow_exception(outcome.Error);
+    if (!outcome.Usable)
+        throw TCliError(outcome.Reason);
     if (args.Timings)
         std::cerr << "Timings: decode " << Seconds(std::chrono::steady_clock::now() - start)
                   << '\n';
 }
 
-std::string SizeText(const TPicEval& eval) {
-    return std::to_string(eval.Width) + " x " + std::to_string(eval.Height);
+std::string StackSizeText(const TPicEval& eval) {
+    return SizeText(eval.Width, eval.Height);
 }
 
 } // namespace
@@ -130,7 +130,7 @@ std::string RunEvaluate(const TEvaluateArgs& args) {
                   << PeakMemoryMiB() << " MiB\n";
     }
     std::string summary = std::to_string(eval.Points.EntryCount) + " points of a " +
-                          SizeText(eval) + " stack written to " + args.Points;
+                          StackSizeText(eval) + " stack written to " + args.Points;
     if (!args.NoBitmap)
         summary += ", marked picture to " + ChangeFileExt(args.Points, ".bmp");
     if (!args.Table.empty())
@@ -147,26 +147,22 @@ std::string RunRender(const TRenderArgs& args) {
     std::string what;
     switch (args.View) {
     case TView::Plane:
-        eval.ShowPicture(args.Plane, out);
         what = "picture " + std::to_string(args.Plane);
         break;
     case TView::Matrix:
-        eval.ShowMatrix(args.Plane, out);
         what = "matrix view of picture " + std::to_string(args.Plane);
         break;
     case TView::Edges:
-        eval.ShowEdges(out);
         what = "edges view";
         break;
     case TView::Codes:
-        eval.ShowMatrix(2, out);
-        eval.CalcMatrix();
-        eval.ShowCodePoints(out);
         what = "code points";
+        eval.CalcMatrix(); // a fresh stack has no code matrix yet
         break;
     }
+    ShowView(eval, args.View, args.Plane, out);
     out.SaveToFile(args.Out);
-    return "Rendered the " + what + " (" + SizeText(eval) + ") to " + args.Out;
+    return "Rendered the " + what + " (" + StackSizeText(eval) + ") to " + args.Out;
 }
 
 std::string RunSaveSet(const TSaveSetArgs& args) {
@@ -177,5 +173,5 @@ std::string RunSaveSet(const TSaveSetArgs& args) {
     SetInterruptActivity("saving the picture set " + QuotedName(header));
     SavePicSet(eval.Pics, header, true);
     return "Saved " + CountText(std::uint64_t(eval.Pics.Count()), "picture") + " of " +
-           SizeText(eval) + " as " + header;
+           StackSizeText(eval) + " as " + header;
 }

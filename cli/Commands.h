@@ -3,6 +3,9 @@
 // operations as the window; failures come back as TCliError with the message to
 // print.
 
+#include "Evaluator.h"
+#include "Views.h"
+
 #include <cstdint>
 #include <stdexcept>
 #include <string>
@@ -15,10 +18,10 @@ public:
 
 /// Settings shared by the commands that load a stack.
 struct TStackArgs {
-    std::string Input;        ///< a JPEG list file or a picture-set header (*.bbf)
-    std::uint8_t Channel = 3; ///< 0 red, 1 green, 2 blue, 3 grey
-    std::uint8_t Tolerance = 30;
-    std::uint8_t MinDif = 80;
+    std::string Input; ///< a JPEG list file or a picture-set header (*.bbf)
+    std::uint8_t Channel = TEvalDefaults::Channel; ///< 0 red, 1 green, 2 blue, 3 grey
+    std::uint8_t Tolerance = TEvalDefaults::Tolerance;
+    std::uint8_t MinDif = TEvalDefaults::MinDif;
     bool Quiet = false;   ///< no progress lines on stderr
     int Threads = 0;      ///< 0: one per core
     bool Timings = false; ///< the time of each stage on stderr
@@ -37,8 +40,6 @@ class TCliUsageError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
 };
-
-enum class TView { Plane, Matrix, Edges, Codes };
 
 struct TRenderArgs {
     TStackArgs Stack;

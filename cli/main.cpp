@@ -45,7 +45,9 @@ const CLI::Validator kFileName(
 // Byte-sized settings are parsed as ints: a uint8_t would be read as a character.
 struct TStackOptions {
     TStackArgs Args;
-    int Channel = 3, Tolerance = 30, MinDif = 80;
+    int Channel = TEvalDefaults::Channel;
+    int Tolerance = TEvalDefaults::Tolerance;
+    int MinDif = TEvalDefaults::MinDif;
 
     TStackArgs Get() const {
         TStackArgs args = Args;

@@ -214,9 +214,7 @@ void TAtomicFile::Fail(const char* what, int error) {
 void TAtomicFile::WriteRaw(const char* data, std::size_t size) {
     std::size_t done = 0;
     while (done < size) {
-        ssize_t n = ::write(fd_, data + done, size - done);
-        if (n < 0 && errno == EINTR)
-            continue;
+        const ssize_t n = RetryOnInterrupt([&] { return ::write(fd_, data + done, size - done); });
         if (n < 0)
             Fail("write", errno);
         done += static_cast<std::size_t>(n);
@@ -255,9 +253,8 @@ void TAtomicFile::Write(const std::vector<TBlock>& blocks) {
     std::size_t first = 0;
     while (first < pending.size()) {
         const int count = static_cast<int>(std::min<std::size_t>(pending.size() - first, IOV_MAX));
-        ssize_t n = ::writev(fd_, pending.data() + first, count);
-        if (n < 0 && errno == EINTR)
-            continue;
+        const ssize_t n =
+            RetryOnInterrupt([&] { return ::writev(fd_, pending.data() + first, count); });
         if (n < 0)
             Fail("write", errno);
         // Step over what was written; a partly written block goes on from where it stopped.
@@ -277,9 +274,8 @@ void TAtomicFile::WriteAt(std::uint64_t offset, const void* data, std::size_t si
     FlushBuffer();
     const char* bytes = static_cast<const char*>(data);
     while (size > 0) {
-        ssize_t n = ::pwrite(fd_, bytes, size, static_cast<off_t>(offset));
-        if (n < 0 && errno == EINTR)
-            continue;
+        const ssize_t n = RetryOnInterrupt(
+            [&] { return ::pwrite(fd_, bytes, size, static_cast<off_t>(offset)); });
         if (n < 0)
             Fail("write", errno);
         bytes += n;

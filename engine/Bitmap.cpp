@@ -2,12 +2,12 @@
 
 #include "Errors.h"
 #include "FileUtil.h"
+#include "Limits.h"
+#include "Text.h"
 
 #include <stdexcept>
 
 namespace {
-
-constexpr std::int64_t kMaxPixels = std::int64_t(1) << 28;
 
 void PutLE16(std::uint8_t* p, std::uint32_t v) {
     p[0] = static_cast<std::uint8_t>(v);
@@ -35,9 +35,9 @@ void TBitmap::SetPixelFormat(TPixelFormat format) {
 }
 
 void TBitmap::SetSize(std::int32_t width, std::int32_t height) {
-    if (width < 0 || height < 0 || std::int64_t(width) * height > kMaxPixels)
-        throw std::invalid_argument("a bitmap of " + std::to_string(width) + " x " +
-                                    std::to_string(height) + " pixels is not possible");
+    if (!IsPictureSize(width, height))
+        throw std::invalid_argument("a bitmap of " + SizeText(width, height) +
+                                    " pixels is not possible");
     width_ = width;
     height_ = height;
     Reallocate();
@@ -48,8 +48,7 @@ void TBitmap::Reallocate() {
     try {
         pixels_.Resize(height_, static_cast<std::int32_t>(stride_));
     } catch (const std::bad_alloc&) {
-        RaiseOutOfMemory("a bitmap of " + std::to_string(width_) + " x " + std::to_string(height_) +
-                             " pixels",
+        RaiseOutOfMemory("a bitmap of " + SizeText(width_, height_) + " pixels",
                          std::uint64_t(stride_) * std::uint64_t(height_));
     }
 }

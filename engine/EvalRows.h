@@ -4,7 +4,7 @@
 // operation gives (TPicEval::Threshold, TPics::GetValue), including the positions
 // outside a plane or a stack that is smaller than the evaluator's size.
 
-#include "PicHolder.h"
+#include "Evaluator.h"
 
 #include <cstdint>
 #include <vector>

@@ -1,10 +1,13 @@
 // The evaluator: loading, thresholds, the code matrix and the evaluation run.
 
+#include "Evaluator.h"
+
 #include "EvalRows.h"
 #include "FileUtil.h"
+#include "Format.h"
 #include "GreyMix.h"
 #include "Parallel.h"
-#include "PicHolder.h"
+#include "PicSet.h"
 #include "Refine.h"
 #include "Text.h"
 #include "Vectorize.h"
@@ -24,6 +27,42 @@ bool TPicEval::LoadPictures(const std::string& fileName, bool namesOnly, std::ui
     return Pics.CheckSize(Height, Width);
 }
 
+TLoadOutcome TPicEval::LoadList(const std::string& fileName, std::uint8_t channel,
+                                const TLoadOptions& options) {
+    const std::uint64_t generation = Pics.Generation();
+    try {
+        return Outcome(LoadPictures(fileName, false, channel, options), generation, fileName);
+    } catch (const std::exception& e) {
+        return {false, Pics.Generation() != generation, e.what(), std::current_exception()};
+    } catch (...) {
+        return {false, Pics.Generation() != generation, "The pictures could not be loaded.",
+                std::current_exception()};
+    }
+}
+
+TLoadOutcome TPicEval::LoadSet(const std::string& headerFileName, const std::string& baseFolder) {
+    const std::uint64_t generation = Pics.Generation();
+    const bool loaded = LoadPicSet(Pics, headerFileName, baseFolder);
+    return Outcome(Pics.CheckSize(Height, Width) && loaded, generation, headerFileName);
+}
+
+TLoadOutcome TPicEval::Outcome(bool loaded, std::uint64_t generation,
+                               const std::string& fileName) const {
+    TLoadOutcome outcome;
+    outcome.Replaced = Pics.Generation() != generation;
+    if (!loaded && !Pics.LastError().empty()) {
+        outcome.Reason = Pics.LastError();
+        return outcome;
+    }
+    std::string problem;
+    if (!IsStackComplete(&problem))
+        outcome.Reason = QuotedName(fileName) + " does not give a complete stack: " + problem;
+    else if (!loaded) // a failure without a reason: the stack is not what was asked for
+        outcome.Reason = "The pictures could not be loaded.";
+    outcome.Usable = outcome.Reason.empty();
+    return outcome;
+}
+
 bool TPicEval::IsStackComplete(std::string* reason) const {
     auto fail = [reason](std::string why) {
         if (reason)
@@ -31,7 +70,7 @@ bool TPicEval::IsStackComplete(std::string* reason) const {
         return false;
     };
     auto size = [](std::int32_t width, std::int32_t height) {
-        return std::to_string(width) + " x " + std::to_string(height) + " pixels";
+        return SizeText(width, height) + " pixels";
     };
     if (Pics.Count() != kStackPlanes)
         return fail("The stack holds " + CountText(std::uint64_t(Pics.Count()), "picture") + "; " +
@@ -149,8 +188,8 @@ private:
 class TPicEval::TEarlyPointBitmap {
 public:
     TEarlyPointBitmap(const TPic& plane, const std::string& fileName)
-        : writer_([this, &plane, fileName](std::stop_token stop) { Write(plane, fileName, stop); }) {
-    }
+        : writer_(
+              [this, &plane, fileName](std::stop_token stop) { Write(plane, fileName, stop); }) {}
     TEarlyPointBitmap(const TEarlyPointBitmap&) = delete;
     TEarlyPointBitmap& operator=(const TEarlyPointBitmap&) = delete;
     // Dropped unfinished (the run failed before): the writing stops and the temporary

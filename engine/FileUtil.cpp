@@ -56,9 +56,7 @@ int OpenRegularForReading(const std::string& fileName, struct stat& info) {
 std::size_t ReadUpTo(int fd, const std::string& fileName, std::uint8_t* data, std::size_t count) {
     std::size_t done = 0;
     while (done < count) {
-        ssize_t n = ::read(fd, data + done, count - done);
-        if (n < 0 && errno == EINTR)
-            continue;
+        const ssize_t n = RetryOnInterrupt([&] { return ::read(fd, data + done, count - done); });
         if (n < 0)
             RaiseFileError("read", fileName, errno);
         if (n == 0)
@@ -168,35 +166,36 @@ std::vector<std::uint8_t> ReadFilePrefix(const std::string& fileName, std::size_
     return bytes;
 }
 
-std::vector<std::string> SplitLines(std::string_view text) {
-    std::vector<std::string> lines;
+namespace {
+
+// Calls line(text of the line) for every line of text, as SplitLines defines them.
+template <class TLine> void ForEachLine(std::string_view text, TLine line) {
     std::size_t start = 0;
     for (std::size_t i = 0; i < text.size(); ++i) {
-        char c = text[i];
+        const char c = text[i];
         if (c != '\r' && c != '\n')
             continue;
-        lines.emplace_back(text.substr(start, i - start));
+        line(text.substr(start, i - start));
         if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
             ++i;
         start = i + 1;
     }
     if (start < text.size())
-        lines.emplace_back(text.substr(start));
+        line(text.substr(start));
+}
+
+} // namespace
+
+std::vector<std::string> SplitLines(std::string_view text) {
+    std::vector<std::string> lines;
+    ForEachLine(text, [&lines](std::string_view line) { lines.emplace_back(line); });
     return lines;
 }
 
 std::size_t CountLines(std::string_view text) {
     std::size_t lines = 0;
-    std::size_t start = 0;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] != '\r' && text[i] != '\n')
-            continue;
-        ++lines;
-        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
-            ++i;
-        start = i + 1;
-    }
-    return start < text.size() ? lines + 1 : lines;
+    ForEachLine(text, [&lines](std::string_view) { ++lines; });
+    return lines;
 }
 
 std::vector<std::string> ReadTextLines(const std::string& fileName) {

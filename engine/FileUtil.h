@@ -2,6 +2,7 @@
 // Small file-system helpers: existence tests, whole-file reads, text lines and
 // file-name parts (files written whole: AtomicFile.h). Failures raise EFileError naming the file.
 
+#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -103,5 +104,15 @@ std::string ChangeFileExt(const std::string& path, const std::string& ext);
 /// name resolved against folder: a relative, non-empty name is joined to a
 /// non-empty folder; anything else is returned as it is.
 std::string ResolveFileName(const std::string& name, const std::string& folder);
+
+/// Makes a system call again for as long as a signal interrupts it before it has
+/// done anything (-1 with EINTR); gives its last result.
+template <class TCall> auto RetryOnInterrupt(TCall call) {
+    for (;;) {
+        const auto result = call();
+        if (!(result < 0 && errno == EINTR))
+            return result;
+    }
+}
 
 #include "AtomicFile.h"

@@ -9,7 +9,6 @@
 
 #include "GreyMix.h"
 
-#include "PicHolder.h"
 #include "Vectorize.h"
 
 #if defined(__x86_64__)
@@ -169,10 +168,6 @@ void ChannelRowImpl(const std::uint8_t* __restrict rgbx, std::uint8_t* __restric
 } // namespace
 
 namespace grey_detail {
-
-bool HaveNativeExtended() {
-    return LDBL_MANT_DIG == 64;
-}
 
 std::uint8_t HalfwayNative(std::uint8_t red, std::uint8_t green, std::uint8_t blue) {
     if constexpr (LDBL_MANT_DIG != 64) {

@@ -1,7 +1,16 @@
 #pragma once
-// Turning decoded rows of colour pixels into plane values.
+// The grey mix: turning colour pixels, one at a time or decoded rows of them, into
+// plane values.
+
+#include "TBMPpix.h"
 
 #include <cstdint>
+
+/// The grey mix 0.3 R + 0.59 G + 0.11 B, evaluated as ((r·0.3 + g·0.59) + b·0.11) in
+/// binary floating point with a 64-bit significand and rounded to the nearest
+/// integer, ties to even.
+std::uint8_t GreyValue(const TPixelTriple& pixel);
+std::uint8_t GreyValue(std::uint8_t red, std::uint8_t green, std::uint8_t blue);
 
 /// One channel of a row of four-byte pixels (red, green, blue, filler): 0 red,
 /// 1 green, 2 blue.
@@ -19,6 +28,4 @@ namespace grey_detail {
 /// extended format, and emulated with integers for machines without it.
 std::uint8_t HalfwayNative(std::uint8_t red, std::uint8_t green, std::uint8_t blue);
 std::uint8_t HalfwayEmulated(std::uint8_t red, std::uint8_t green, std::uint8_t blue);
-/// True when the machine's long double has the 64-bit significand the mix needs.
-bool HaveNativeExtended();
 } // namespace grey_detail

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <memory>
 #include <new>
+#include <stdexcept>
+#include <string>
 #include <type_traits>
 
 /// Rows × Cols values, all 0 after Resize. The storage comes from AllocateZeroed,
@@ -17,9 +19,13 @@ template <class T> class TGrid {
     static_assert(std::is_trivial_v<T>, "a grid holds plain numbers");
 
 public:
-    /// Gives the array rows × cols values, all 0, whatever it held before. The caller
-    /// checks the size; raises std::bad_alloc when the memory cannot be had.
+    /// Gives the array rows × cols values, all 0, whatever it held before. Raises
+    /// std::invalid_argument for a negative size, and std::bad_alloc when the memory
+    /// cannot be had; the array then stays as it was.
     void Resize(std::int32_t rows, std::int32_t cols) {
+        if (rows < 0 || cols < 0)
+            throw std::invalid_argument("an array of " + std::to_string(rows) + " x " +
+                                        std::to_string(cols) + " values is not possible");
         const std::size_t count = static_cast<std::size_t>(rows) * static_cast<std::size_t>(cols);
         if (count > SIZE_MAX / sizeof(T))
             throw std::bad_alloc();
@@ -34,6 +40,8 @@ public:
     /// caller that writes every one of them; keeps the storage when the number of
     /// values stays the same.
     void ResizeForOverwrite(std::int32_t rows, std::int32_t cols) {
+        if (rows < 0 || cols < 0)
+            Resize(rows, cols); // raises
         const std::size_t count = static_cast<std::size_t>(rows) * static_cast<std::size_t>(cols);
         if (count != size_ || !values_)
             Resize(rows, cols);

@@ -1,10 +1,11 @@
 // JPEG input: decodes a photograph through libjpeg straight into a plane, one
 // scanline at a time.
 
+#include "JpegInput.h"
+
 #include "Errors.h"
 #include "FileUtil.h"
 #include "GreyMix.h"
-#include "PicHolder.h"
 #include "Text.h"
 
 #include <algorithm>
@@ -81,10 +82,8 @@ void OnTermSource(j_decompress_ptr) {}
 
 boolean OnFillInputBuffer(j_decompress_ptr cinfo) {
     auto* source = reinterpret_cast<TFileSource*>(cinfo->src);
-    ssize_t n;
-    do {
-        n = ::read(source->fd, source->buffer, sizeof source->buffer);
-    } while (n < 0 && errno == EINTR);
+    ssize_t n =
+        RetryOnInterrupt([&] { return ::read(source->fd, source->buffer, sizeof source->buffer); });
     auto* err = reinterpret_cast<TJpegErrorManager*>(cinfo->err);
     if (n < 0) {
         err->readError = errno;
@@ -241,10 +240,10 @@ public:
         if (cinfo_.num_components != 1 && cinfo_.num_components != 3)
             Raise("its colour space (" + std::to_string(cinfo_.num_components) +
                   " components) is not supported; only greyscale and colour photographs are");
-        if (std::int64_t(cinfo_.image_width) * cinfo_.image_height > kMaxPlanePixels)
-            Raise("the picture of " + std::to_string(cinfo_.image_width) + " x " +
-                  std::to_string(cinfo_.image_height) + " pixels is larger than the " +
-                  std::to_string(kMaxPlanePixels) + " pixels a plane can hold");
+        if (!IsPictureSize(cinfo_.image_width, cinfo_.image_height))
+            Raise("the picture of " + SizeText(cinfo_.image_width, cinfo_.image_height) +
+                  " pixels is larger than the " + std::to_string(kMaxPlanePixels) +
+                  " pixels a plane can hold");
     }
 
     /// The working memory decoding will take beside the plane, once the header is read.
@@ -371,9 +370,9 @@ void DecodeInto(TPic& plane, const std::string& fileName, std::uint8_t channel,
                 GreyRow(rgbx.data(), plane.Data[row], width);
         }
     } catch (const std::bad_alloc&) {
-        decoder.Raise("there is not enough memory for a picture of " + std::to_string(width) +
-                      " x " + std::to_string(height) + " pixels (" +
-                      ByteSizeText(std::uint64_t(width) * std::uint64_t(height)) + ")");
+        decoder.Raise("there is not enough memory for a picture of " + SizeText(width, height) +
+                      " pixels (" + ByteSizeText(std::uint64_t(width) * std::uint64_t(height)) +
+                      ")");
     }
     decoder.Finish();
 }

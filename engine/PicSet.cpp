@@ -9,9 +9,12 @@
 //   5… one plane file name per plane
 // The layout is shared with files written by other programs and must not change.
 
+#include "PicSet.h"
+
 #include "Errors.h"
 #include "FileUtil.h"
-#include "PicHolder.h"
+#include "Limits.h"
+#include "Memory.h"
 #include "Text.h"
 
 #include <algorithm>
@@ -51,10 +54,6 @@ std::string Sentence(const char* message) {
     if (text.empty() || text.back() != '.')
         text += '.';
     return text;
-}
-
-std::string SizeText(std::int64_t width, std::int64_t height) {
-    return std::to_string(width) + " x " + std::to_string(height);
 }
 
 // A line as it may appear inside a message: long lines are cut short.
@@ -224,7 +223,7 @@ bool LoadPicSetOrThrow(TPics& pics, const std::string& headerFileName,
     if (!ParseSize(lines, kWidthLine, "width", headerFileName, width, error) ||
         !ParseSize(lines, kHeightLine, "height", headerFileName, height, error))
         return false;
-    if (std::int64_t(width) * height > kMaxPlanePixels) {
+    if (!IsPictureSize(width, height)) {
         error = "The picture-set header " + QuotedName(headerFileName) + " gives planes of " +
                 SizeText(width, height) + " pixels (lines 2 and 3); a plane may have at most " +
                 std::to_string(kMaxPlanePixels) + " pixels.";

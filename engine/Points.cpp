@@ -1,16 +1,10 @@
-// The code matrix and the point list: gathering pixels by code, centres and the
-// points file.
+#include "Points.h"
 
-#include "Errors.h"
 #include "FileUtil.h"
+#include "Format.h"
 #include "Parallel.h"
-#include "PicHolder.h"
 
 #include <algorithm>
-#include <charconv>
-#include <cmath>
-#include <limits>
-#include <stdexcept>
 
 namespace {
 
@@ -43,51 +37,6 @@ void SortByKey(std::vector<std::pair<std::uint64_t, std::uint32_t>>& items) {
 
 } // namespace
 
-void TCode::CheckSize(std::int32_t rows, std::int32_t cols) {
-    if (rows < 0 || cols < 0 || std::int64_t(rows) * cols > kMaxPlanePixels)
-        throw std::invalid_argument("a code matrix of " + std::to_string(cols) + " x " +
-                                    std::to_string(rows) + " pixels is not possible");
-}
-
-void TCode::RaiseOutOfMemory(std::int32_t rows, std::int32_t cols) {
-    ::RaiseOutOfMemory("the code matrix of " + std::to_string(cols) + " x " + std::to_string(rows) +
-                           " pixels",
-                       std::uint64_t(rows) * std::uint64_t(cols) * sizeof(std::int32_t));
-}
-
-void TCode::Resize(std::int32_t rows, std::int32_t cols) {
-    CheckSize(rows, cols);
-    try {
-        Data.Resize(rows, cols);
-    } catch (const std::bad_alloc&) {
-        RaiseOutOfMemory(rows, cols);
-    }
-    Height = rows;
-    Width = cols;
-}
-
-void TCode::ResizeForOverwrite(std::int32_t rows, std::int32_t cols) {
-    CheckSize(rows, cols);
-    try {
-        Data.ResizeForOverwrite(rows, cols);
-    } catch (const std::bad_alloc&) {
-        RaiseOutOfMemory(rows, cols);
-    }
-    Height = rows;
-    Width = cols;
-}
-
-void TCode::SetCode(std::int32_t row, std::int32_t col, std::int32_t value) {
-    if (Inside(row, col))
-        Data[row][col] = value;
-}
-
-std::int32_t TCode::GetCode(std::int32_t row, std::int32_t col) const {
-    return Inside(row, col) ? Data[row][col] : 0;
-}
-
-// ---------------------------------------------------------------------------
-
 void TUniquePoints::Reset() {
     Entries.assign(std::size_t(kCapacity), TUniquePoint{});
     EntryCount = 0;
@@ -119,23 +68,29 @@ void TUniquePoints::Append(const TUniquePoint& entry) {
 }
 
 void TUniquePoints::AddPixel(std::int32_t code, std::int32_t x, std::int32_t y) {
-    if (code <= 0)
-        return;
+    if (code > 0)
+        AddSums(code, x, y, 1);
+}
+
+void TUniquePoints::AddSums(std::int32_t code, std::int64_t sumX, std::int64_t sumY,
+                            std::int32_t count) {
     const TFound found = FindCode(code);
     if (found.Absent) {
         TUniquePoint entry;
         entry.Code = code;
-        entry.SumX = x;
-        entry.SumY = y;
-        entry.PixelCount = 1;
+        entry.SumX = sumX;
+        entry.SumY = sumY;
+        entry.PixelCount = count;
         Append(entry);
         return;
     }
     TUniquePoint& entry = Entries[std::size_t(found.Index)];
-    entry.SumX += x;
-    entry.SumY += y;
-    entry.PixelCount += 1;
+    entry.SumX += sumX;
+    entry.SumY += sumY;
+    entry.PixelCount += count;
 }
+
+namespace {
 
 // Gathering the code matrix. The sums do not depend on the order in which pixels
 // arrive; only the order of new entries does, and that is the order of each code's
@@ -144,168 +99,138 @@ void TUniquePoints::AddPixel(std::int32_t code, std::int32_t x, std::int32_t y) 
 // favours, in bands of rows that threads can share; each band keeps per code its
 // sums and its first pixel in column order, and the bands are then merged.
 
-void TUniquePoints::TBandGather::Add(std::int32_t code, std::int32_t col, std::int32_t row,
-                                     std::int32_t run) {
-    TGather* g = nullptr;
-    if (code <= kMaxTableCode) {
-        g = &Table[std::size_t(code)];
-        if (g->Count == 0)
-            Used.push_back(code);
-    } else {
-        auto it = std::find_if(Others.begin(), Others.end(),
-                               [code](const auto& other) { return other.first == code; });
-        if (it == Others.end())
-            it = Others.insert(Others.end(), {code, TGather{}});
-        g = &it->second;
-    }
-    // A run of pixels col … col + run − 1 of one row.
-    g->SumX += std::int64_t(run) * col + std::int64_t(run) * (run - 1) / 2;
-    g->SumY += std::int64_t(run) * row;
-    if (g->Count == 0 || col < g->FirstCol) { // rows arrive from the top
-        g->FirstCol = col;
-        g->FirstRow = row;
-    }
-    g->Count += run;
-}
+// The sums of one code over a band of rows, and its first pixel in column order.
+struct TGather {
+    std::int64_t SumX = 0;
+    std::int64_t SumY = 0;
+    std::int32_t Count = 0;
+    std::int32_t FirstCol = 0;
+    std::int32_t FirstRow = 0;
 
-void TUniquePoints::TBandGather::AddRows(const TCode& matrix, std::int32_t begin,
-                                         std::int32_t end) {
-    if (Table.empty())
-        Table.resize(std::size_t(kMaxTableCode) + 1);
-    const std::int32_t width = matrix.Width;
-    for (std::int32_t row = begin; row < end; ++row) {
-        const std::int32_t* codes = matrix.Data[row];
-        std::int32_t col = 0;
-        while (col < width) {
-            // Most pixels lie on no dot: pass over eight codes of 0 at a time.
-            if (col + 8 <= width && AllZero8(codes + col)) {
-                col += 8;
-                continue;
+    // Takes in other's pixels: sums add up, the first pixel is the one that comes
+    // first in column order.
+    void Merge(const TGather& other) {
+        if (Count == 0 || other.FirstCol < FirstCol ||
+            (other.FirstCol == FirstCol && other.FirstRow < FirstRow)) {
+            FirstCol = other.FirstCol;
+            FirstRow = other.FirstRow;
+        }
+        SumX += other.SumX;
+        SumY += other.SumY;
+        Count += other.Count;
+    }
+};
+
+// One code's gathered pixels.
+struct TGathered {
+    std::int32_t Code = 0;
+    TGather Sums;
+};
+
+// The codes of one band of rows.
+class TBandGather {
+public:
+    TBandGather() : table_(std::size_t(kMaxTableCode) + 1) {}
+
+    void AddRows(const TCode& matrix, std::int32_t begin, std::int32_t end) {
+        const std::int32_t width = matrix.Width;
+        for (std::int32_t row = begin; row < end; ++row) {
+            const std::int32_t* codes = matrix.Data[row];
+            std::int32_t col = 0;
+            while (col < width) {
+                // Most pixels lie on no dot: pass over eight codes of 0 at a time.
+                if (col + 8 <= width && AllZero8(codes + col)) {
+                    col += 8;
+                    continue;
+                }
+                const std::int32_t code = codes[col];
+                std::int32_t next = col + 1;
+                while (next < width && codes[next] == code)
+                    ++next;
+                if (code > 0)
+                    AddRun(code, col, row, next - col);
+                col = next;
             }
-            const std::int32_t code = codes[col];
-            std::int32_t next = col + 1;
-            while (next < width && codes[next] == code)
-                ++next;
-            if (code > 0)
-                Add(code, col, row, next - col);
-            col = next;
         }
     }
-}
+
+    // Takes in every code of other.
+    void Merge(const TBandGather& other) {
+        for (std::int32_t code : other.used_)
+            Sums(code).Merge(other.table_[std::size_t(code)]);
+        for (const auto& [code, gathered] : other.others_)
+            Sums(code).Merge(gathered);
+    }
+
+    // Every code met, in the order of its first pixel: the column, then the row.
+    std::vector<TGathered> InFirstPixelOrder() const {
+        std::vector<TGathered> gathered;
+        gathered.reserve(used_.size() + others_.size());
+        for (std::int32_t code : used_)
+            gathered.push_back({code, table_[std::size_t(code)]});
+        for (const auto& [code, g] : others_)
+            gathered.push_back({code, g});
+        // Each key packs the first pixel's position (below 2^56) with the code's
+        // place in `gathered`.
+        std::vector<std::pair<std::uint64_t, std::uint32_t>> order(gathered.size());
+        for (std::size_t i = 0; i < gathered.size(); ++i)
+            order[i] = {std::uint64_t(gathered[i].Sums.FirstCol) << 28 |
+                            std::uint64_t(gathered[i].Sums.FirstRow),
+                        std::uint32_t(i)};
+        SortByKey(order);
+        std::vector<TGathered> sorted;
+        sorted.reserve(gathered.size());
+        for (const auto& [position, i] : order)
+            sorted.push_back(gathered[i]);
+        return sorted;
+    }
+
+private:
+    // The sums of code, made when the code is first met.
+    TGather& Sums(std::int32_t code) {
+        if (code <= kMaxTableCode) {
+            TGather& g = table_[std::size_t(code)];
+            if (g.Count == 0)
+                used_.push_back(code);
+            return g;
+        }
+        auto it = std::find_if(others_.begin(), others_.end(),
+                               [code](const auto& other) { return other.first == code; });
+        if (it == others_.end())
+            it = others_.insert(others_.end(), {code, TGather{}});
+        return it->second;
+    }
+
+    // A run of pixels col … col + run − 1 of one row; rows arrive from the top.
+    void AddRun(std::int32_t code, std::int32_t col, std::int32_t row, std::int32_t run) {
+        TGather& g = Sums(code);
+        g.SumX += std::int64_t(run) * col + std::int64_t(run) * (run - 1) / 2;
+        g.SumY += std::int64_t(run) * row;
+        if (g.Count == 0 || col < g.FirstCol) {
+            g.FirstCol = col;
+            g.FirstRow = row;
+        }
+        g.Count += run;
+    }
+
+    std::vector<TGather> table_;                           // codes 1 … 32767
+    std::vector<std::int32_t> used_;                       // codes met in the table
+    std::vector<std::pair<std::int32_t, TGather>> others_; // codes above it, rare
+};
+
+} // namespace
 
 void TUniquePoints::AddCodeMatrix(const TCode& matrix, int threads) {
-    const int bands = std::min(ThreadsFor(threads), std::max(1, matrix.Height));
-    BeginBands(bands);
-    try {
-        ForEachBand(matrix.Height, bands, bands,
-                    [&](int band, std::int32_t begin, std::int32_t end) {
-                        AddBandRows(band, matrix, begin, end);
-                    });
-    } catch (...) {
-        bands_.clear(); // a scan cut short leaves its sums behind: start afresh next time
-        throw;
-    }
-    EndBands();
-}
-
-void TUniquePoints::BeginBands(int bands) {
-    bandCount_ = std::max(1, bands);
-    if (bands_.size() < std::size_t(bandCount_))
-        bands_.resize(std::size_t(bandCount_));
-}
-
-void TUniquePoints::AddBandRows(int band, const TCode& matrix, std::int32_t begin,
-                                std::int32_t end) {
-    bands_[std::size_t(band)].AddRows(matrix, begin, end);
-}
-
-void TUniquePoints::EndBands() {
-    try {
-        MergeBands();
-    } catch (...) {
-        bands_.clear();
-        throw;
-    }
-}
-
-void TUniquePoints::MergeBands() {
-    const int bandCount = bandCount_;
-    // Merge the bands into the first: sums add up, the first pixel is the one that
-    // comes first in column order.
-    TBandGather& all = bands_[0];
-    auto merge = [](TGather& into, const TGather& from) {
-        if (into.Count == 0 || from.FirstCol < into.FirstCol ||
-            (from.FirstCol == into.FirstCol && from.FirstRow < into.FirstRow)) {
-            into.FirstCol = from.FirstCol;
-            into.FirstRow = from.FirstRow;
-        }
-        into.SumX += from.SumX;
-        into.SumY += from.SumY;
-        into.Count += from.Count;
-    };
-    for (int band = 1; band < bandCount; ++band) {
-        TBandGather& other = bands_[std::size_t(band)];
-        for (std::int32_t code : other.Used) {
-            TGather& into = all.Table[std::size_t(code)];
-            if (into.Count == 0)
-                all.Used.push_back(code);
-            merge(into, other.Table[std::size_t(code)]);
-            other.Table[std::size_t(code)] = TGather{};
-        }
-        other.Used.clear();
-        for (const auto& [code, gathered] : other.Others) {
-            auto it = std::find_if(all.Others.begin(), all.Others.end(),
-                                   [code = code](const auto& o) { return o.first == code; });
-            if (it == all.Others.end())
-                it = all.Others.insert(all.Others.end(), {code, TGather{}});
-            merge(it->second, gathered);
-        }
-        other.Others.clear();
-    }
-
-    // New entries in the order of their first pixels: the column, then the row. Each
-    // key packs that position (below 2^56) with the code's place in `gathered`.
-    std::vector<const TGather*> gathered;
-    std::vector<std::int32_t> codes;
-    gathered.reserve(all.Used.size() + all.Others.size());
-    codes.reserve(gathered.capacity());
-    for (std::int32_t code : all.Used) {
-        gathered.push_back(&all.Table[std::size_t(code)]);
-        codes.push_back(code);
-    }
-    for (const auto& [code, g] : all.Others) {
-        gathered.push_back(&g);
-        codes.push_back(code);
-    }
-    std::vector<std::pair<std::uint64_t, std::uint32_t>> order(gathered.size());
-    for (std::size_t i = 0; i < gathered.size(); ++i)
-        order[i] = {std::uint64_t(gathered[i]->FirstCol) << 28 |
-                        std::uint64_t(gathered[i]->FirstRow),
-                    std::uint32_t(i)};
-    SortByKey(order);
-
-    for (const auto& [position, i] : order) {
-        const TGather& g = *gathered[i];
-        const TFound found = FindCode(codes[i]);
-        if (found.Absent) {
-            TUniquePoint entry;
-            entry.Code = codes[i];
-            entry.SumX = g.SumX;
-            entry.SumY = g.SumY;
-            entry.PixelCount = g.Count;
-            Append(entry);
-            continue;
-        }
-        TUniquePoint& entry = Entries[std::size_t(found.Index)];
-        entry.SumX += g.SumX;
-        entry.SumY += g.SumY;
-        entry.PixelCount += g.Count;
-    }
-
-    for (std::int32_t code : all.Used)
-        all.Table[std::size_t(code)] = TGather{};
-    all.Used.clear();
-    all.Others.clear();
+    const int bandCount = std::min(ThreadsFor(threads), std::max(1, matrix.Height));
+    std::vector<TBandGather> bands(static_cast<std::size_t>(bandCount));
+    ForEachBand(matrix.Height, bandCount, bandCount,
+                [&](int band, std::int32_t begin, std::int32_t end) {
+                    bands[std::size_t(band)].AddRows(matrix, begin, end);
+                });
+    for (std::size_t band = 1; band < bands.size(); ++band)
+        bands[0].Merge(bands[band]);
+    for (const TGathered& g : bands[0].InFirstPixelOrder())
+        AddSums(g.Code, g.Sums.SumX, g.Sums.SumY, g.Sums.Count);
 }
 
 void TUniquePoints::Trim() {
@@ -340,42 +265,4 @@ std::string TUniquePoints::PointsText() const {
 
 void TUniquePoints::WritePoints(const std::string& fileName) const {
     WriteWholeFile(fileName, PointsText());
-}
-
-// ---------------------------------------------------------------------------
-
-// std::to_chars rounds the exact binary value correctly and ignores the locale; an
-// exact tie goes to even there, so it is moved one step away from zero first. The
-// ties a double can hold exactly are the odd multiples of 2^-(decimals + 1):
-// x.125, x.375, x.625 and x.875 for two decimals.
-std::string FormatFixed(double value, int decimals) {
-    const double scaled = std::ldexp(value, decimals + 1);
-    if (std::isfinite(value) && scaled == std::trunc(scaled) && std::fmod(scaled, 2) != 0)
-        value = std::nextafter(value, value > 0 ? HUGE_VAL : -HUGE_VAL);
-    char buffer[400];
-    auto [end, error] =
-        std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, decimals);
-    if (error != std::errc())
-        return "nan";
-    return std::string(buffer, end);
-}
-
-std::string FormatCentre(double value) {
-    // At most 10 significant digits: from a hundred million on, fewer decimals are
-    // kept, and the two places are filled with zeros.
-    std::string text = FormatFixed(value, 2);
-    const std::size_t sign = text.front() == '-' ? 1 : 0;
-    const std::size_t whole = text.find('.') - sign;
-    if (whole <= 8)
-        return text;
-    const int decimals = whole >= 10 ? 0 : 1;
-    text = FormatFixed(value, decimals);
-    return text + (decimals == 0 ? ".00" : "0");
-}
-
-std::int32_t RoundToPixel(double value) {
-    const double rounded = std::nearbyint(value); // the default mode: halves to even
-    if (!(std::fabs(rounded) < 2147483648.0))
-        return std::numeric_limits<std::int32_t>::min(); // outside every picture
-    return static_cast<std::int32_t>(rounded);
 }

@@ -27,7 +27,9 @@
 // Every point is refined on its own, in a fixed order of pixels, so the results
 // are the same on any number of threads.
 
-#include "PicHolder.h"
+#include "CodeMatrix.h"
+#include "Plane.h"
+#include "Points.h"
 
 #include <cstdint>
 #include <string>

@@ -94,3 +94,7 @@ std::string ByteSizeText(std::uint64_t bytes) {
 std::string CountText(std::uint64_t count, std::string_view noun) {
     return std::to_string(count) + " " + std::string(noun) + (count == 1 ? "" : "s");
 }
+
+std::string SizeText(std::int64_t width, std::int64_t height) {
+    return std::to_string(width) + " x " + std::to_string(height);
+}

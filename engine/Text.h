@@ -23,3 +23,6 @@ std::string ByteSizeText(std::uint64_t bytes);
 
 /// "1 picture", "2 pictures": count and noun, with the plural's "s" when it needs it.
 std::string CountText(std::uint64_t count, std::string_view noun);
+
+/// A picture's size as "width x height".
+std::string SizeText(std::int64_t width, std::int64_t height);

@@ -1,14 +1,15 @@
 // Diagnostic views: the stack and the intermediate results drawn into a bitmap.
 
+#include "Views.h"
+
 #include "EvalRows.h"
 #include "Parallel.h"
-#include "PicHolder.h"
+#include "TBMPpix.h"
 
 namespace {
 
 constexpr std::uint32_t kDarkRed = 0x7D0000;
 constexpr std::uint32_t kBlue = 0x0000FF;
-constexpr std::uint32_t kRed = 0xFF0000;
 
 constexpr std::uint32_t Grey(std::uint32_t level) {
     return level * 0x010101u;
@@ -51,12 +52,24 @@ void TPicEval::ShowEdges(TBitmap& bitmap) const {
     });
 }
 
-void TCode::ShowCodes(TBitmap& bitmap) const {
-    TBitmapPixMan pixels(bitmap);
-    for (std::int32_t row = 0; row < Height; ++row) {
-        const std::int32_t* codes = Data[row];
-        for (std::int32_t col = 0; col < Width; ++col)
-            if (codes[col] != 0)
-                pixels.SetPixel(row, col, kRed);
+void TPicEval::ShowCodeView(TBitmap& bitmap) const {
+    ShowMatrix(2, bitmap);
+    ShowCodePoints(bitmap);
+}
+
+void ShowView(const TPicEval& eval, TView view, std::uint8_t plane, TBitmap& bitmap) {
+    switch (view) {
+    case TView::Plane:
+        eval.ShowPicture(plane, bitmap);
+        break;
+    case TView::Matrix:
+        eval.ShowMatrix(plane, bitmap);
+        break;
+    case TView::Edges:
+        eval.ShowEdges(bitmap);
+        break;
+    case TView::Codes:
+        eval.ShowCodeView(bitmap);
+        break;
     }
 }

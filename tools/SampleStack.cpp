@@ -5,6 +5,7 @@
 #include "JpegWriter.h"
 #include "Parallel.h"
 #include "PicHolder.h"
+#include "Text.h"
 
 #include <algorithm>
 #include <charconv>
@@ -317,9 +318,8 @@ std::string FixedText(double value) {
 void CheckSampleOptions(const TSampleOptions& o) {
     CheckRange("Width", o.Width, 1, kMaxJpegSide, "must be 1 to 65500 pixels");
     CheckRange("Height", o.Height, 1, kMaxJpegSide, "must be 1 to 65500 pixels");
-    if (std::int64_t(o.Width) * o.Height > kMaxPlanePixels)
-        throw std::invalid_argument("sample pictures of " + std::to_string(o.Width) + " x " +
-                                    std::to_string(o.Height) +
+    if (!IsPictureSize(o.Width, o.Height))
+        throw std::invalid_argument("sample pictures of " + SizeText(o.Width, o.Height) +
                                     " pixels are larger than a plane may be");
     CheckRange("Spacing", o.Spacing, kMinSpacing, kMaxJpegSide, "must be at least 4 pixels");
     CheckRange("MaxDots", o.MaxDots, 0, INT32_MAX, "must not be negative");
@@ -432,9 +432,8 @@ TSampleStack WriteSampleStack(const std::string& folder, const std::string& base
     stack.Dots = LayoutSampleDots(options);
     stack.ListFile = ResolveFileName(baseName + ".txt", folder);
     stack.TruthFile = ResolveFileName(baseName + "_truth.csv", folder);
-    std::string list = "Kelvaron sample stack\r\n" + std::to_string(options.Width) + " x " +
-                       std::to_string(options.Height) + " pixels, " +
-                       std::to_string(stack.Dots.size()) + " dots, seed " +
+    std::string list = "Kelvaron sample stack\r\n" + SizeText(options.Width, options.Height) +
+                       " pixels, " + std::to_string(stack.Dots.size()) + " dots, seed " +
                        std::to_string(options.Seed) + "\r\n";
     for (int k = 0; k < kSamplePictureCount; ++k) {
         const std::string name = SamplePictureName(baseName, k);

@@ -31,11 +31,3 @@ void TRadioGroup::SetItemIndex(int index) {
         checked->setChecked(false);
     buttons_->setExclusive(true);
 }
-
-QRadioButton* TRadioGroup::Item(int index) const {
-    return qobject_cast<QRadioButton*>(buttons_->button(index));
-}
-
-int TRadioGroup::Count() const {
-    return static_cast<int>(buttons_->buttons().size());
-}

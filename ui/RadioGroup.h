@@ -4,7 +4,6 @@
 #include <QGroupBox>
 
 class QButtonGroup;
-class QRadioButton;
 
 class TRadioGroup : public QGroupBox {
     Q_OBJECT
@@ -16,8 +15,6 @@ public:
     int ItemIndex() const;
     /// Chooses item index; an index outside the items chooses none.
     void SetItemIndex(int index);
-    QRadioButton* Item(int index) const;
-    int Count() const;
 
 private:
     QButtonGroup* buttons_; // owned by this widget

@@ -224,44 +224,19 @@ std::uint8_t TForm1::ColorChannel() const {
     }
 }
 
-std::string TForm1::StackProblem() const {
-    std::string reason;
-    Evaluator->IsStackComplete(&reason);
-    return reason;
-}
-
-std::string TForm1::LoadFailure(bool engineResult) const {
-    if (!engineResult && !Evaluator->Pics.LastError().empty())
-        return Evaluator->Pics.LastError();
-    std::string problem = StackProblem();
-    if (problem.empty() && !engineResult)
-        return "The pictures could not be loaded.";
-    return problem;
-}
-
 template <class TLoad> bool TForm1::RunLoad(TLoad load) {
-    const std::uint64_t generation = Evaluator->Pics.Generation();
-    bool loaded = false;
-    try {
-        loaded = load();
-    } catch (...) {
-        FinishFailedLoad(generation);
-        throw;
-    }
-    const std::string failure = LoadFailure(loaded);
-    if (failure.empty())
-        return true;
-    Log(FromEngine(failure));
-    ViewerReset();
-    FinishFailedLoad(generation);
-    return false;
-}
-
-void TForm1::FinishFailedLoad(std::uint64_t generation) {
+    const TLoadOutcome outcome = load();
     // A load that failed before it replaced the planes leaves a usable stack usable;
     // one that failed after leaves a stack that is not what the operator asked for.
-    const bool replaced = Evaluator->Pics.Generation() != generation;
-    PicsLoaded = !replaced && PicsLoaded && StackProblem().empty();
+    PicsLoaded =
+        outcome.Usable || (PicsLoaded && !outcome.Replaced && Evaluator->IsStackComplete());
+    if (outcome.Error)
+        std::rethrow_exception(outcome.Error);
+    if (outcome.Usable)
+        return true;
+    Log(FromEngine(outcome.Reason));
+    ViewerReset();
+    return false;
 }
 
 // ---------------------------------------------------------------------------
@@ -330,10 +305,9 @@ void TForm1::BitBtn1Click() {
                 progress.Step(plane + 1);
             };
             options.Idle = [&] { progress.Idle(); };
-            const bool result =
-                Evaluator->LoadPictures(picked->Name, false, ColorChannel(), options);
+            const TLoadOutcome outcome = Evaluator->LoadList(picked->Name, ColorChannel(), options);
             ProcessEvents();
-            return result;
+            return outcome;
         });
         if (!loaded)
             return;
@@ -341,7 +315,6 @@ void TForm1::BitBtn1Click() {
         ViewerReset();
         Log(QStringLiteral("Picture constructed"));
         Log(QStringLiteral("Done ..."));
-        PicsLoaded = true;
         EnterFolder(*picked);
     });
 }
@@ -391,9 +364,7 @@ void TForm1::BitBtn8Click() {
         Log(QStringLiteral("Loading bin ..."));
         ProcessEvents();
         const bool loaded = RunLoad([this, &picked] {
-            const bool result =
-                LoadPicSet(Evaluator->Pics, picked->Name, ToFileName(picked->Folder));
-            return Evaluator->Pics.CheckSize(Evaluator->Height, Evaluator->Width) && result;
+            return Evaluator->LoadSet(picked->Name, ToFileName(picked->Folder));
         });
         if (!loaded)
             return;
@@ -402,7 +373,6 @@ void TForm1::BitBtn8Click() {
         ViewerReset();
         Log(QStringLiteral("Pic constructed."));
         Log(QStringLiteral("Done."));
-        PicsLoaded = true;
         EnterFolder(*picked);
     });
 }
@@ -415,7 +385,8 @@ void TForm1::BitBtn7Click() {
             Log(QStringLiteral("No pictures to save."));
             return;
         }
-        const std::string problem = StackProblem();
+        std::string problem;
+        Evaluator->IsStackComplete(&problem);
         if (!PicsLoaded || !problem.empty()) {
             // A stack that looks complete but is not loaded was left by a load that
             // failed part of the way through.
@@ -502,8 +473,7 @@ void TForm1::BitBtn2Click() {
         if (!PicsLoaded)
             return;
         TBusyScope busy(*this);
-        Evaluator->ShowMatrix(2, Form2->DisplayBitmap());
-        Evaluator->ShowCodePoints(Form2->DisplayBitmap());
+        Evaluator->ShowCodeView(Form2->DisplayBitmap());
         ShowInViewer();
     });
 }

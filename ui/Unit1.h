@@ -126,21 +126,11 @@ private:
     void ShowInViewer();
     void ShowCurrentPic();
     std::uint8_t ColorChannel() const;
-    /// Why the stack in memory cannot be decoded (see TPicEval::IsStackComplete);
-    /// empty when it can.
-    std::string StackProblem() const;
-    /// Why a load whose engine call gave engineResult failed: the engine's reason,
-    /// else the stack's problem; empty for a load that succeeded.
-    std::string LoadFailure(bool engineResult) const;
-    /// Runs the engine work of a load command, which gives the engine's result. When
-    /// it raises, PicsLoaded is settled before the error goes on; when the stack is
-    /// not loaded and usable afterwards, the reason is logged in place of the
-    /// success lines, the viewer reset and PicsLoaded settled, and the result is
-    /// false.
+    /// Runs the engine work of a load command, which gives the engine's outcome,
+    /// and settles PicsLoaded by it. When the load raised, the error goes on to the
+    /// message box; when the stack is not usable, the reason is logged in place of
+    /// the success lines, the viewer reset, and the result is false.
     template <class TLoad> bool RunLoad(TLoad load);
-    /// PicsLoaded after a load that failed or raised; generation: the stack's
-    /// generation before the load.
-    void FinishFailedLoad(std::uint64_t generation);
 
     std::unique_ptr<TDialogs> dialogs_;
     std::unique_ptr<TForm2> Form2;

@@ -1,6 +1,7 @@
 // The main window's controls: built top to bottom in the order, groups and
 // captions the operator knows, for a narrow tool window of 217 x 649 pixels.
 
+#include "Evaluator.h"
 #include "RadioGroup.h"
 #include "Unit1.h"
 #include "WindowFont.h"
@@ -86,7 +87,7 @@ void TForm1::BuildControls() {
                                   {QStringLiteral("Red"), QStringLiteral("Green"),
                                    QStringLiteral("Blue"), QStringLiteral("Grey")},
                                   GroupBox1);
-    RadioGroup1->SetItemIndex(3);
+    RadioGroup1->SetItemIndex(TEvalDefaults::Channel); // the items in channel order
     files->addWidget(RadioGroup1);
     layout->addWidget(GroupBox1);
 
@@ -94,9 +95,9 @@ void TForm1::BuildControls() {
     auto* settings = new QGridLayout(GroupBox2);
     SetGroupMargins(settings);
     Label1 = new QLabel(QStringLiteral("tolerance "), GroupBox2);
-    SpinEdit1 = NewSpinEdit(30, GroupBox2);
+    SpinEdit1 = NewSpinEdit(TEvalDefaults::Tolerance, GroupBox2);
     Label2 = new QLabel(QStringLiteral("mindif"), GroupBox2);
-    SpinEdit2 = NewSpinEdit(80, GroupBox2);
+    SpinEdit2 = NewSpinEdit(TEvalDefaults::MinDif, GroupBox2);
     BitBtn12 = NewButton(QStringLiteral("Set and calc matrix"), GroupBox2);
     settings->addWidget(Label1, 0, 0);
     settings->addWidget(SpinEdit1, 0, 1);

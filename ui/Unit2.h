@@ -22,7 +22,6 @@ public:
 
     /// The picture shown from now on; it must stay valid until replaced.
     void SetPicture(const QImage& picture);
-    const QImage& Picture() const { return picture_; }
 
 signals:
     void MouseDown(Qt::MouseButton button, Qt::KeyboardModifiers modifiers, int x, int y);

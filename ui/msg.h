@@ -35,9 +35,6 @@ public:
     /// regional settings).
     void ReadLocale();
 
-    /// The messages as shown, newest first.
-    const QStringList& Lines() const { return lines_; }
-
     QPlainTextEdit* Memo = nullptr; ///< not owned
     std::int32_t MaxLines = 0;
 

@@ -1,9 +1,10 @@
 #include "Parallel.h"
 
-#include <gtest/gtest.h>
+#include "Grid.h"
 
 #include <atomic>
 #include <chrono>
+#include <gtest/gtest.h>
 #include <mutex>
 #include <stdexcept>
 #include <string>
@@ -73,4 +74,14 @@ TEST(TBackgroundTask, WaitRaisesTheTasksErrorAndDroppingAsksItToStop) {
         });
     }
     EXPECT_TRUE(stopped);
+}
+
+TEST(TGrid, RefusesANegativeSizeAndKeepsItsValues) {
+    TGrid<std::uint8_t> grid;
+    grid.Resize(2, 3);
+    grid[1][2] = 7;
+    EXPECT_THROW(grid.Resize(-1, 3), std::invalid_argument);
+    EXPECT_THROW(grid.ResizeForOverwrite(2, -3), std::invalid_argument);
+    ASSERT_EQ(grid.size(), 6u);
+    EXPECT_EQ(grid[1][2], 7);
 }

@@ -1,9 +1,11 @@
-#include "PicHolder.h"
+#include "Stack.h"
 
 #include "Errors.h"
-#include "FileUtil.h"
+#include "JpegInput.h"
+#include "ListFile.h"
 #include "Memory.h"
 #include "Parallel.h"
+#include "TBMPpix.h"
 #include "Text.h"
 
 #include <algorithm>
@@ -15,47 +17,6 @@
 #include <stdexcept>
 #include <string_view>
 #include <system_error>
-
-namespace {
-
-// A list file names its photographs from line 3 on.
-constexpr std::size_t kListHeaderLines = 2;
-
-std::string SizeText(std::int32_t width, std::int32_t height) {
-    return std::to_string(width) + " x " + std::to_string(height);
-}
-
-} // namespace
-
-void TPic::SetSize(std::int32_t width, std::int32_t height) {
-    if (width < 0 || height < 0 || std::int64_t(width) * height > kMaxPlanePixels)
-        throw std::invalid_argument("a plane of " + SizeText(width, height) +
-                                    " pixels is not possible");
-    try {
-        Data.Resize(height, width);
-    } catch (const std::bad_alloc&) {
-        RaiseOutOfMemory("a picture of " + SizeText(width, height),
-                         std::uint64_t(width) * std::uint64_t(height));
-    }
-    Width = width;
-    Height = height;
-}
-
-bool SetPlaneValue(TPic& plane, std::int32_t row, std::int32_t column, std::uint8_t value) {
-    if (row < 0 || row >= plane.Height || column < 0 || column >= plane.Width)
-        return false;
-    plane.Data[row][column] = value;
-    return true;
-}
-
-bool GetPlaneValue(const TPic& plane, std::int32_t row, std::int32_t column, std::uint8_t& value) {
-    if (row < 0 || row >= plane.Height || column < 0 || column >= plane.Width)
-        return false;
-    value = plane.Data[row][column];
-    return true;
-}
-
-// ---------------------------------------------------------------------------
 
 void TPics::SetCount(std::int32_t count, std::int32_t width, std::int32_t height) {
     if (count < 0 || count > kMaxPlanes)
@@ -73,34 +34,6 @@ void TPics::SetCount(std::int32_t count, std::int32_t width, std::int32_t height
 }
 
 namespace {
-
-// A list is text: names and line breaks. A NUL byte, which no name can hold, marks
-// a binary file, as does the start of a JPEG photograph picked in its place.
-bool LooksLikeText(std::string_view text) {
-    return text.find('\0') == std::string_view::npos && !text.starts_with("\xFF\xD8\xFF");
-}
-
-// The photographs that could not be found, as a message part: at most a few are
-// named, so that a list of hundreds of missing names still gives a short line.
-std::string MissingText(const std::vector<std::string>& names, const std::vector<char>& found) {
-    constexpr int kMaxNamed = 5;
-    std::string text;
-    int named = 0;
-    int more = 0;
-    for (std::size_t i = 0; i < names.size(); ++i) {
-        if (found[i])
-            continue;
-        if (named == kMaxNamed) {
-            ++more;
-            continue;
-        }
-        text += named++ == 0 ? "" : ", ";
-        text += "line " + std::to_string(kListHeaderLines + i + 1) + " " + QuotedName(names[i]);
-    }
-    if (more > 0)
-        text += " and " + std::to_string(more) + " more";
-    return text;
-}
 
 // How many photographs may be decoded at once: as many as the setting's cores,
 // and as memory allows. Beside the planes, each decoder takes working memory (see
@@ -123,43 +56,6 @@ int DecodeThreads(int setting, std::size_t photographs, std::uint64_t planeBytes
 }
 
 } // namespace
-
-bool ReadListFile(const std::string& fileName, bool namesOnly, const std::string& baseFolder,
-                  std::vector<std::string>& names, std::string& error) {
-    const std::string list = "The list file " + QuotedName(fileName);
-    try {
-        if (NoFileAt(fileName)) {
-            error = list + " does not exist.";
-            return false;
-        }
-        // The lines are counted before they are split: a list of millions of empty
-        // lines would otherwise take gigabytes as strings before it is refused.
-        const TTextFile file(fileName);
-        const std::string_view text = file.Text();
-        if (!LooksLikeText(text)) {
-            error = QuotedName(fileName) +
-                    " is not a list file: it holds binary data, not lines of text (pick the "
-                    "text file that names the photographs).";
-            return false;
-        }
-        const std::size_t lineCount = CountLines(text);
-        if (lineCount <= kListHeaderLines || lineCount > kListHeaderLines + kMaxPlanes) {
-            error = list + " has " + CountText(lineCount, "line") +
-                    "; it needs two header lines and then 1 to " + std::to_string(kMaxPlanes) +
-                    " photograph names.";
-            return false;
-        }
-        const std::vector<std::string> lines = SplitLines(text);
-        names.clear();
-        for (std::size_t line = kListHeaderLines; line < lines.size(); ++line)
-            names.push_back(ResolveFileName(namesOnly ? ExtractFileName(lines[line]) : lines[line],
-                                            baseFolder));
-        return true;
-    } catch (const EFileError& e) {
-        error = e.what();
-        return false;
-    }
-}
 
 std::string StackMemoryProblem(const std::vector<TPictureSize>& sizes) {
     std::uint64_t needed = 0;

@@ -1,0 +1,67 @@
+#include "CodeMatrix.h"
+
+#include "Errors.h"
+#include "Limits.h"
+#include "TBMPpix.h"
+#include "Text.h"
+
+#include <new>
+#include <stdexcept>
+
+namespace {
+
+constexpr std::uint32_t kRed = 0xFF0000;
+
+} // namespace
+
+void TCode::CheckSize(std::int32_t rows, std::int32_t cols) {
+    if (!IsPictureSize(cols, rows))
+        throw std::invalid_argument("a code matrix of " + SizeText(cols, rows) +
+                                    " pixels is not possible");
+}
+
+void TCode::RaiseOutOfMemory(std::int32_t rows, std::int32_t cols) {
+    ::RaiseOutOfMemory("the code matrix of " + SizeText(cols, rows) + " pixels",
+                       std::uint64_t(rows) * std::uint64_t(cols) * sizeof(std::int32_t));
+}
+
+void TCode::Resize(std::int32_t rows, std::int32_t cols) {
+    CheckSize(rows, cols);
+    try {
+        Data.Resize(rows, cols);
+    } catch (const std::bad_alloc&) {
+        RaiseOutOfMemory(rows, cols);
+    }
+    Height = rows;
+    Width = cols;
+}
+
+void TCode::ResizeForOverwrite(std::int32_t rows, std::int32_t cols) {
+    CheckSize(rows, cols);
+    try {
+        Data.ResizeForOverwrite(rows, cols);
+    } catch (const std::bad_alloc&) {
+        RaiseOutOfMemory(rows, cols);
+    }
+    Height = rows;
+    Width = cols;
+}
+
+void TCode::SetCode(std::int32_t row, std::int32_t col, std::int32_t value) {
+    if (Inside(row, col))
+        Data[row][col] = value;
+}
+
+std::int32_t TCode::GetCode(std::int32_t row, std::int32_t col) const {
+    return Inside(row, col) ? Data[row][col] : 0;
+}
+
+void TCode::ShowCodes(TBitmap& bitmap) const {
+    TBitmapPixMan pixels(bitmap);
+    for (std::int32_t row = 0; row < Height; ++row) {
+        const std::int32_t* codes = Data[row];
+        for (std::int32_t col = 0; col < Width; ++col)
+            if (codes[col] != 0)
+                pixels.SetPixel(row, col, kRed);
+    }
+}

@@ -1,0 +1,42 @@
+#pragma once
+// JPEG input: a photograph's header, and its pixels decoded into a plane.
+
+#include "Plane.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+/// Channel selector: which byte of a photograph's pixel becomes the plane value.
+enum : std::uint8_t { kChannelRed = 0, kChannelGreen = 1, kChannelBlue = 2, kChannelGrey = 3 };
+
+/// Decodes one JPEG photograph into plane, keeping one channel of each pixel (0 red,
+/// 1 green, 2 blue, anything else the grey mix; a greyscale photograph gives its grey
+/// values whatever the channel). False, with the plane untouched, when the file does
+/// not exist or is a folder. Raises EFileError when the file cannot be read and
+/// EJpegError when it does not decode (damaged data, also data the decoder would
+/// only warn about; more than kMaxPlanePixels pixels; a colour space other than
+/// greyscale or three-component colour; a progressive file with more than 500 scans,
+/// whose scans cover more than 2^26 blocks of 8 × 8 values in all, or whose
+/// coefficients take more than 1 GiB); the plane is then untouched too.
+bool LoadPlaneFromJpeg(TPic& plane, const std::string& fileName, std::uint8_t channel);
+
+/// LoadPlaneFromJpeg for a photograph held in memory; name stands for it in error
+/// messages. Raises EJpegError as LoadPlaneFromJpeg does.
+void DecodeJpegPlane(TPic& plane, const std::uint8_t* data, std::size_t size,
+                     const std::string& name, std::uint8_t channel);
+
+/// What a photograph's header tells before any pixel is decoded.
+struct TJpegHeader {
+    std::int32_t Width = 0;
+    std::int32_t Height = 0;
+    int Components = 0;
+    /// Working memory the decoder will take beside the plane and a row of pixels,
+    /// in bytes (a progressive file keeps all its coefficients).
+    std::uint64_t DecoderBytes = 0;
+};
+
+/// Reads a photograph's header only, as far as its first scan. Raises EFileError
+/// and EJpegError as LoadPlaneFromJpeg does for a file whose header is unusable
+/// (also one that does not exist).
+TJpegHeader ReadJpegHeader(const std::string& fileName);

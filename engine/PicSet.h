@@ -1,0 +1,39 @@
+#pragma once
+// Picture sets: a header text file naming one raw plane file per plane, the plane
+// bytes stored column by column (offset column × Height + row).
+
+#include "Stack.h"
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+/// Writes the plane's Width × Height bytes, column by column, replacing the file
+/// atomically. Raises EFileError when it cannot be written.
+void SavePlane(const TPic& plane, const std::string& fileName);
+
+/// Fills the plane (at its own size) from the file, column by column; bytes beyond
+/// Width × Height are ignored. Raises EFileError when the file cannot be read or is
+/// too short; the bytes before the first missing one stay stored.
+void LoadPlane(TPic& plane, const std::string& fileName);
+
+/// Writes the header (plane 0's size, one plane file name per plane) and the plane
+/// files beside it as one whole: every file is written and flushed first, then the
+/// former header is removed, the plane files are put in place and the header last
+/// (see TAtomicFileSet). With namesOnly the header lists bare file names. Raises
+/// EFileError when a file cannot be written, and std::invalid_argument for an empty
+/// stack or when a file of the set is one the planes were loaded from.
+void SavePicSet(const TPics& pics, const std::string& headerFileName, bool namesOnly);
+
+/// The files SavePicSet writes for a stack of planes: the plane files in order,
+/// then the header.
+std::vector<std::string> PicSetFileNames(const std::string& headerFileName, std::size_t planes);
+
+/// Loads a picture set. False when it cannot be loaded completely; pics.LastError()
+/// then says which line or file and why, and the stack is left as the failure
+/// allows (unchanged for a header that cannot be used, one that names a temporary
+/// file of an unfinished save, or one whose planes would not fit into the memory
+/// the process may use). Raises nothing. With a
+/// baseFolder, relative plane names are resolved against it instead of the current
+/// directory.
+bool LoadPicSet(TPics& pics, const std::string& headerFileName, const std::string& baseFolder = {});

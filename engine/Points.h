@@ -1,0 +1,75 @@
+#pragma once
+// The point list: the pixels of the code matrix gathered by code, their centres and
+// the points file.
+
+#include "CodeMatrix.h"
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+/// One point: the pixels that share a code.
+struct TUniquePoint {
+    std::int32_t Code = 0;
+    double X = 0; ///< centre column, SumX / PixelCount (valid after CalcCentres)
+    double Y = 0; ///< centre row, SumY / PixelCount (valid after CalcCentres)
+    std::int64_t SumX = 0;
+    std::int64_t SumY = 0;
+    std::int32_t PixelCount = 0;
+};
+
+/// The point list: one entry per distinct code, in the order in which the codes
+/// were first added.
+class TUniquePoints {
+public:
+    /// Entries made ready by Reset. More distinct codes are still taken: the
+    /// storage grows.
+    static constexpr std::int32_t kCapacity = 20000;
+
+    std::vector<TUniquePoint> Entries; ///< entries 0 … EntryCount − 1 are in use
+    std::int32_t EntryCount = 0;
+
+    TUniquePoints() { Reset(); }
+
+    /// kCapacity zeroed entries, none in use.
+    void Reset();
+
+    /// Gathers the pixel at column x, row y into the entry of its code (a new entry
+    /// at the end for a code not met before). Codes ≤ 0 are ignored.
+    void AddPixel(std::int32_t code, std::int32_t x, std::int32_t y);
+
+    struct TFound {
+        bool Absent = true;
+        std::int32_t Index = -1; ///< the entry's position when not absent
+    };
+    /// The entry in use that holds code: through a table for the codes the decoding
+    /// gives (1 … 32767), by a search among the few others.
+    TFound FindCode(std::int32_t code) const;
+
+    /// Gathers every pixel of the matrix with AddPixel's result, as if called for
+    /// each column from the left and each row from the top, column after column.
+    /// threads: how many threads may share the work (0: all cores).
+    void AddCodeMatrix(const TCode& matrix, int threads = 1);
+
+    /// Shrinks the storage to the entries in use.
+    void Trim();
+    /// X and Y of every entry in use.
+    void CalcCentres();
+    /// Writes the points file under exactly fileName, atomically: one line per entry,
+    /// "code x y pixelcount" with the centres to two decimals ("." whatever the
+    /// locale, an exact half rounded up), CR LF after every line; empty without
+    /// entries. Raises EFileError when the file cannot be written.
+    void WritePoints(const std::string& fileName) const;
+    /// The text WritePoints writes.
+    std::string PointsText() const;
+
+private:
+    // Adds sums for code: to its entry, or as a new entry at the end.
+    void AddSums(std::int32_t code, std::int64_t sumX, std::int64_t sumY, std::int32_t count);
+    void Append(const TUniquePoint& entry);
+
+    // Entry index + 1 for codes 1 … 32767 (0: absent); other codes in otherCodes_.
+    std::vector<std::int32_t> lookup_;
+    std::vector<std::pair<std::int32_t, std::int32_t>> otherCodes_;
+};

@@ -1,0 +1,135 @@
+#pragma once
+// The code matrix cut into blobs of one code, and the points' main blobs filed by
+// position: what the refined centres start from.
+
+#include "CodeMatrix.h"
+#include "Grid.h"
+#include "Plane.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace refine_detail {
+
+// A run of pixels of one code in one row: columns Begin … End − 1. Comp is first a
+// union-find parent (a run index no higher than the run's own), then the blob.
+struct TRun {
+    std::int32_t Begin;
+    std::int32_t End;
+    std::int32_t Comp;
+    std::int32_t Code;
+    std::int32_t Peak; // highest contrast
+};
+
+// One 8-connected blob: a set of pixels of one code.
+struct TBlob {
+    std::int32_t Code = 0;
+    std::int32_t Pixels = 0;
+    std::int64_t SumX = 0;
+    std::int64_t SumY = 0;
+    std::int32_t Peak = 0; // highest contrast
+};
+
+// The main blob of a point, as its neighbours see it.
+struct TBlobShape {
+    double X = 0, Y = 0; // centre
+    double Radius = 0;   // of a disc of its area
+    double Reach = 0;    // the farthest its window may reach
+    std::int32_t Pixels = 0;
+};
+
+// The code matrix cut into blobs.
+class TBlobs {
+public:
+    TBlobs(const TCode& codes, const TPic& dark, const TPic& lit, int threads) : codes_(codes) {
+        FindRuns(dark, lit, threads);
+        JoinRuns();
+        Measure();
+    }
+
+    const std::vector<TBlob>& Blobs() const { return blobs_; }
+
+    /// The blob of the pixel at (row, col); −1 for a pixel without a code.
+    std::int32_t BlobAtPixel(std::int32_t row, std::int32_t col) const {
+        const std::size_t i = RowCursor(row, col);
+        if (i == RowEnd(row) || run_[i].Begin > col)
+            return -1;
+        return run_[i].Comp;
+    }
+    /// The run at index i, and the index after the last run of row.
+    const TRun& Run(std::size_t i) const { return run_[i]; }
+    std::size_t RowEnd(std::int32_t row) const { return rowStart_[std::size_t(row) + 1]; }
+    /// The cursor for the first run of row that ends after col.
+    std::size_t RowCursor(std::int32_t row, std::int32_t col) const {
+        const auto first = run_ + std::ptrdiff_t(rowStart_[std::size_t(row)]);
+        const auto last = run_ + std::ptrdiff_t(rowStart_[std::size_t(row) + 1]);
+        return std::size_t(
+            std::upper_bound(first, last, col,
+                             [](std::int32_t c, const TRun& run) { return c < run.End; }) -
+            run_);
+    }
+
+private:
+    // The runs of every row, in bands of rows that threads share: counted first,
+    // so that they are written once into storage of their exact size (fresh
+    // memory is dear, and a growing array would take it several times over).
+    void FindRuns(const TPic& dark, const TPic& lit, int threads);
+
+    // Calls run(first, next) for every run of equal codes other than 0 in the row,
+    // from the left; returns their number.
+    template <class F> std::size_t ScanRow(std::int32_t row, F&& run) const;
+
+    std::int32_t Root(std::int32_t run);
+
+    // Joins the runs of one code that touch, diagonally included, into blobs; each
+    // blob's root is its first run from the top left.
+    void JoinRuns();
+
+    void Measure();
+
+    const TCode& codes_;
+    TGrid<TRun> runs_; // one row: on huge pages, where a few faults bring megabytes
+    TRun* run_ = nullptr;
+    std::vector<std::size_t> rowStart_; // runs of row r: rowStart_[r] … rowStart_[r + 1] − 1
+    std::vector<TBlob> blobs_;
+};
+
+// Blob centres are filed in square cells of this many pixels to find neighbours.
+inline constexpr std::int32_t kCellPixels = 16;
+
+// The points' main blobs filed by position, to find the ones near a point.
+class TNeighbourGrid {
+public:
+    TNeighbourGrid(const std::vector<TBlobShape>& shapes, std::int32_t width, std::int32_t height);
+
+    /// Calls f(point) for every point whose blob square touches the square of half
+    /// side reach around (x, y), some more than once.
+    template <class F> void Near(double x, double y, double reach, F&& f) const {
+        ForCells(x, y, reach, [&](std::size_t cell) {
+            for (std::size_t i = start_[cell]; i < start_[cell + 1]; ++i)
+                f(items_[i]);
+        });
+    }
+
+private:
+    template <class F> void ForCells(double x, double y, double half, F&& f) const {
+        auto cell = [](double v, std::int32_t cells) {
+            return std::int32_t(std::clamp(std::floor(v / kCellPixels), 0.0, double(cells - 1)));
+        };
+        const std::int32_t c0 = cell(x - half, columns_), c1 = cell(x + half, columns_);
+        const std::int32_t r0 = cell(y - half, rows_), r1 = cell(y + half, rows_);
+        for (std::int32_t r = r0; r <= r1; ++r)
+            for (std::int32_t c = c0; c <= c1; ++c)
+                f(std::size_t(r) * std::size_t(columns_) + std::size_t(c));
+    }
+
+    std::int32_t columns_, rows_;
+    std::vector<std::size_t> start_;
+    std::vector<std::size_t> fill_;
+    std::vector<std::int32_t> items_;
+};
+
+} // namespace refine_detail

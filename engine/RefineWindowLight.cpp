@@ -1,0 +1,218 @@
+// The light of a refining window: read from the planes with its rivals' pixels
+// left out or their light taken off, and weighed above the level into a centroid.
+
+#include "RefineWindow.h"
+#include "RefineWindowTuning.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+
+namespace refine_detail {
+
+void TRefiner::ReadPatch(const TBlobShape& self, std::int32_t blobIndex) {
+    const std::int32_t radius = patchRadius_, side = side_, col = patchCol_, row = patchRow_;
+    patch_.assign(std::size_t(side) * std::size_t(side), kOutside);
+    const double reach2 = patchReach_ * patchReach_;
+    // The disc's half width in each row: the widest that still fits.
+    halfWidth_.resize(std::size_t(radius) + 1);
+    for (std::int32_t dy = 0, half = radius; dy <= radius; ++dy) {
+        while (half > 0 && double(half) * half + double(dy) * dy > reach2)
+            --half;
+        halfWidth_[std::size_t(dy)] = double(dy) * dy <= reach2 ? half : -1;
+    }
+    for (std::int32_t dy = -radius; dy <= radius; ++dy) {
+        const std::int32_t r = row + dy;
+        if (r < 0 || r >= codes_.Height)
+            continue;
+        const std::int32_t half = halfWidth_[std::size_t(std::abs(dy))];
+        if (half < 0)
+            continue;
+        const std::int32_t c0 = std::max(0, col - half);
+        const std::int32_t c1 = std::min(codes_.Width - 1, col + half);
+        if (c0 > c1)
+            continue;
+        const std::uint8_t* l = lit_.Data[r];
+        const std::uint8_t* d = dark_.Data[r];
+        std::int32_t* out =
+            &patch_[std::size_t(dy + radius) * std::size_t(side) + std::size_t(c0 - col + radius)];
+        for (std::int32_t c = c0; c <= c1; ++c)
+            out[c - c0] = int(l[c]) - int(d[c]);
+        // The runs of codes that cross the row's span: competing neighbours'
+        // blobs are no light of this point's.
+        for (std::size_t i = blobs_.RowCursor(r, c0); i < blobs_.RowEnd(r); ++i) {
+            const TRun& run = blobs_.Run(i);
+            if (run.Begin > c1)
+                break;
+            const std::int32_t owner = pointOfBlob_[std::size_t(run.Comp)];
+            if (run.Comp == blobIndex || owner < 0 || !Competes(shapes_[std::size_t(owner)], self))
+                continue;
+            std::fill(out + (std::max(run.Begin, c0) - c0),
+                      out + (std::min(run.End - 1, c1) - c0 + 1), kRival);
+        }
+        if (rivals_.empty())
+            continue;
+        // Pixels nearer a rival than this point are the rival's; of those that
+        // are left, the light the rivals throw is taken off once they are known.
+        for (std::int32_t c = c0; c <= c1; ++c) {
+            std::int32_t& value = out[c - c0];
+            if (value == kRival)
+                continue;
+            const double dx = c - col;
+            if (blobs_.BlobAtPixel(r, c) != blobIndex &&
+                Claimed(c, r, std::sqrt(dx * dx + double(dy) * dy) - self.Radius)) {
+                value = kOutside;
+                continue;
+            }
+            if (prior_)
+                value -= std::int32_t(std::lround(RivalLight(c, r)));
+        }
+    }
+}
+
+double TRefiner::RivalLight(std::int32_t col, std::int32_t row) const {
+    double light = 0;
+    for (std::int32_t n : rivals_) {
+        const TRefinedPoint& other = (*prior_)[std::size_t(n)];
+        if ((other.Flags & kRefineNone) != 0)
+            continue;
+        const double radius = shapes_[std::size_t(n)].Radius;
+        const double reach = FirstReach(radius);
+        const double dx = col - other.X, dy = row - other.Y;
+        if (dx * dx + dy * dy > reach * reach)
+            continue;
+        light += std::max(0.0, ContrastAt(other.X - dx, other.Y - dy) -
+                                   std::max(0.0, (*priorBackground_)[std::size_t(n)]));
+    }
+    return light;
+}
+
+double TRefiner::ContrastAt(double x, double y) const {
+    const double c0 = std::floor(x), r0 = std::floor(y);
+    if (c0 < 0 || r0 < 0 || c0 + 1 > codes_.Width - 1 || r0 + 1 > codes_.Height - 1)
+        return 0;
+    const auto col = std::int32_t(c0), row = std::int32_t(r0);
+    auto at = [&](std::int32_t r, std::int32_t c) {
+        return double(int(lit_.Data[r][c]) - int(dark_.Data[r][c]));
+    };
+    const double fx = x - c0, fy = y - r0;
+    return (1 - fy) * ((1 - fx) * at(row, col) + fx * at(row, col + 1)) +
+           fy * ((1 - fx) * at(row + 1, col) + fx * at(row + 1, col + 1));
+}
+
+bool TRefiner::Claimed(std::int32_t col, std::int32_t row, double ownDistance) const {
+    for (std::int32_t n : rivals_) {
+        const TBlobShape& other = shapes_[std::size_t(n)];
+        if (std::hypot(col - other.X, row - other.Y) - other.Radius < ownDistance)
+            return true;
+    }
+    return false;
+}
+
+bool TRefiner::Competes(const TBlobShape& other, const TBlobShape& self) {
+    if (other.Pixels == 0)
+        return false;
+    return double(other.Pixels) >= kCompetingShare * self.Pixels ||
+           std::hypot(other.X - self.X, other.Y - self.Y) - other.Radius - self.Radius >
+               kCompetingGap;
+}
+
+double TRefiner::Median(std::vector<std::int32_t>& values) {
+    if (values.empty())
+        return 0;
+    const auto [lowest, highest] = std::minmax_element(values.begin(), values.end());
+    const std::int32_t low = *lowest;
+    const std::int64_t range = std::int64_t(*highest) - low + 1;
+    if (range > kMaxCountedRange) {
+        const auto middle = values.begin() + std::ptrdiff_t(values.size() / 2);
+        std::nth_element(values.begin(), middle, values.end());
+        double median = *middle;
+        if (values.size() % 2 == 0)
+            median = (median + *std::max_element(values.begin(), middle)) / 2;
+        return median;
+    }
+    counts_.assign(std::size_t(range), 0);
+    for (std::int32_t v : values)
+        ++counts_[std::size_t(v - low)];
+    // The values at positions (n − 1) / 2 and n / 2 in sorted order.
+    const std::size_t lowerPosition = (values.size() - 1) / 2, upperPosition = values.size() / 2;
+    std::size_t seen = 0;
+    std::int32_t lower = low, upper = low;
+    bool haveLower = false;
+    for (std::size_t bin = 0; bin < counts_.size(); ++bin) {
+        seen += counts_[bin];
+        if (!haveLower && seen > lowerPosition) {
+            lower = low + std::int32_t(bin);
+            haveLower = true;
+        }
+        if (seen > upperPosition) {
+            upper = low + std::int32_t(bin);
+            break;
+        }
+    }
+    return (double(lower) + double(upper)) / 2;
+}
+
+bool TRefiner::Centroid(std::int32_t peak, double& x, double& y, bool& rimLit,
+                        std::uint32_t& flags) {
+    const double inner = std::max(0.0, windowReach_ - kRingDepth);
+    const std::size_t rimStart = stencil_->Within(inner * inner);
+    const std::int32_t* light = patch_.data() + centreIndex_;
+    auto at = [&](std::size_t i) {
+        const TStencil::TEntry& e = (*stencil_)[i];
+        return light[std::ptrdiff_t(e.Dy) * side_ + e.Dx];
+    };
+    ring_.clear();
+    for (std::size_t i = rimStart; i < size_; ++i)
+        if (at(i) >= kLowest)
+            ring_.push_back(at(i));
+    const double background = Median(ring_);
+    background_ = background;
+    // The spread of the rim's light about the background: the sensor's noise,
+    // from the median absolute deviation, as a normal distribution's sigma.
+    // Twice the background is a whole number.
+    const auto twiceBackground = std::int32_t(2 * background);
+    for (std::int32_t& v : ring_)
+        v = std::abs(2 * v - twiceBackground);
+    const double noise = 1.4826 * Median(ring_) / 2;
+    if (peak <= background)
+        return false;
+    const double span = peak - background;
+    const double level = std::max(0.0, background) +
+                         std::min(std::max(kLevel * span, kNoiseLevel * noise), kMaxLevel * span);
+    // The light is clipped to what a dot's profile allows: it never rises along
+    // a ray from the centre pixel by more than the picture's noise, so that past
+    // a valley the light of a dot without a code of its own (too dim, or lost to
+    // noise) weighs nothing. The rim's own spread would also hold the light that
+    // is to be cut off, so the picture's noise sets the tolerance.
+    const auto tolerance = std::int32_t(std::ceil(kNoiseLevel * noise_ + kQuantum));
+    bound_.resize(size_);
+    double sum = 0, sumX = 0, sumY = 0;
+    rimLit = false;
+    for (std::size_t i = 0; i < size_; ++i) {
+        const TStencil::TEntry& e = (*stencil_)[i];
+        const std::int32_t inherited = i == 0 ? kUnbounded : bound_[std::size_t(e.Parent)];
+        const std::int32_t value = light[std::ptrdiff_t(e.Dy) * side_ + e.Dx];
+        if (value < kLowest) {
+            bound_[i] = inherited;
+            if (value == kRival)
+                flags |= kRefineNeighbour;
+            continue;
+        }
+        bound_[i] = std::min(inherited, value + tolerance);
+        const double w = std::min(std::max(0, value), inherited) - level;
+        if (w <= 0)
+            continue;
+        sum += w;
+        sumX += w * e.Dx;
+        sumY += w * e.Dy;
+        rimLit = rimLit || i >= rimStart;
+    }
+    if (!(sum > 0))
+        return false;
+    x = windowCol_ + sumX / sum;
+    y = windowRow_ + sumY / sum;
+    return true;
+}
+
+} // namespace refine_detail

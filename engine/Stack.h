@@ -1,0 +1,107 @@
+#pragma once
+// The picture stack (TPics): up to 256 planes, loaded from the photographs a JPEG
+// list file names, or from a picture set.
+
+#include "Bitmap.h"
+#include "Plane.h"
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+/// The size of a picture, for working out what a stack takes.
+struct TPictureSize {
+    std::int32_t Width = 0;
+    std::int32_t Height = 0;
+};
+
+/// Empty when planes of these sizes fit into the memory the process may still
+/// use; otherwise a sentence with the figures: "The 256 pictures of 16384 x 16384
+/// need 64 GiB; 7.6 GiB are available."
+std::string StackMemoryProblem(const std::vector<TPictureSize>& sizes);
+
+/// How LoadFromList goes about its work.
+struct TLoadOptions {
+    /// Relative photograph names are resolved against this folder; empty: against
+    /// the current directory. The only setting that can change what is loaded.
+    std::string BaseFolder;
+    /// Photographs decoded at once, each by a thread of its own; 0: one per core.
+    /// Fewer are when the memory the process may use would not hold so many decoders.
+    int Threads = 0;
+    /// Called on the calling thread for each photograph decoded into its plane, in
+    /// plane order.
+    std::function<void(std::int32_t plane, const std::string& fileName)> Progress;
+    /// Called on the calling thread about every 0.1 s while it waits for photographs
+    /// that other threads decode, so that a window can keep repainting.
+    std::function<void()> Idle;
+};
+
+/// The picture stack: up to 256 planes, numbered from 0, not necessarily of one size.
+class TPics {
+public:
+    std::vector<TPic> Planes;
+
+    std::int32_t Count() const { return static_cast<std::int32_t>(Planes.size()); }
+
+    /// Changes whenever the planes are replaced as a whole (SetCount, and so every
+    /// load that got as far as replacing them); tells a caller whether a failed load
+    /// left the former planes in place.
+    std::uint64_t Generation() const { return generation_; }
+
+    /// Replaces every plane by count new planes of width × height bytes, all 0.
+    /// Raises std::invalid_argument for a count outside 0 … 256 or an impossible size.
+    void SetCount(std::int32_t count, std::int32_t width, std::int32_t height);
+
+    /// Loads the photographs named by a JPEG list file: lines 1 and 2 are skipped,
+    /// line 3 names plane 0, line 4 plane 1 and so on. Names are used as written
+    /// (relative ones against the current directory); with namesOnly only the part
+    /// after the last '/'. False when the list file cannot be read (see
+    /// ReadListFile), or when the pictures its photographs' headers announce would
+    /// not fit into the memory the process may use (StackMemoryProblem; every header
+    /// is read before any pixel is decoded): the planes then stay as they were;
+    /// or when a named photograph does not exist (its plane stays 0 × 0, every other
+    /// plane is loaded); LastError then says why. Errors reading or decoding a
+    /// photograph are raised: the planes before it hold their pictures, it and the
+    /// later ones stay 0 × 0.
+    bool LoadFromList(const std::string& fileName, bool namesOnly, std::uint8_t channel,
+                      const TLoadOptions& options = {});
+
+    /// True when every plane has plane 0's size. height and width receive plane 0's
+    /// size while no mismatch has been met (never with fewer than two planes).
+    bool CheckSize(std::int32_t& height, std::int32_t& width) const;
+
+    /// The byte at (row, col) of plane index; 0 outside the plane or the stack.
+    std::uint8_t GetValue(std::uint8_t index, std::int32_t row, std::int32_t col) const;
+
+    /// Reads (row, col) of plane index into value; false outside the plane or the
+    /// stack, with value left as it was.
+    bool TryGetValue(std::uint8_t index, std::int32_t row, std::int32_t col,
+                     std::uint8_t& value) const;
+
+    /// Draws plane index as grey (v × 0x010101) into bitmap from its top-left corner.
+    /// Bitmap pixels beyond the plane keep their colours; a plane index beyond the
+    /// stack draws nothing.
+    void ShowPicture(std::uint8_t index, TBitmap& bitmap) const;
+
+    /// Why the last LoadFromList or LoadPicSet returned false; empty after one that
+    /// succeeded.
+    const std::string& LastError() const { return lastError_; }
+
+    /// The files the planes were loaded from: the list file or header first, then
+    /// every photograph or plane file it names. Outputs must never replace them.
+    const std::vector<std::string>& SourceFiles() const { return sources_; }
+
+private:
+    // Decodes photograph i into plane i for every name; gives which were found.
+    // Raises the error of the lowest plane whose photograph raised, leaving that
+    // plane and every later one 0 x 0, the earlier ones loaded.
+    std::vector<char> DecodePlanes(const std::vector<std::string>& names, std::uint8_t channel,
+                                   const TLoadOptions& options);
+
+    friend bool LoadPicSet(TPics& pics, const std::string& headerFileName,
+                           const std::string& baseFolder);
+    std::string lastError_;
+    std::vector<std::string> sources_;
+    std::uint64_t generation_ = 0;
+};
