@@ -14,37 +14,29 @@ constexpr std::uint32_t kRed = 0xFF0000;
 
 } // namespace
 
-void TCode::CheckSize(std::int32_t rows, std::int32_t cols) {
+void TCode::Reshape(std::int32_t rows, std::int32_t cols, bool clear) {
     if (!IsPictureSize(cols, rows))
         throw std::invalid_argument("a code matrix of " + SizeText(cols, rows) +
                                     " pixels is not possible");
-}
-
-void TCode::RaiseOutOfMemory(std::int32_t rows, std::int32_t cols) {
-    ::RaiseOutOfMemory("the code matrix of " + SizeText(cols, rows) + " pixels",
-                       std::uint64_t(rows) * std::uint64_t(cols) * sizeof(std::int32_t));
+    try {
+        if (clear)
+            Data.Resize(rows, cols);
+        else
+            Data.ResizeForOverwrite(rows, cols);
+    } catch (const std::bad_alloc&) {
+        RaiseOutOfMemory("the code matrix of " + SizeText(cols, rows) + " pixels",
+                         std::uint64_t(rows) * std::uint64_t(cols) * sizeof(std::int32_t));
+    }
+    Height = rows;
+    Width = cols;
 }
 
 void TCode::Resize(std::int32_t rows, std::int32_t cols) {
-    CheckSize(rows, cols);
-    try {
-        Data.Resize(rows, cols);
-    } catch (const std::bad_alloc&) {
-        RaiseOutOfMemory(rows, cols);
-    }
-    Height = rows;
-    Width = cols;
+    Reshape(rows, cols, true);
 }
 
 void TCode::ResizeForOverwrite(std::int32_t rows, std::int32_t cols) {
-    CheckSize(rows, cols);
-    try {
-        Data.ResizeForOverwrite(rows, cols);
-    } catch (const std::bad_alloc&) {
-        RaiseOutOfMemory(rows, cols);
-    }
-    Height = rows;
-    Width = cols;
+    Reshape(rows, cols, false);
 }
 
 void TCode::SetCode(std::int32_t row, std::int32_t col, std::int32_t value) {

@@ -27,8 +27,9 @@ public:
     void ShowCodes(TBitmap& bitmap) const;
 
 private:
-    static void CheckSize(std::int32_t rows, std::int32_t cols);
-    [[noreturn]] static void RaiseOutOfMemory(std::int32_t rows, std::int32_t cols);
+    // Resize (clear) or ResizeForOverwrite; raises std::invalid_argument for an
+    // impossible size and EOutOfMemory when the memory cannot be had.
+    void Reshape(std::int32_t rows, std::int32_t cols, bool clear);
     bool Inside(std::int32_t row, std::int32_t col) const {
         return row >= 0 && row < Height && col >= 0 && col < Width;
     }

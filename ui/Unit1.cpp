@@ -6,6 +6,7 @@
 #include "PicHolder.h"
 #include "RadioGroup.h"
 #include "Unit2.h"
+#include "Views.h"
 #include "msg.h"
 
 #include <QApplication>
@@ -18,6 +19,7 @@
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTimer>
+#include <algorithm>
 #include <exception>
 #include <initializer_list>
 
@@ -421,69 +423,49 @@ void TForm1::ShowCurrentPic() {
     ProcessEvents();
 }
 
-void TForm1::BitBtn10Click() {
-    RunHandler([this] {
+void TForm1::PictureCommand(int plane) {
+    RunHandler([this, plane] {
         if (!PicsLoaded)
             return;
-        if (CurrentPic < kLastPlane)
-            ++CurrentPic;
+        CurrentPic = plane;
         ShowCurrentPic();
     });
+}
+
+void TForm1::ViewCommand(TView view) {
+    RunHandler([this, view] {
+        if (!PicsLoaded)
+            return;
+        TBusyScope busy(*this);
+        ShowView(*Evaluator, view, static_cast<std::uint8_t>(CurrentPic), Form2->DisplayBitmap());
+        ShowInViewer();
+    });
+}
+
+void TForm1::BitBtn10Click() {
+    PictureCommand(std::min(CurrentPic + 1, kLastPlane));
 }
 
 void TForm1::BitBtn9Click() {
-    RunHandler([this] {
-        if (!PicsLoaded)
-            return;
-        if (CurrentPic > 0)
-            --CurrentPic;
-        ShowCurrentPic();
-    });
+    PictureCommand(std::max(CurrentPic - 1, 0));
 }
 
 void TForm1::BitBtn13Click() {
-    RunHandler([this] {
-        if (!PicsLoaded)
-            return;
-        ShowCurrentPic();
-    });
+    PictureCommand(CurrentPic);
 }
 
 void TForm1::BitBtn11Click() {
-    RunHandler([this] {
-        if (!PicsLoaded)
-            return;
-        CurrentPic = 2;
-        ShowCurrentPic();
-    });
+    PictureCommand(2);
 }
 
 void TForm1::BitBtn6Click() {
-    RunHandler([this] {
-        if (!PicsLoaded)
-            return;
-        TBusyScope busy(*this);
-        Evaluator->ShowMatrix(static_cast<std::uint8_t>(CurrentPic), Form2->DisplayBitmap());
-        ShowInViewer();
-    });
+    ViewCommand(TView::Matrix);
 }
 
 void TForm1::BitBtn2Click() {
-    RunHandler([this] {
-        if (!PicsLoaded)
-            return;
-        TBusyScope busy(*this);
-        Evaluator->ShowCodeView(Form2->DisplayBitmap());
-        ShowInViewer();
-    });
+    ViewCommand(TView::Codes);
 }
 
 void TForm1::BitBtn4Click() {
-    RunHandler([this] {
-        if (!PicsLoaded)
-            return;
-        TBusyScope busy(*this);
-        Evaluator->ShowEdges(Form2->DisplayBitmap());
-        ShowInViewer();
-    });
+    ViewCommand(TView::Edges);
 }

@@ -12,6 +12,7 @@
 #include <optional>
 #include <string>
 
+enum class TView;
 class QGroupBox;
 class QLabel;
 class QPlainTextEdit;
@@ -125,6 +126,10 @@ private:
     void ViewerReset();
     void ShowInViewer();
     void ShowCurrentPic();
+    /// A picture command: shows plane once a stack is loaded, as the current picture.
+    void PictureCommand(int plane);
+    /// A view command: draws view of the current picture once a stack is loaded.
+    void ViewCommand(TView view);
     std::uint8_t ColorChannel() const;
     /// Runs the engine work of a load command, which gives the engine's outcome,
     /// and settles PicsLoaded by it. When the load raised, the error goes on to the
