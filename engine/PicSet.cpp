@@ -357,33 +357,32 @@ bool LoadPicSet(TPics& pics, const std::string& headerFileName, const std::strin
     // Nothing may escape: every failure becomes false with its reason. Building
     // the reason can itself run out of memory; a short fixed text then stands in,
     // short enough to fit a string's own storage without allocating.
+    auto fail = [&pics](auto reason) noexcept {
+        try {
+            pics.lastError_ = reason();
+        } catch (...) {
+            pics.lastError_ = "Out of memory.";
+        }
+        return false;
+    };
+    const auto couldNotLoad = [&headerFileName](const std::string& why) {
+        return "The picture set " + QuotedName(headerFileName) + " could not be loaded: " + why;
+    };
     try {
         pics.lastError_.clear();
         std::string error;
         if (LoadPicSetOrThrow(pics, headerFileName, baseFolder, error, pics.sources_))
             return true;
         pics.lastError_ = std::move(error);
+        return false;
     } catch (const std::bad_alloc&) {
-        try {
-            pics.lastError_ = "There is not enough memory to load the picture set " +
-                              QuotedName(headerFileName) + ".";
-        } catch (...) {
-            pics.lastError_ = "Out of memory.";
-        }
+        return fail([&] {
+            return "There is not enough memory to load the picture set " +
+                   QuotedName(headerFileName) + ".";
+        });
     } catch (const std::exception& e) {
-        try {
-            pics.lastError_ = "The picture set " + QuotedName(headerFileName) +
-                              " could not be loaded: " + Sentence(e.what());
-        } catch (...) {
-            pics.lastError_ = "Out of memory.";
-        }
+        return fail([&] { return couldNotLoad(Sentence(e.what())); });
     } catch (...) {
-        try {
-            pics.lastError_ = "The picture set " + QuotedName(headerFileName) +
-                              " could not be loaded: an unexpected error occurred.";
-        } catch (...) {
-            pics.lastError_ = "Out of memory.";
-        }
+        return fail([&] { return couldNotLoad("an unexpected error occurred."); });
     }
-    return false;
 }
