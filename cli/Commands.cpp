@@ -4,6 +4,7 @@
 #include "Interrupts.h"
 #include "ListFile.h"
 #include "PicSet.h"
+#include "StreamEval.h"
 #include "Text.h"
 
 #include <algorithm>
@@ -12,6 +13,7 @@
 #include <cstdio>
 #include <functional>
 #include <iostream>
+#include <optional>
 #include <sys/resource.h>
 
 namespace {
@@ -51,6 +53,47 @@ void CheckOutputs(const TOutputs& outputs, std::size_t planes,
         throw TCliUsageError(clash);
 }
 
+// The checks of a JPEG list before any photograph is decoded: it can be read,
+// no output is one of its files (TCliUsageError), and it names a whole stack.
+void CheckList(const TStackArgs& args, const TOutputs& outputs) {
+    std::vector<std::string> names;
+    std::string error;
+    if (!ReadListFile(args.Input, false, ExtractFilePath(args.Input), names, error))
+        throw TCliError(error);
+    std::vector<std::string> inputs = names;
+    inputs.push_back(args.Input);
+    CheckOutputs(outputs, names.size(), inputs);
+    if (names.size() != std::size_t(TPicEval::kStackPlanes))
+        throw TCliError("The list file " + QuotedName(args.Input) + " names " +
+                        CountText(names.size(), "photograph") + "; a stack needs " +
+                        std::to_string(TPicEval::kStackPlanes) + ".");
+}
+
+// How a JPEG list is loaded: relative names against its own folder, progress lines
+// on stderr unless quiet.
+TLoadOptions ListOptions(const TStackArgs& args) {
+    TLoadOptions options;
+    options.BaseFolder = ExtractFilePath(args.Input);
+    options.Threads = args.Threads;
+    if (!args.Quiet)
+        options.Progress = [](std::int32_t plane, const std::string& fileName) {
+            std::cerr << "Decoded picture " << plane << ": " << ShownName(fileName) << '\n';
+        };
+    return options;
+}
+
+// Raises what a load that did not give a whole stack reports.
+void CheckOutcome(const TLoadOutcome& outcome, const TStackArgs& args,
+                  std::chrono::steady_clock::time_point start) {
+    if (outcome.Error)
+        std::rethrow_exception(outcome.Error);
+    if (!outcome.Usable)
+        throw TCliError(outcome.Reason);
+    if (args.Timings)
+        std::cerr << "Timings: decode " << Seconds(std::chrono::steady_clock::now() - start)
+                  << '\n';
+}
+
 // Loads the stack named by args.Input into eval, resolving the relative names inside
 // the list or header against its own folder. Raises TCliUsageError when an output
 // is one of the input files, and TCliError unless the stack is complete (17
@@ -60,42 +103,61 @@ void LoadStack(TPicEval& eval, const TStackArgs& args, const TOutputs& outputs) 
     eval.SetTolerance(args.Tolerance);
     eval.SetMinDif(args.MinDif);
     eval.Threads = args.Threads;
-    const std::string folder = ExtractFilePath(args.Input);
     SetInterruptActivity("loading " + QuotedName(args.Input));
     TLoadOutcome outcome;
     if (IsPicSetHeader(args.Input)) {
         CheckOutputs(outputs, 0, {args.Input});
-        outcome = eval.LoadSet(args.Input, folder);
+        outcome = eval.LoadSet(args.Input, ExtractFilePath(args.Input));
         if (eval.Pics.LastError().empty()) // the set itself loaded
             CheckOutputs(outputs, eval.Pics.Planes.size(), eval.Pics.SourceFiles());
     } else {
-        std::vector<std::string> names;
-        std::string error;
-        if (!ReadListFile(args.Input, false, folder, names, error))
-            throw TCliError(error);
-        std::vector<std::string> inputs = names;
-        inputs.push_back(args.Input);
-        CheckOutputs(outputs, names.size(), inputs);
-        if (names.size() != std::size_t(TPicEval::kStackPlanes))
-            throw TCliError("The list file " + QuotedName(args.Input) + " names " +
-                            CountText(names.size(), "photograph") + "; a stack needs " +
-                            std::to_string(TPicEval::kStackPlanes) + ".");
-        TLoadOptions options;
-        options.BaseFolder = folder;
-        options.Threads = args.Threads;
-        if (!args.Quiet)
-            options.Progress = [](std::int32_t plane, const std::string& fileName) {
-                std::cerr << "Decoded picture " << plane << ": " << ShownName(fileName) << '\n';
-            };
-        outcome = eval.LoadList(args.Input, args.Channel, options);
+        CheckList(args, outputs);
+        outcome = eval.LoadList(args.Input, args.Channel, ListOptions(args));
     }
-    if (outcome.Error)
-        std::rethrow_exception(outcome.Error);
-    if (!outcome.Usable)
-        throw TCliError(outcome.Reason);
-    if (args.Timings)
-        std::cerr << "Timings: decode " << Seconds(std::chrono::steady_clock::now() - start)
-                  << '\n';
+    CheckOutcome(outcome, args, start);
+}
+
+// The time of each stage of an evaluation and the peak memory, on stderr.
+void ReportTimings(const TEvalTimings& timings, bool withTable) {
+    std::cerr << "Timings: matrix " << Seconds(timings.Matrix) << ", points "
+              << Seconds(timings.Points);
+    if (withTable)
+        std::cerr << ", table " << Seconds(timings.Table);
+    std::cerr << ", files " << Seconds(timings.Files) << "; peak memory " << PeakMemoryMiB()
+              << " MiB\n";
+}
+
+std::string EvaluateSummary(const TEvaluateArgs& args, std::int32_t points, std::int32_t width,
+                            std::int32_t height) {
+    std::string summary = std::to_string(points) + " points of a " + SizeText(width, height) +
+                          " stack written to " + args.Points;
+    if (!args.NoBitmap)
+        summary += ", marked picture to " + ChangeFileExt(args.Points, ".bmp");
+    if (!args.Table.empty())
+        summary += ", point table to " + args.Table;
+    return summary;
+}
+
+// Evaluates a JPEG list without keeping its stack; nullopt, having decoded
+// nothing, where the list is to be loaded whole.
+std::optional<std::string> EvaluateStreamed(const TEvaluateArgs& args, const TOutputs& outputs) {
+    const auto start = std::chrono::steady_clock::now();
+    SetInterruptActivity("loading " + QuotedName(args.Stack.Input));
+    CheckList(args.Stack, outputs);
+    TStreamEval stream;
+    stream.Tolerance = args.Stack.Tolerance;
+    stream.MinDif = args.Stack.MinDif;
+    stream.Threads = args.Stack.Threads;
+    const std::optional<TLoadOutcome> outcome = stream.LoadList(
+        args.Stack.Input, args.Stack.Channel, ListOptions(args.Stack), !args.Table.empty());
+    if (!outcome)
+        return std::nullopt;
+    CheckOutcome(*outcome, args.Stack, start);
+    SetInterruptActivity("evaluating " + QuotedName(args.Stack.Input));
+    stream.Evaluate(args.Points, !args.NoBitmap, args.Table);
+    if (args.Stack.Timings)
+        ReportTimings(stream.Timings, !args.Table.empty());
+    return EvaluateSummary(args, stream.Points.EntryCount, stream.Width, stream.Height);
 }
 
 std::string StackSizeText(const TPicEval& eval) {
@@ -109,33 +171,25 @@ std::string RunEvaluate(const TEvaluateArgs& args) {
         TPicEval::OutputProblem(args.Points, !args.NoBitmap, args.Table, {});
     if (!problem.empty())
         throw TCliUsageError(problem);
-    TPicEval eval("ST1");
-    LoadStack(eval, args.Stack, [&args](std::size_t) {
-        std::vector<std::string> outputs{args.Points};
+    const TOutputs outputs = [&args](std::size_t) {
+        std::vector<std::string> files{args.Points};
         if (!args.NoBitmap)
-            outputs.push_back(ChangeFileExt(args.Points, ".bmp"));
+            files.push_back(ChangeFileExt(args.Points, ".bmp"));
         if (!args.Table.empty())
-            outputs.push_back(args.Table);
-        return outputs;
-    });
+            files.push_back(args.Table);
+        return files;
+    };
+    if (!args.FullStack && !IsPicSetHeader(args.Stack.Input))
+        if (std::optional<std::string> summary = EvaluateStreamed(args, outputs))
+            return *summary;
+    TPicEval eval("ST1");
+    LoadStack(eval, args.Stack, outputs);
     SetInterruptActivity("evaluating " + QuotedName(args.Stack.Input));
     TBitmap display(eval.Width, eval.Height);
     eval.Evaluate(args.Points, !args.NoBitmap, display, args.Table);
-    if (args.Stack.Timings) {
-        std::cerr << "Timings: matrix " << Seconds(eval.Timings.Matrix) << ", points "
-                  << Seconds(eval.Timings.Points);
-        if (!args.Table.empty())
-            std::cerr << ", table " << Seconds(eval.Timings.Table);
-        std::cerr << ", files " << Seconds(eval.Timings.Files) << "; peak memory "
-                  << PeakMemoryMiB() << " MiB\n";
-    }
-    std::string summary = std::to_string(eval.Points.EntryCount) + " points of a " +
-                          StackSizeText(eval) + " stack written to " + args.Points;
-    if (!args.NoBitmap)
-        summary += ", marked picture to " + ChangeFileExt(args.Points, ".bmp");
-    if (!args.Table.empty())
-        summary += ", point table to " + args.Table;
-    return summary;
+    if (args.Stack.Timings)
+        ReportTimings(eval.Timings, !args.Table.empty());
+    return EvaluateSummary(args, eval.Points.EntryCount, eval.Width, eval.Height);
 }
 
 std::string RunRender(const TRenderArgs& args) {

@@ -32,6 +32,9 @@ struct TEvaluateArgs {
     std::string Points;
     bool NoBitmap = false;
     std::string Table; ///< the point table (CSV) to write as well; empty: none
+    /// Decode every photograph into memory first, as the window does, instead of
+    /// folding each into the codes as it comes (the results are the same).
+    bool FullStack = false;
 };
 
 /// A command line whose files cannot go together; the tool reports it with exit

@@ -108,6 +108,9 @@ int main(int argc, char** argv) {
         ->check(kFileName);
     evaluateCommand->add_flag("--no-bitmap", evaluate.NoBitmap,
                               "do not write the marked picture (POINTS with extension .bmp)");
+    evaluateCommand->add_flag("--full-stack", evaluate.FullStack,
+                              "keep all 17 pictures in memory, as the window does, instead of "
+                              "folding each photograph into the codes as it is decoded");
     evaluateCommand
         ->add_option(
             "--table", evaluate.Table,

@@ -354,7 +354,49 @@ void TPicEval::MarkPoints(TBitmap& display) const {
 }
 
 void TPicEval::SavePointBitmap(const std::string& fileName) const {
-    TBitmap bitmap(Width, Height, TPixelFormat::pf24bit);
-    MarkPoints(bitmap);
-    bitmap.SaveToFile(ChangeFileExt(fileName, ".bmp"));
+    static const TPic kNoPlane;
+    WritePointBitmap(Pics.Count() > 2 ? Pics.Planes[2] : kNoPlane, Width, Height, Points,
+                     ChangeFileExt(fileName, ".bmp"));
+}
+
+void WritePointBitmap(const TPic& plane, std::int32_t width, std::int32_t height,
+                      const TUniquePoints& points, const std::string& fileName) {
+    // The marks inside the picture, by row: (row, column) packed as one number.
+    std::vector<std::uint64_t> marks;
+    for (std::int32_t i = 0; i < points.EntryCount; ++i) {
+        const TUniquePoint& point = points.Entries[std::size_t(i)];
+        const std::int32_t row = RoundToPixel(point.Y);
+        const std::int32_t col = RoundToPixel(point.X);
+        if (row >= 0 && row < height && col >= 0 && col < width)
+            marks.push_back(std::uint64_t(row) << 32 | std::uint32_t(col));
+    }
+    std::sort(marks.begin(), marks.end());
+
+    TAtomicFile file(fileName);
+    const std::vector<std::uint8_t> header = BmpFileHeader(width, height, TPixelFormat::pf24bit);
+    file.Write(header.data(), header.size());
+    // Bottom row first, as the bitmap stores them; a few hundred rows at a time.
+    const std::size_t stride = BitmapStride(width, TPixelFormat::pf24bit);
+    const std::int32_t rowsPerChunk = std::max<std::int32_t>(
+        1, std::int32_t((std::size_t(1) << 20) / std::max<std::size_t>(stride, 1)));
+    std::vector<std::uint8_t> chunk(stride * std::size_t(rowsPerChunk));
+    const std::int32_t grey = std::min(width, plane.Width);
+    auto mark = marks.end(); // the first mark of the rows written so far
+    for (std::int32_t row = height - 1; row >= 0;) {
+        std::fill(chunk.begin(), chunk.end(), 0);
+        std::size_t used = 0;
+        for (std::int32_t n = 0; n < rowsPerChunk && row >= 0; ++n, --row, used += stride) {
+            std::uint8_t* out = chunk.data() + used;
+            if (row < plane.Height && grey > 0)
+                GreyToBgr(plane.Data[row], out, grey);
+            for (; mark != marks.begin() && std::int32_t(*(mark - 1) >> 32) == row; --mark) {
+                std::uint8_t* pixel = out + 3 * std::size_t(std::uint32_t(*(mark - 1)));
+                pixel[0] = 0x00;
+                pixel[1] = 0x00;
+                pixel[2] = 0xFF;
+            }
+        }
+        file.Write(chunk.data(), used);
+    }
+    file.Commit();
 }

@@ -160,3 +160,10 @@ private:
     // The rows that hold a mark, each once, from the top.
     std::vector<std::int32_t> MarkedRows() const;
 };
+
+/// The marked picture as TPicEval::SavePointBitmap makes it, without a bitmap in
+/// memory: plane as grey over width × height (black beyond the plane), one red
+/// pixel at every rounded centre of points, written row by row as a 24-bit BMP
+/// under exactly fileName, atomically. Raises EFileError when it cannot be written.
+void WritePointBitmap(const TPic& plane, std::int32_t width, std::int32_t height,
+                      const TUniquePoints& points, const std::string& fileName);

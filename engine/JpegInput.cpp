@@ -267,6 +267,12 @@ public:
         if (!GuardReadScanline(row))
             Raise();
     }
+    /// Passes over count rows without making pixels of them; their data is still
+    /// read and checked, as long as the last row is not among them.
+    void SkipScanlines(JDIMENSION count) {
+        if (!GuardSkipScanlines(count))
+            Raise();
+    }
     void Finish() {
         if (!GuardFinish())
             Raise();
@@ -325,6 +331,12 @@ private:
         jpeg_read_scanlines(&cinfo_, &row, 1);
         return true;
     }
+    bool GuardSkipScanlines(JDIMENSION count) {
+        if (setjmp(err_.jump))
+            return false;
+        jpeg_skip_scanlines(&cinfo_, count);
+        return true;
+    }
     bool GuardFinish() {
         if (setjmp(err_.jump))
             return false;
@@ -340,9 +352,25 @@ private:
     bool created_ = false;
 };
 
-// Decodes into plane the photograph whose header readHeader reads.
+// Whether rows can be skipped without changing the rows that are made: a file in
+// one scan whose colour components are not subsampled, or subsampled by two both
+// ways. (A progressive file keeps its coefficients until the end anyway, and other
+// subsamplings are rare enough to be decoded whole.)
+bool CanSkipRows(const jpeg_decompress_struct& info) {
+    if (jpeg_has_multiple_scans(const_cast<jpeg_decompress_struct*>(&info)))
+        return false;
+    if (info.num_components == 1)
+        return true;
+    auto factors = [&info](int component, int h, int v) {
+        return info.comp_info[component].h_samp_factor == h &&
+               info.comp_info[component].v_samp_factor == v;
+    };
+    return (factors(0, 1, 1) || factors(0, 2, 2)) && factors(1, 1, 1) && factors(2, 1, 1);
+}
+
+// Decodes the photograph whose header readHeader reads into sink.
 template <class TReadHeader>
-void DecodeInto(TPic& plane, const std::string& fileName, std::uint8_t channel,
+void DecodeInto(TJpegRowSink& sink, const std::string& fileName, std::uint8_t channel,
                 TReadHeader readHeader) {
     TJpegDecoder decoder(fileName);
     jpeg_decompress_struct& info = decoder.info();
@@ -355,19 +383,37 @@ void DecodeInto(TPic& plane, const std::string& fileName, std::uint8_t channel,
     const auto width = static_cast<std::int32_t>(info.output_width);
     const auto height = static_cast<std::int32_t>(info.output_height);
     const bool grey = info.output_components == 1;
+    // Rows are skipped a whole row of blocks at a time, and never the last one: a
+    // skip to the bottom would end the decoding without reading the rest of the data.
+    const std::int32_t group =
+        CanSkipRows(info) ? info.max_v_samp_factor * info.min_DCT_scaled_size : 0;
+    const std::int32_t lastGroup = group > 0 ? (height - 1) / group * group : 0;
     try {
-        plane.SetSize(width, height);
+        sink.Begin(width, height);
         std::vector<std::uint8_t> rgbx(grey ? 0 : 4 * std::size_t(width));
-        for (std::int32_t row = 0; row < height; ++row) {
-            if (grey) {
-                decoder.ReadScanline(plane.Data[row]);
-                continue;
+        std::int32_t row = 0;
+        while (row < height) {
+            if (group > 0 && row % group == 0) {
+                std::int32_t skip = 0;
+                while (row + skip < lastGroup && !sink.Needed(row + skip, group))
+                    skip += group;
+                if (skip > 0) {
+                    decoder.SkipScanlines(JDIMENSION(skip));
+                    row += skip;
+                    continue;
+                }
             }
-            decoder.ReadScanline(rgbx.data());
-            if (channel <= kChannelBlue)
-                ChannelRow(rgbx.data(), plane.Data[row], width, channel);
-            else
-                GreyRow(rgbx.data(), plane.Data[row], width);
+            std::uint8_t* values = sink.RowBuffer(row);
+            if (grey) {
+                decoder.ReadScanline(values);
+            } else {
+                decoder.ReadScanline(rgbx.data());
+                if (channel <= kChannelBlue)
+                    ChannelRow(rgbx.data(), values, width, channel);
+                else
+                    GreyRow(rgbx.data(), values, width);
+            }
+            sink.RowDone(row++);
         }
     } catch (const std::bad_alloc&) {
         decoder.Raise("there is not enough memory for a picture of " + SizeText(width, height) +
@@ -376,6 +422,19 @@ void DecodeInto(TPic& plane, const std::string& fileName, std::uint8_t channel,
     }
     decoder.Finish();
 }
+
+// Keeps every row in a plane.
+class TPlaneSink final : public TJpegRowSink {
+public:
+    explicit TPlaneSink(TPic& plane) : plane_(plane) {}
+    void Begin(std::int32_t width, std::int32_t height) override { plane_.SetSize(width, height); }
+    bool Needed(std::int32_t, std::int32_t) override { return true; }
+    std::uint8_t* RowBuffer(std::int32_t row) override { return plane_.Data[row]; }
+    void RowDone(std::int32_t) override {}
+
+private:
+    TPic& plane_;
+};
 
 } // namespace
 
@@ -395,16 +454,26 @@ bool LoadPlaneFromJpeg(TPic& plane, const std::string& fileName, std::uint8_t ch
         return false;
     TInputFile file(fileName);
     TPic decoded;
-    DecodeInto(decoded, fileName, channel,
+    TPlaneSink sink(decoded);
+    DecodeInto(sink, fileName, channel,
                [&](TJpegDecoder& decoder) { decoder.ReadHeader(file.Descriptor()); });
     plane = std::move(decoded);
+    return true;
+}
+
+bool DecodeJpegRows(const std::string& fileName, std::uint8_t channel, TJpegRowSink& sink) {
+    if (NoFileAt(fileName))
+        return false;
+    TInputFile file(fileName);
+    DecodeInto(sink, fileName, channel,
+               [&](TJpegDecoder& decoder) { decoder.ReadHeader(file.Descriptor()); });
     return true;
 }
 
 void DecodeJpegPlane(TPic& plane, const std::uint8_t* data, std::size_t size,
                      const std::string& name, std::uint8_t channel) {
     TPic decoded;
-    DecodeInto(decoded, name, channel,
-               [&](TJpegDecoder& decoder) { decoder.ReadHeader(data, size); });
+    TPlaneSink sink(decoded);
+    DecodeInto(sink, name, channel, [&](TJpegDecoder& decoder) { decoder.ReadHeader(data, size); });
     plane = std::move(decoded);
 }

@@ -26,6 +26,30 @@ bool LoadPlaneFromJpeg(TPic& plane, const std::string& fileName, std::uint8_t ch
 void DecodeJpegPlane(TPic& plane, const std::uint8_t* data, std::size_t size,
                      const std::string& name, std::uint8_t channel);
 
+/// Takes in a photograph's values row by row, from the top (DecodeJpegRows).
+class TJpegRowSink {
+public:
+    /// The picture's size, once its header is read and checked; called before any
+    /// other member. May raise, which ends the decoding.
+    virtual void Begin(std::int32_t width, std::int32_t height) = 0;
+    /// Whether any of rows first … first + count − 1 is needed. Rows that are not
+    /// may be passed over without being made, their data still read and checked;
+    /// asked at most once for each band of rows, before the first of them.
+    virtual bool Needed(std::int32_t first, std::int32_t count) = 0;
+    /// Where the width values of row are to go; valid until RowDone(row).
+    virtual std::uint8_t* RowBuffer(std::int32_t row) = 0;
+    /// Row's values are in its buffer.
+    virtual void RowDone(std::int32_t row) = 0;
+
+protected:
+    ~TJpegRowSink() = default;
+};
+
+/// Decodes one photograph as LoadPlaneFromJpeg does, handing its values to sink row
+/// by row instead of keeping them: false when the file does not exist or is a
+/// folder; the same errors raised, whichever rows sink needs.
+bool DecodeJpegRows(const std::string& fileName, std::uint8_t channel, TJpegRowSink& sink);
+
 /// What a photograph's header tells before any pixel is decoded.
 struct TJpegHeader {
     std::int32_t Width = 0;

@@ -14,5 +14,6 @@
 #include "Points.h"
 #include "Refine.h"
 #include "Stack.h"
+#include "StreamEval.h"
 #include "TBMPpix.h"
 #include "Views.h"

@@ -132,25 +132,22 @@ class TBandGather {
 public:
     TBandGather() : table_(std::size_t(kMaxTableCode) + 1) {}
 
-    void AddRows(const TCode& matrix, std::int32_t begin, std::int32_t end) {
-        const std::int32_t width = matrix.Width;
-        for (std::int32_t row = begin; row < end; ++row) {
-            const std::int32_t* codes = matrix.Data[row];
-            std::int32_t col = 0;
-            while (col < width) {
-                // Most pixels lie on no dot: pass over eight codes of 0 at a time.
-                if (col + 8 <= width && AllZero8(codes + col)) {
-                    col += 8;
-                    continue;
-                }
-                const std::int32_t code = codes[col];
-                std::int32_t next = col + 1;
-                while (next < width && codes[next] == code)
-                    ++next;
-                if (code > 0)
-                    AddRun(code, col, row, next - col);
-                col = next;
+    // The codes of one row, rows of a band arriving from the top.
+    void AddRow(const std::int32_t* codes, std::int32_t row, std::int32_t width) {
+        std::int32_t col = 0;
+        while (col < width) {
+            // Most pixels lie on no dot: pass over eight codes of 0 at a time.
+            if (col + 8 <= width && AllZero8(codes + col)) {
+                col += 8;
+                continue;
             }
+            const std::int32_t code = codes[col];
+            std::int32_t next = col + 1;
+            while (next < width && codes[next] == code)
+                ++next;
+            if (code > 0)
+                AddRun(code, col, row, next - col);
+            col = next;
         }
     }
 
@@ -220,17 +217,42 @@ private:
 
 } // namespace
 
+struct TCodeGathering::TBands {
+    std::vector<TBandGather> Bands;
+};
+
+TCodeGathering::TCodeGathering(int bands) : bands_(std::make_unique<TBands>()) {
+    bands_->Bands.resize(std::size_t(std::max(1, bands)));
+}
+
+TCodeGathering::~TCodeGathering() = default;
+
+int TCodeGathering::BandCount() const {
+    return static_cast<int>(bands_->Bands.size());
+}
+
+void TCodeGathering::AddRow(int band, const std::int32_t* codes, std::int32_t row,
+                            std::int32_t width) {
+    bands_->Bands[std::size_t(band)].AddRow(codes, row, width);
+}
+
 void TUniquePoints::AddCodeMatrix(const TCode& matrix, int threads) {
-    const int bandCount = std::min(ThreadsFor(threads), std::max(1, matrix.Height));
-    std::vector<TBandGather> bands(static_cast<std::size_t>(bandCount));
-    ForEachBand(matrix.Height, bandCount, bandCount,
-                [&](int band, std::int32_t begin, std::int32_t end) {
-                    bands[std::size_t(band)].AddRows(matrix, begin, end);
-                });
+    TCodeGathering gathering(std::min(ThreadsFor(threads), std::max(1, matrix.Height)));
+    const int bands = gathering.BandCount();
+    ForEachBand(matrix.Height, bands, bands, [&](int band, std::int32_t begin, std::int32_t end) {
+        for (std::int32_t row = begin; row < end; ++row)
+            gathering.AddRow(band, matrix.Data[row], row, matrix.Width);
+    });
+    AddGathered(gathering);
+}
+
+void TUniquePoints::AddGathered(TCodeGathering& gathering) {
+    std::vector<TBandGather>& bands = gathering.bands_->Bands;
     for (std::size_t band = 1; band < bands.size(); ++band)
         bands[0].Merge(bands[band]);
     for (const TGathered& g : bands[0].InFirstPixelOrder())
         AddSums(g.Code, g.Sums.SumX, g.Sums.SumY, g.Sums.Count);
+    bands.clear();
 }
 
 void TUniquePoints::Trim() {

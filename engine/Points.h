@@ -5,6 +5,7 @@
 #include "CodeMatrix.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -17,6 +18,26 @@ struct TUniquePoint {
     std::int64_t SumX = 0;
     std::int64_t SumY = 0;
     std::int32_t PixelCount = 0;
+};
+
+/// Rows of codes gathered for a point list (TUniquePoints::AddGathered), in bands of
+/// rows that threads may fill at once, each band's rows from the top; which rows
+/// make a band does not matter.
+class TCodeGathering {
+public:
+    explicit TCodeGathering(int bands);
+    ~TCodeGathering();
+    TCodeGathering(const TCodeGathering&) = delete;
+    TCodeGathering& operator=(const TCodeGathering&) = delete;
+
+    int BandCount() const;
+    /// Gathers the width codes of row into band.
+    void AddRow(int band, const std::int32_t* codes, std::int32_t row, std::int32_t width);
+
+private:
+    friend class TUniquePoints;
+    struct TBands;
+    std::unique_ptr<TBands> bands_;
 };
 
 /// The point list: one entry per distinct code, in the order in which the codes
@@ -51,6 +72,10 @@ public:
     /// each column from the left and each row from the top, column after column.
     /// threads: how many threads may share the work (0: all cores).
     void AddCodeMatrix(const TCode& matrix, int threads = 1);
+
+    /// Adds what gathering holds as AddCodeMatrix adds a matrix of those rows; the
+    /// gathering is emptied.
+    void AddGathered(TCodeGathering& gathering);
 
     /// Shrinks the storage to the entries in use.
     void Trim();

@@ -33,10 +33,7 @@ void TPics::SetCount(std::int32_t count, std::int32_t width, std::int32_t height
     ++generation_;
 }
 
-namespace {
-
-// How many photographs may be decoded at once: as many as the setting's cores,
-// and as memory allows. Beside the planes, each decoder takes working memory (see
+// Beside the planes, each decoder takes working memory (see
 // TJpegHeader), and each thread a stack and an allocator arena, which count against
 // a limit on the address space (an arena reserves up to 128 MiB while it is made).
 int DecodeThreads(int setting, std::size_t photographs, std::uint64_t planeBytes,
@@ -54,8 +51,6 @@ int DecodeThreads(int setting, std::size_t photographs, std::uint64_t planeBytes
                   fitting(budget.Address, decoderBytes + kThreadAddressBytes)});
     return static_cast<int>(std::max<std::uint64_t>(threads, 1));
 }
-
-} // namespace
 
 std::string StackMemoryProblem(const std::vector<TPictureSize>& sizes) {
     std::uint64_t needed = 0;
@@ -121,85 +116,111 @@ bool TPics::LoadFromList(const std::string& fileName, bool namesOnly, std::uint8
 
 std::vector<char> TPics::DecodePlanes(const std::vector<std::string>& names, std::uint8_t channel,
                                       const TLoadOptions& options) {
+    std::vector<std::int32_t> order(names.size());
+    for (std::size_t i = 0; i < order.size(); ++i)
+        order[i] = std::int32_t(i);
+    // Decoding one photograph touches only its own plane, so several are decoded
+    // at once.
+    TDecodeResult result = DecodeEach(names, order, options, [&](std::int32_t i) {
+        return LoadPlaneFromJpeg(Planes[std::size_t(i)], names[std::size_t(i)], channel);
+    });
+    if (result.Error) {
+        for (std::size_t i = std::size_t(result.FirstError); i < Planes.size(); ++i)
+            Planes[i] = TPic{};
+        std::rethrow_exception(result.Error);
+    }
+    return std::move(result.Found);
+}
+
+TDecodeResult DecodeEach(const std::vector<std::string>& names,
+                         const std::vector<std::int32_t>& order, const TLoadOptions& options,
+                         const std::function<bool(std::int32_t)>& decodeOne) {
     const auto count = static_cast<std::int32_t>(names.size());
-    std::vector<char> found(names.size(), 0);
+    TDecodeResult result;
+    result.Found.assign(names.size(), 0);
+    result.FirstError = count;
     std::vector<char> done(names.size(), 0);
+    std::vector<std::exception_ptr> errors(names.size());
     std::mutex mutex;
     std::condition_variable changed;
-    std::int32_t firstError = count; // the lowest plane whose photograph raised
 
-    // Decoding one photograph touches only its own plane, so several are decoded
-    // at once. A plane after a failed one is skipped: it ends 0 x 0 anyway.
-    auto decode = [&](std::int32_t i) {
+    // A photograph after a failed one is skipped: the failure is what the load
+    // reports whatever it holds. Errors stay here, so that every photograph before
+    // the lowest failure is decoded whatever the order.
+    auto decode = [&](std::int32_t task) {
+        const std::int32_t i = order[std::size_t(task)];
+        {
+            std::lock_guard lock(mutex);
+            if (i > result.FirstError) {
+                done[std::size_t(i)] = 1;
+                return;
+            }
+        }
         bool ok = false;
         std::exception_ptr error;
         try {
-            ok = LoadPlaneFromJpeg(Planes[std::size_t(i)], names[std::size_t(i)], channel);
+            ok = decodeOne(i);
         } catch (...) {
             error = std::current_exception();
         }
         std::lock_guard lock(mutex);
-        found[std::size_t(i)] = ok ? 1 : 0;
+        result.Found[std::size_t(i)] = ok ? 1 : 0;
         done[std::size_t(i)] = 1;
-        if (error)
-            firstError = std::min(firstError, i);
+        if (error) {
+            errors[std::size_t(i)] = error;
+            result.FirstError = std::min(result.FirstError, i);
+        }
         changed.notify_all();
-        if (error)
-            std::rethrow_exception(error);
     };
 
-    // Progress is reported from the calling thread, in plane order, as the planes
-    // come in; it stops at a photograph that raised, as a load one by one would.
+    // Progress is reported from the calling thread, in the list's order, as the
+    // photographs come in; it stops at one that raised, as a load one by one would.
     // Called with the lock held; releases it around the callback.
     std::int32_t reported = 0;
     auto reportDone = [&](std::unique_lock<std::mutex>& lock) {
-        while (reported < count && reported < firstError && done[std::size_t(reported)]) {
-            const std::int32_t plane = reported++;
-            if (!found[std::size_t(plane)] || !options.Progress)
+        while (reported < count && reported < result.FirstError && done[std::size_t(reported)]) {
+            const std::int32_t i = reported++;
+            if (!result.Found[std::size_t(i)] || !options.Progress)
                 continue;
             lock.unlock();
-            options.Progress(plane, names[std::size_t(plane)]);
+            options.Progress(i, names[std::size_t(i)]);
             lock.lock();
         }
     };
 
+    const int threads = ThreadsFor(options.Threads);
+    std::optional<TBackgroundTask> decoding;
     try {
-        const int threads = ThreadsFor(options.Threads);
-        std::optional<TBackgroundTask> decoding;
-        try {
-            if (threads > 1)
-                decoding.emplace([&](std::stop_token) { ForEachIndex(count, threads, decode); });
-        } catch (const std::system_error&) {
-        }
-        if (decoding) {
-            std::unique_lock lock(mutex);
-            while (reported < count && reported < firstError) {
-                const bool ready = changed.wait_for(lock, std::chrono::milliseconds(100), [&] {
-                    return reported >= firstError || done[std::size_t(reported)] != 0;
-                });
-                if (!ready && options.Idle) {
-                    lock.unlock();
-                    options.Idle();
-                    lock.lock();
-                }
-                reportDone(lock);
-            }
-            lock.unlock();
-            decoding->Wait();
-        } else {
-            // One thread: the photographs one by one, each reported as it is done.
-            for (std::int32_t i = 0; i < count; ++i) {
-                decode(i);
-                std::unique_lock lock(mutex);
-                reportDone(lock);
-            }
-        }
-    } catch (...) {
-        for (std::int32_t i = firstError; i < count; ++i)
-            Planes[std::size_t(i)] = TPic{};
-        throw;
+        if (threads > 1)
+            decoding.emplace([&](std::stop_token) { ForEachIndex(count, threads, decode); });
+    } catch (const std::system_error&) {
     }
-    return found;
+    if (decoding) {
+        std::unique_lock lock(mutex);
+        while (reported < count && reported < result.FirstError) {
+            const bool ready = changed.wait_for(lock, std::chrono::milliseconds(100), [&] {
+                return reported >= result.FirstError || done[std::size_t(reported)] != 0;
+            });
+            if (!ready && options.Idle) {
+                lock.unlock();
+                options.Idle();
+                lock.lock();
+            }
+            reportDone(lock);
+        }
+        lock.unlock();
+        decoding->Wait(); // raises only what the reporting itself raised
+    } else {
+        // One thread: the photographs one by one, each reported as it is done.
+        for (std::int32_t task = 0; task < count; ++task) {
+            decode(task);
+            std::unique_lock lock(mutex);
+            reportDone(lock);
+        }
+    }
+    if (result.FirstError < count)
+        result.Error = errors[std::size_t(result.FirstError)];
+    return result;
 }
 
 bool TPics::CheckSize(std::int32_t& height, std::int32_t& width) const {

@@ -6,6 +6,7 @@
 #include "Plane.h"
 
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <string>
 #include <vector>
@@ -36,6 +37,31 @@ struct TLoadOptions {
     /// that other threads decode, so that a window can keep repainting.
     std::function<void()> Idle;
 };
+
+/// How many photographs may be decoded at once: the setting's cores
+/// (ThreadsFor), no more than there are photographs, and no more than the memory
+/// the process may still use holds, beside planeBytes that the loaded pictures
+/// take, decoders that each take decoderBytes of working memory. At least 1.
+int DecodeThreads(int setting, std::size_t photographs, std::uint64_t planeBytes,
+                  std::uint64_t decoderBytes);
+
+/// What decoding the photographs of a list gave (DecodeEach).
+struct TDecodeResult {
+    std::vector<char> Found;     ///< per photograph: 1 when it existed and was decoded
+    std::int32_t FirstError = 0; ///< the lowest photograph whose decoding raised; else the count
+    std::exception_ptr Error;    ///< what it raised; empty when none did
+};
+
+/// Decodes the photographs named by names with decodeOne(i), which tells whether
+/// photograph i was found, as LoadFromList decodes them: on options.Threads threads
+/// beside the calling one, beginning them in the given order (each index once); the
+/// calling thread reports options.Progress for each one found, in the list's
+/// order, and calls options.Idle while it waits. Once a photograph's decoding has
+/// raised, later photographs are not begun and progress stops before it; what the
+/// lowest one that raised raised is given, not raised.
+TDecodeResult DecodeEach(const std::vector<std::string>& names,
+                         const std::vector<std::int32_t>& order, const TLoadOptions& options,
+                         const std::function<bool(std::int32_t)>& decodeOne);
 
 /// The picture stack: up to 256 planes, numbered from 0, not necessarily of one size.
 class TPics {

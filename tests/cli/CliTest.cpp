@@ -196,6 +196,70 @@ TEST_F(Cli, InputsThatDoNotLoadCompletelyExitWithOneAndWriteNothing) {
     }
 }
 
+// A copy of a photograph whose header is whole but whose picture is not: its first
+// three fifths ("truncated"), or all of it with a stretch of the coded data
+// overwritten.
+std::string DamagedCopy(const TTempDir& dir, const std::string& photograph, const char* how) {
+    std::vector<std::uint8_t> bytes = ReadFileBytes(photograph);
+    const std::string name = dir / (std::string(how) + "-" + ExtractFileName(photograph));
+    if (std::string(how) == "truncated")
+        bytes.resize(bytes.size() * 3 / 5);
+    else
+        for (std::size_t i = bytes.size() / 2; i < bytes.size() / 2 + 40; ++i)
+            bytes[i] = std::uint8_t(i * 37 + 11);
+    WriteFileBytes(name, bytes);
+    return name;
+}
+
+TEST_F(Cli, StreamingReportsExactlyWhatTheWholeStackReports) {
+    TTempDir dir;
+    auto damaged = [&](int i, const char* how) {
+        return DamagedCopy(dir, stack_->Photographs[std::size_t(i)], how);
+    };
+    const struct {
+        std::string name;
+        std::map<int, std::string> changed;
+    } cases[] = {
+        {"whole", {}},
+        {"missing first", {{0, dir / "gone.jpg"}}},
+        {"missing middle", {{8, dir / "gone.jpg"}}},
+        {"missing last", {{16, dir / "gone.jpg"}}},
+        {"truncated first", {{0, damaged(0, "truncated")}}},
+        {"truncated bright reference", {{1, damaged(1, "truncated")}}},
+        {"truncated all dots", {{2, damaged(2, "truncated")}}},
+        {"truncated middle", {{8, damaged(8, "truncated")}}},
+        {"truncated last", {{16, damaged(16, "truncated")}}},
+        {"overwritten first", {{0, damaged(0, "overwritten")}}},
+        {"overwritten middle", {{9, damaged(9, "overwritten")}}},
+        {"overwritten last", {{16, damaged(16, "overwritten")}}},
+        {"two damaged", {{5, damaged(5, "truncated")}, {11, damaged(11, "overwritten")}}},
+        {"damaged before the all-dots picture",
+         {{1, damaged(1, "overwritten")}, {2, damaged(2, "truncated")}}},
+        {"missing and damaged", {{3, dir / "gone.jpg"}, {12, damaged(12, "truncated")}}},
+    };
+    for (const auto& c : cases) {
+        const std::string list = ListWith(dir, c.changed);
+        for (const char* threads : {"1", "2", "4"}) {
+            SCOPED_TRACE(c.name + ", threads " + threads);
+            TTempDir whole, streamed;
+            const std::string arguments = std::string("evaluate --threads ") + threads + " '" +
+                                          list + "' p.txt --table t.csv";
+            const TRun expected = RunCli(arguments + " --full-stack", whole.path());
+            const TRun run = RunCli(arguments, streamed.path());
+            EXPECT_EQ(run.Status, expected.Status);
+            EXPECT_EQ(run.Out, expected.Out);
+            EXPECT_EQ(run.Err, expected.Err);
+            ASSERT_EQ(ListFolder(streamed.path()), ListFolder(whole.path()));
+            for (const std::string& file : ListFolder(whole.path()))
+                EXPECT_EQ(ReadFileBytes(streamed / file), ReadFileBytes(whole / file)) << file;
+            if (c.changed.empty())
+                EXPECT_EQ(run.Status, 0) << run.Err;
+            else
+                EXPECT_EQ(run.Status, 1) << run.Err;
+        }
+    }
+}
+
 TEST_F(Cli, PictureSetsEvaluateLikeTheirPhotographs) {
     TTempDir sets, elsewhere;
     TRun run = RunCli("save-set -q '" + stack_->ListFile + "' set1.bin", sets.path());

@@ -1,0 +1,384 @@
+// Streamed evaluation of a JPEG list.
+//
+// Pictures 0 and 2 give each pixel's threshold, plane 2 − Tolerance where plane 2
+// exceeds plane 0 by more than MinDif (a pixel on a lit dot), and bit l of its code
+// is set where picture l + 2 lies above it. Elsewhere the code is 0, and so is it
+// everywhere when the tolerance is 0, since bit 0 then never is set. So once a row
+// of pictures 0 and 2 is in, it gives every lit pixel a level, threshold + 1 (at
+// least 0; at most 255, as the tolerance is at least 1), and a code picture only
+// needs to tell, for each pixel of that row, whether it reaches the level: one bit.
+// Rows without a lit pixel need nothing from the code pictures, and their decoder
+// passes over them. When every photograph is in, the bits become codes and points,
+// row by row.
+
+#include "StreamEval.h"
+
+#include "AtomicFile.h"
+#include "Errors.h"
+#include "FileUtil.h"
+#include "Format.h"
+#include "ListFile.h"
+#include "Memory.h"
+#include "Parallel.h"
+#include "Refine.h"
+#include "Text.h"
+#include "Vectorize.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+
+namespace {
+
+constexpr std::int32_t kCodePictures = TPicEval::kStackPlanes - 3;
+
+// Raised inside a photograph's decoding once a lower photograph's has failed: its
+// own result can no longer matter.
+struct TAbandoned {};
+
+double SecondsSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// The levels of one row (see the top of the file); gives whether any pixel of it
+// lies on a lit dot.
+KELVARON_VECTOR_CLONES
+bool LevelRow(const std::uint8_t* __restrict dark, const std::uint8_t* __restrict lit,
+              std::uint8_t* __restrict level, std::int32_t width, int minDif, int tolerance) {
+    int any = 0;
+    for (std::int32_t col = 0; col < width; ++col) {
+        const bool dot = int(lit[col]) - int(dark[col]) > minDif;
+        level[col] = std::uint8_t(dot ? std::max(0, int(lit[col]) - tolerance + 1) : 255);
+        any |= dot ? 1 : 0;
+    }
+    return any != 0;
+}
+
+// One bit per pixel of a code picture's row: whether it reaches the level, eight
+// pixels a byte, the leftmost in bit 0.
+KELVARON_VECTOR_CLONES
+void FoldRow(const std::uint8_t* __restrict values, const std::uint8_t* __restrict level,
+             std::uint8_t* __restrict bits, std::int32_t width) {
+    const std::int32_t whole = width / 8;
+    for (std::int32_t byte = 0; byte < whole; ++byte) {
+        unsigned packed = 0;
+        for (int k = 0; k < 8; ++k)
+            packed |= unsigned(values[8 * byte + k] >= level[8 * byte + k]) << k;
+        bits[byte] = std::uint8_t(packed);
+    }
+    if (whole * 8 < width) {
+        unsigned packed = 0;
+        for (std::int32_t col = whole * 8; col < width; ++col)
+            packed |= unsigned(values[col] >= level[col]) << (col - whole * 8);
+        bits[whole] = std::uint8_t(packed);
+    }
+}
+
+} // namespace
+
+// What the decoding threads share: the levels, as rows of pictures 0 and 2 come
+// in, and the code pictures' bits.
+class TStreamEval::TFold {
+public:
+    TFold(TStreamEval& eval, std::uint8_t channel, const std::vector<std::string>& names)
+        : eval_(eval), channel_(channel), names_(names), width_(eval.Width), height_(eval.Height),
+          stride_((std::size_t(eval.Width) + 7) / 8),
+          rowState_(std::make_unique<std::atomic<std::uint8_t>[]>(std::size_t(eval.Height))),
+          rowHasDot_(std::size_t(eval.Height), 0) {
+        eval.Dark.SetSize(width_, height_);
+        eval.Lit.SetSize(width_, height_);
+        levels_.Resize(height_, width_);
+        bits_.Resize(height_ * kCodePictures, std::int32_t(stride_));
+        for (std::int32_t row = 0; row < height_; ++row)
+            rowState_[std::size_t(row)].store(0, std::memory_order_relaxed);
+    }
+
+    /// Decodes photograph index into what stays of it; false when it is missing.
+    bool Decode(std::int32_t index) {
+        TSink sink(*this, index);
+        bool found = false;
+        try {
+            found = DecodeJpegRows(names_[std::size_t(index)], channel_, sink);
+        } catch (const TAbandoned&) {
+            throw;
+        } catch (...) {
+            Fail(index);
+            throw;
+        }
+        if (!found)
+            Lose(); // the load fails: no codes are needed any more
+        return found;
+    }
+
+    /// The codes and points, once every photograph is in.
+    void Gather(int threads, bool keepCodes) {
+        TCode& codes = eval_.CodeMatrix;
+        if (keepCodes)
+            codes.Resize(height_, width_);
+        TCodeGathering gathering(std::min(threads, std::max(1, height_)));
+        const int bands = gathering.BandCount();
+        ForEachBand(height_, bands, bands, [&](int band, std::int32_t begin, std::int32_t end) {
+            std::vector<std::int32_t> rowCodes(static_cast<std::size_t>(width_));
+            for (std::int32_t row = begin; row < end; ++row) {
+                if (!rowHasDot_[std::size_t(row)])
+                    continue;
+                CodeRow(row, rowCodes.data());
+                gathering.AddRow(band, rowCodes.data(), row, width_);
+                if (keepCodes)
+                    std::copy(rowCodes.begin(), rowCodes.end(), codes.Data[row]);
+            }
+        });
+        eval_.Points.Reset();
+        eval_.Points.AddGathered(gathering);
+        eval_.Points.Trim();
+    }
+
+private:
+    // Row state: how many of pictures 0 and 2 have the row in (0 … 2), then
+    // kLevelled once its levels are set.
+    static constexpr std::uint8_t kLevelled = 3;
+
+    class TSink final : public TJpegRowSink {
+    public:
+        TSink(TFold& fold, std::int32_t index) : fold_(fold), index_(index) {}
+
+        void Begin(std::int32_t width, std::int32_t height) override {
+            if (width != fold_.width_ || height != fold_.height_)
+                throw EJpegError("Cannot decode " + QuotedName(fold_.names_[std::size_t(index_)]) +
+                                 ": the picture is " + SizeText(width, height) +
+                                 " pixels now, but its header said " +
+                                 SizeText(fold_.width_, fold_.height_) + " when the list was read");
+            if (index_ != 0 && index_ != 2)
+                buffer_.resize(std::size_t(width));
+        }
+        bool Needed(std::int32_t first, std::int32_t count) override {
+            fold_.CheckNotAbandoned(index_);
+            if (index_ == 0 || index_ == 2)
+                return true;
+            if (index_ == 1)
+                return false;
+            const std::int32_t end = std::min(first + count, fold_.height_);
+            bool any = false;
+            for (std::int32_t row = first; row < end && !any; ++row)
+                any = fold_.WaitForLevels(row) && fold_.rowHasDot_[std::size_t(row)];
+            return any;
+        }
+        std::uint8_t* RowBuffer(std::int32_t row) override {
+            if (index_ == 0)
+                return fold_.eval_.Dark.Data[row];
+            if (index_ == 2)
+                return fold_.eval_.Lit.Data[row];
+            return buffer_.data();
+        }
+        void RowDone(std::int32_t row) override {
+            if (index_ == 0 || index_ == 2) {
+                fold_.RowIn(row);
+                return;
+            }
+            fold_.CheckNotAbandoned(index_);
+            if (index_ == 1 || !fold_.WaitForLevels(row) || !fold_.rowHasDot_[std::size_t(row)])
+                return;
+            FoldRow(buffer_.data(), fold_.levels_[row], fold_.Bits(index_ - 3, row), fold_.width_);
+        }
+
+    private:
+        TFold& fold_;
+        const std::int32_t index_;
+        std::vector<std::uint8_t> buffer_;
+    };
+
+    std::uint8_t* Bits(std::int32_t codePicture, std::int32_t row) {
+        return bits_[codePicture * height_ + row];
+    }
+
+    // A row of picture 0 or 2 is in; the second of them sets the row's levels.
+    void RowIn(std::int32_t row) {
+        std::atomic<std::uint8_t>& state = rowState_[std::size_t(row)];
+        if (state.fetch_add(1, std::memory_order_acq_rel) != 1)
+            return;
+        // With a tolerance of 0 no pixel gets a code: no row needs the code pictures.
+        const bool dots = LevelRow(eval_.Dark.Data[row], eval_.Lit.Data[row], levels_[row], width_,
+                                   eval_.MinDif, eval_.Tolerance);
+        rowHasDot_[std::size_t(row)] = dots && eval_.Tolerance > 0 ? 1 : 0;
+        state.store(kLevelled, std::memory_order_seq_cst);
+        if (waiters_.load(std::memory_order_seq_cst) > 0) {
+            std::lock_guard lock(mutex_);
+            changed_.notify_all();
+        }
+    }
+
+    // Waits until row's levels are set; false when they never will be (the load
+    // fails, so no code is needed).
+    bool WaitForLevels(std::int32_t row) {
+        std::atomic<std::uint8_t>& state = rowState_[std::size_t(row)];
+        if (state.load(std::memory_order_acquire) == kLevelled)
+            return true;
+        std::unique_lock lock(mutex_);
+        waiters_.fetch_add(1, std::memory_order_seq_cst);
+        while (state.load(std::memory_order_seq_cst) != kLevelled &&
+               !lost_.load(std::memory_order_seq_cst))
+            changed_.wait_for(lock, std::chrono::milliseconds(50));
+        waiters_.fetch_sub(1, std::memory_order_seq_cst);
+        return state.load(std::memory_order_acquire) == kLevelled;
+    }
+
+    // No code will be needed: nobody waits for levels any more.
+    void Lose() {
+        std::lock_guard lock(mutex_);
+        lost_.store(true, std::memory_order_seq_cst);
+        changed_.notify_all();
+    }
+
+    // Photograph index failed: the photographs after it need not go on.
+    void Fail(std::int32_t index) {
+        std::int32_t lowest = lowestFailure_.load();
+        while (index < lowest && !lowestFailure_.compare_exchange_weak(lowest, index)) {
+        }
+        Lose();
+    }
+
+    void CheckNotAbandoned(std::int32_t index) const {
+        if (lowestFailure_.load(std::memory_order_relaxed) < index)
+            throw TAbandoned{};
+    }
+
+    // The codes of one row that holds a lit pixel, as the full stack gives them.
+    void CodeRow(std::int32_t row, std::int32_t* out) const {
+        const std::uint8_t* dark = eval_.Dark.Data[row];
+        const std::uint8_t* lit = eval_.Lit.Data[row];
+        const int minDif = eval_.MinDif;
+        const std::uint8_t* bits[kCodePictures];
+        for (std::int32_t p = 0; p < kCodePictures; ++p)
+            bits[p] = bits_[p * height_ + row];
+        for (std::int32_t col = 0; col < width_; ++col) {
+            if (int(lit[col]) - int(dark[col]) <= minDif) {
+                out[col] = 0;
+                continue;
+            }
+            const std::size_t byte = std::size_t(col) >> 3;
+            const int shift = col & 7;
+            std::int32_t code = 1;
+            for (std::int32_t p = 0; p < kCodePictures; ++p)
+                code |= std::int32_t((bits[p][byte] >> shift) & 1) << (p + 1);
+            out[col] = code;
+        }
+    }
+
+    TStreamEval& eval_;
+    const std::uint8_t channel_;
+    const std::vector<std::string>& names_;
+    const std::int32_t width_;
+    const std::int32_t height_;
+    const std::size_t stride_;
+    TGrid<std::uint8_t> levels_;
+    TGrid<std::uint8_t> bits_; // code picture p's row r at row p * height + r
+    std::unique_ptr<std::atomic<std::uint8_t>[]> rowState_;
+    std::vector<std::uint8_t> rowHasDot_; // written with the row's levels
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::atomic<int> waiters_{0};
+    std::atomic<bool> lost_{false};
+    std::atomic<std::int32_t> lowestFailure_{TPicEval::kStackPlanes};
+};
+
+std::optional<TLoadOutcome> TStreamEval::LoadList(const std::string& fileName, std::uint8_t channel,
+                                                  const TLoadOptions& options, bool keepCodes) {
+    std::vector<std::string> names;
+    std::string error;
+    if (!ReadListFile(fileName, false, options.BaseFolder, names, error) ||
+        names.size() != std::size_t(TPicEval::kStackPlanes))
+        return std::nullopt;
+
+    // Every header first: a photograph that the whole-stack load would report
+    // before decoding, or whose size differs from the others, goes that way.
+    std::uint64_t decoderBytes = 0;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        TJpegHeader header;
+        try {
+            header = ReadJpegHeader(names[i]);
+        } catch (const std::exception&) {
+            return std::nullopt;
+        }
+        if (i == 0) {
+            Width = header.Width;
+            Height = header.Height;
+        }
+        if (header.Width != Width || header.Height != Height || Width == 0 || Height == 0)
+            return std::nullopt;
+        decoderBytes = std::max(decoderBytes, header.DecoderBytes);
+    }
+    const std::uint64_t pixels = std::uint64_t(Width) * std::uint64_t(Height);
+    const std::uint64_t keptBytes =
+        3 * pixels + std::uint64_t(Height) * kCodePictures * ((std::uint64_t(Width) + 7) / 8) +
+        (keepCodes ? 4 * pixels : 0);
+    if (keptBytes > MemoryBudget().Usable())
+        return std::nullopt;
+
+    sources_ = names;
+    sources_.insert(sources_.begin(), fileName);
+    TLoadOutcome outcome;
+    outcome.Replaced = true;
+    try {
+        TFold fold(*this, channel, names);
+        // Pictures 0 and 2 first: every other row waits for their levels.
+        std::vector<std::int32_t> order{0, 2, 1};
+        for (std::int32_t i = 3; i < TPicEval::kStackPlanes; ++i)
+            order.push_back(i);
+        TLoadOptions bounded = options;
+        bounded.Threads = DecodeThreads(options.Threads, names.size(), keptBytes, decoderBytes);
+        const TDecodeResult decoded =
+            DecodeEach(names, order, bounded, [&fold](std::int32_t i) { return fold.Decode(i); });
+        if (decoded.Error)
+            std::rethrow_exception(decoded.Error);
+        if (std::find(decoded.Found.begin(), decoded.Found.end(), 0) != decoded.Found.end()) {
+            outcome.Reason = "Photographs of the list file " + QuotedName(fileName) +
+                             " not found (missing, a folder or an empty name): " +
+                             MissingText(names, decoded.Found) + ".";
+            return outcome;
+        }
+        Timings = TEvalTimings{};
+        const auto gathering = std::chrono::steady_clock::now();
+        fold.Gather(ThreadsFor(Threads), keepCodes);
+        Timings.Matrix = SecondsSince(gathering);
+    } catch (const std::exception& e) {
+        outcome.Reason = e.what();
+        outcome.Error = std::current_exception();
+        return outcome;
+    } catch (...) {
+        outcome.Reason = "The pictures could not be loaded.";
+        outcome.Error = std::current_exception();
+        return outcome;
+    }
+    const auto centres = std::chrono::steady_clock::now();
+    Points.CalcCentres();
+    Timings.Points = SecondsSince(centres);
+    outcome.Usable = true;
+    return outcome;
+}
+
+void TStreamEval::Evaluate(const std::string& fileName, bool withBitmap,
+                           const std::string& tableFileName) {
+    const std::string problem =
+        TPicEval::OutputProblem(fileName, withBitmap, tableFileName, sources_);
+    if (!problem.empty())
+        throw std::invalid_argument(problem);
+    auto start = std::chrono::steady_clock::now();
+    std::optional<TAtomicFile> table;
+    if (!tableFileName.empty()) {
+        const std::vector<TRefinedPoint> refined =
+            RefineCentres(Dark, Lit, CodeMatrix, Points, ThreadsFor(Threads));
+        table.emplace(tableFileName);
+        table->Write(PointTableText(Points, refined));
+        Timings.Table = SecondsSince(start);
+        start = std::chrono::steady_clock::now();
+    }
+    Points.WritePoints(fileName);
+    if (withBitmap)
+        WritePointBitmap(Lit, Width, Height, Points, ChangeFileExt(fileName, ".bmp"));
+    if (table)
+        table->Commit();
+    Timings.Files = SecondsSince(start);
+}

@@ -1,0 +1,54 @@
+#pragma once
+// Evaluating a JPEG list without keeping its stack: every photograph is folded
+// into the codes as it is decoded, and only what the outputs need stays.
+
+#include "Evaluator.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+/// The evaluation of a JPEG list of 17 photographs as TPicEval gives it (LoadList,
+/// Evaluate), with the same codes, points, files and errors, but without the 17
+/// planes: the photographs are decoded on all cores, and each row of a code
+/// picture is compared with its threshold as it comes, leaving one bit a pixel.
+/// What stays is pictures 0 and 2, those bits and, when asked for, the code matrix:
+/// about 5 bytes a pixel instead of 21.
+class TStreamEval {
+public:
+    std::uint8_t Tolerance = TEvalDefaults::Tolerance;
+    std::uint8_t MinDif = TEvalDefaults::MinDif;
+    int Threads = 0; ///< 0: one per core
+    std::int32_t Width = 0;
+    std::int32_t Height = 0;
+    TPic Dark;            ///< picture 0
+    TPic Lit;             ///< picture 2, which the marked picture shows
+    TCode CodeMatrix;     ///< the codes, when LoadList kept them; else 0 × 0
+    TUniquePoints Points; ///< with their centres, once LoadList succeeded
+    TEvalTimings Timings; ///< Matrix and Points from LoadList, the rest from Evaluate
+
+    /// Loads the JPEG list fileName as TPicEval::LoadList does (options as there,
+    /// progress included) and computes the point list; keepCodes also keeps the
+    /// code matrix, which the point table needs. The outcome is the one
+    /// TPicEval::LoadList would give, except that Replaced means nothing. Nothing
+    /// is decoded, and nullopt is given, where the list is better loaded whole: a
+    /// list that cannot be read or does not name 17 photographs, a photograph that
+    /// is missing or whose header cannot be read, photographs of different sizes,
+    /// or too little memory even for this.
+    std::optional<TLoadOutcome> LoadList(const std::string& fileName, std::uint8_t channel,
+                                         const TLoadOptions& options, bool keepCodes);
+
+    /// Writes the points file, the marked picture (withBitmap) and the point table
+    /// (a tableFileName) as TPicEval::Evaluate does, in the same order and with the
+    /// same errors, after a LoadList that gave a usable outcome (the table needs
+    /// the code matrix kept).
+    void Evaluate(const std::string& fileName, bool withBitmap, const std::string& tableFileName);
+
+    /// The list file and the photographs it names, once LoadList has read them.
+    const std::vector<std::string>& SourceFiles() const { return sources_; }
+
+private:
+    class TFold;
+    std::vector<std::string> sources_;
+};
