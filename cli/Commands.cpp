@@ -70,9 +70,10 @@ void CheckList(const TStackArgs& args, const TOutputs& outputs) {
 }
 
 // How a JPEG list is loaded: relative names against its own folder, progress lines
-// on stderr unless quiet.
-TLoadOptions ListOptions(const TStackArgs& args) {
+// on stderr unless quiet, the values of the planes keep (all when empty).
+TLoadOptions ListOptions(const TStackArgs& args, std::function<bool(std::int32_t)> keep = {}) {
     TLoadOptions options;
+    options.Keep = std::move(keep);
     options.BaseFolder = ExtractFilePath(args.Input);
     options.Threads = args.Threads;
     if (!args.Quiet)
@@ -98,7 +99,9 @@ void CheckOutcome(const TLoadOutcome& outcome, const TStackArgs& args,
 // the list or header against its own folder. Raises TCliUsageError when an output
 // is one of the input files, and TCliError unless the stack is complete (17
 // pictures of one size). A list is checked before any photograph is decoded.
-void LoadStack(TPicEval& eval, const TStackArgs& args, const TOutputs& outputs) {
+// Of a list, only the values of the planes keep (all when empty) are kept.
+void LoadStack(TPicEval& eval, const TStackArgs& args, const TOutputs& outputs,
+               std::function<bool(std::int32_t)> keep = {}) {
     const auto start = std::chrono::steady_clock::now();
     eval.SetTolerance(args.Tolerance);
     eval.SetMinDif(args.MinDif);
@@ -112,7 +115,7 @@ void LoadStack(TPicEval& eval, const TStackArgs& args, const TOutputs& outputs) 
             CheckOutputs(outputs, eval.Pics.Planes.size(), eval.Pics.SourceFiles());
     } else {
         CheckList(args, outputs);
-        outcome = eval.LoadList(args.Input, args.Channel, ListOptions(args));
+        outcome = eval.LoadList(args.Input, args.Channel, ListOptions(args, std::move(keep)));
     }
     CheckOutcome(outcome, args, start);
 }
@@ -194,8 +197,10 @@ std::string RunEvaluate(const TEvaluateArgs& args) {
 
 std::string RunRender(const TRenderArgs& args) {
     TPicEval eval("ST1");
-    LoadStack(eval, args.Stack,
-              [&args](std::size_t) { return std::vector<std::string>{args.Out}; });
+    // The photographs the view does not show are read and checked, not decoded.
+    LoadStack(
+        eval, args.Stack, [&args](std::size_t) { return std::vector<std::string>{args.Out}; },
+        [&args](std::int32_t plane) { return ViewReads(args.View, args.Plane, plane); });
     SetInterruptActivity("rendering " + QuotedName(args.Out));
     TBitmap out(eval.Width, eval.Height);
     std::string what;

@@ -461,6 +461,28 @@ bool LoadPlaneFromJpeg(TPic& plane, const std::string& fileName, std::uint8_t ch
     return true;
 }
 
+bool LoadPlaneSizeFromJpeg(TPic& plane, const std::string& fileName, std::uint8_t channel) {
+    // Takes the size and passes over every row it may.
+    class TSizeSink final : public TJpegRowSink {
+    public:
+        void Begin(std::int32_t width, std::int32_t height) override {
+            Plane.SetSize(width, height);
+            row_.resize(std::size_t(width));
+        }
+        bool Needed(std::int32_t, std::int32_t) override { return false; }
+        std::uint8_t* RowBuffer(std::int32_t) override { return row_.data(); }
+        void RowDone(std::int32_t) override {}
+        TPic Plane;
+
+    private:
+        std::vector<std::uint8_t> row_;
+    } sink;
+    if (!DecodeJpegRows(fileName, channel, sink))
+        return false;
+    plane = std::move(sink.Plane);
+    return true;
+}
+
 bool DecodeJpegRows(const std::string& fileName, std::uint8_t channel, TJpegRowSink& sink) {
     if (NoFileAt(fileName))
         return false;

@@ -21,6 +21,12 @@ enum : std::uint8_t { kChannelRed = 0, kChannelGreen = 1, kChannelBlue = 2, kCha
 /// coefficients take more than 1 GiB); the plane is then untouched too.
 bool LoadPlaneFromJpeg(TPic& plane, const std::string& fileName, std::uint8_t channel);
 
+/// LoadPlaneFromJpeg for a plane whose values are not needed: the photograph is
+/// read and checked as LoadPlaneFromJpeg does, with the same result and errors,
+/// but most of its rows are passed over without being made, and the plane gets the
+/// picture's size with every value 0 (which costs no memory until written).
+bool LoadPlaneSizeFromJpeg(TPic& plane, const std::string& fileName, std::uint8_t channel);
+
 /// LoadPlaneFromJpeg for a photograph held in memory; name stands for it in error
 /// messages. Raises EJpegError as LoadPlaneFromJpeg does.
 void DecodeJpegPlane(TPic& plane, const std::uint8_t* data, std::size_t size,

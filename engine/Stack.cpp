@@ -122,7 +122,10 @@ std::vector<char> TPics::DecodePlanes(const std::vector<std::string>& names, std
     // Decoding one photograph touches only its own plane, so several are decoded
     // at once.
     TDecodeResult result = DecodeEach(names, order, options, [&](std::int32_t i) {
-        return LoadPlaneFromJpeg(Planes[std::size_t(i)], names[std::size_t(i)], channel);
+        TPic& plane = Planes[std::size_t(i)];
+        const std::string& name = names[std::size_t(i)];
+        return !options.Keep || options.Keep(i) ? LoadPlaneFromJpeg(plane, name, channel)
+                                                : LoadPlaneSizeFromJpeg(plane, name, channel);
     });
     if (result.Error) {
         for (std::size_t i = std::size_t(result.FirstError); i < Planes.size(); ++i)

@@ -25,8 +25,13 @@ std::string StackMemoryProblem(const std::vector<TPictureSize>& sizes);
 /// How LoadFromList goes about its work.
 struct TLoadOptions {
     /// Relative photograph names are resolved against this folder; empty: against
-    /// the current directory. The only setting that can change what is loaded.
+    /// the current directory.
     std::string BaseFolder;
+    /// The planes whose values are needed; empty: all. Any other plane gets its
+    /// photograph's size with every value 0, its photograph still read and checked
+    /// (the same errors), but hardly decoded. With BaseFolder the only settings that
+    /// change what is loaded.
+    std::function<bool(std::int32_t plane)> Keep;
     /// Photographs decoded at once, each by a thread of its own; 0: one per core.
     /// Fewer are when the memory the process may use would not hold so many decoders.
     int Threads = 0;

@@ -73,3 +73,18 @@ void ShowView(const TPicEval& eval, TView view, std::uint8_t plane, TBitmap& bit
         break;
     }
 }
+
+bool ViewReads(TView view, std::uint8_t plane, std::int32_t index) {
+    const bool threshold = index == 0 || index == 2;
+    switch (view) {
+    case TView::Plane:
+        return index == plane;
+    case TView::Matrix:
+        return threshold || index == plane;
+    case TView::Edges:
+        return threshold;
+    case TView::Codes:
+        break;
+    }
+    return true;
+}

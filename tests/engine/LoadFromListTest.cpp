@@ -188,6 +188,42 @@ TEST(LoadFromList, ADamagedPhotographStopsTheLoadWhereItStands) {
     ExpectEmpty(pics.Planes[4], "last plane");
 }
 
+TEST(LoadFromList, PlanesNotKeptTakeTheirSizeAndTheSameErrorsButNoValues) {
+    // Taller than a row of blocks, so that rows are passed over.
+    TPhotoFolder folder(0);
+    for (int i = 0; i < 4; ++i)
+        WritePatternJpeg(folder.Photo(i), 40, 70, i == 3 ? 1 : 3, unsigned(i + 1), i != 1);
+    TLoadOptions options;
+    options.Keep = [](std::int32_t plane) { return plane == 2; };
+    TPics pics;
+    ASSERT_TRUE(pics.LoadFromList(folder.List(folder.Photos(4)), false, kChannelGrey, options));
+    ExpectSamePlane(pics.Planes[2], Decoded(folder.Photo(2)), "kept plane");
+    for (int i : {0, 1, 3}) {
+        TPic zero;
+        zero.SetSize(40, 70);
+        ExpectSamePlane(pics.Planes[std::size_t(i)], zero, "plane " + std::to_string(i));
+    }
+
+    // A photograph cut short fails whether its plane is kept or not, with one message.
+    std::vector<std::uint8_t> bytes = ReadFileBytes(folder.Photo(1));
+    bytes.resize(bytes.size() / 2);
+    WriteFileBytes(folder.Photo(1), bytes);
+    std::string messages[2];
+    for (int keepAll = 0; keepAll < 2; ++keepAll) {
+        TLoadOptions some = options;
+        if (keepAll)
+            some.Keep = nullptr;
+        try {
+            pics.LoadFromList(folder.List(folder.Photos(4)), false, kChannelGrey, some);
+            ADD_FAILURE() << "a photograph cut short must raise";
+        } catch (const EJpegError& e) {
+            messages[keepAll] = e.what();
+        }
+    }
+    EXPECT_NE(messages[0].find(folder.Photo(1)), std::string::npos) << messages[0];
+    EXPECT_EQ(messages[0], messages[1]);
+}
+
 TEST(LoadFromList, RelativeNamesResolveAgainstTheCurrentDirectoryOrAGivenFolder) {
     TPhotoFolder folder(2);
     TTempDir elsewhere;
