@@ -4,10 +4,9 @@
 // exceeds plane 0 by more than MinDif (a pixel on a lit dot), and bit l of its code
 // is set where picture l + 2 lies above it. Elsewhere the code is 0, and so is it
 // everywhere when the tolerance is 0, since bit 0 then never is set. So once a row
-// of pictures 0 and 2 is in, it gives every lit pixel a level, threshold + 1 (at
-// least 0; at most 255, as the tolerance is at least 1), and a code picture only
-// needs to tell, for each pixel of that row, whether it reaches the level: one bit.
-// Rows without a lit pixel need nothing from the code pictures, and their decoder
+// of picture 2 is in, a code picture only needs to tell, for each pixel of that row,
+// whether it lies above the threshold: one bit. Rows without a lit pixel, as
+// pictures 0 and 2 tell, need nothing from the code pictures, and their decoder
 // passes over them. When every photograph is in, the bits become codes and points,
 // row by row.
 
@@ -43,44 +42,44 @@ double SecondsSince(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
-// The levels of one row (see the top of the file); gives whether any pixel of it
-// lies on a lit dot.
+// Whether any pixel of a row lies on a lit dot.
 KELVARON_VECTOR_CLONES
-bool LevelRow(const std::uint8_t* __restrict dark, const std::uint8_t* __restrict lit,
-              std::uint8_t* __restrict level, std::int32_t width, int minDif, int tolerance) {
+bool RowHasDot(const std::uint8_t* __restrict dark, const std::uint8_t* __restrict lit,
+               std::int32_t width, int minDif) {
     int any = 0;
-    for (std::int32_t col = 0; col < width; ++col) {
-        const bool dot = int(lit[col]) - int(dark[col]) > minDif;
-        level[col] = std::uint8_t(dot ? std::max(0, int(lit[col]) - tolerance + 1) : 255);
-        any |= dot ? 1 : 0;
-    }
+    for (std::int32_t col = 0; col < width; ++col)
+        any |= int(lit[col]) - int(dark[col]) > minDif ? 1 : 0;
     return any != 0;
 }
 
-// One bit per pixel of a code picture's row: whether it reaches the level, eight
-// pixels a byte, the leftmost in bit 0.
+// One bit per pixel of a code picture's row: whether it lies above the threshold
+// a lit dot would give it, eight pixels a byte, the leftmost in bit 0. (Off the
+// dots the bits mean nothing; the codes are 0 there.)
 KELVARON_VECTOR_CLONES
-void FoldRow(const std::uint8_t* __restrict values, const std::uint8_t* __restrict level,
-             std::uint8_t* __restrict bits, std::int32_t width) {
+void FoldRow(const std::uint8_t* __restrict values, const std::uint8_t* __restrict lit,
+             std::uint8_t* __restrict bits, std::int32_t width, int tolerance) {
+    auto above = [&](std::int32_t col) {
+        return unsigned(int(values[col]) + tolerance > int(lit[col]));
+    };
     const std::int32_t whole = width / 8;
     for (std::int32_t byte = 0; byte < whole; ++byte) {
         unsigned packed = 0;
         for (int k = 0; k < 8; ++k)
-            packed |= unsigned(values[8 * byte + k] >= level[8 * byte + k]) << k;
+            packed |= above(8 * byte + k) << k;
         bits[byte] = std::uint8_t(packed);
     }
     if (whole * 8 < width) {
         unsigned packed = 0;
         for (std::int32_t col = whole * 8; col < width; ++col)
-            packed |= unsigned(values[col] >= level[col]) << (col - whole * 8);
+            packed |= above(col) << (col - whole * 8);
         bits[whole] = std::uint8_t(packed);
     }
 }
 
 } // namespace
 
-// What the decoding threads share: the levels, as rows of pictures 0 and 2 come
-// in, and the code pictures' bits.
+// What the decoding threads share: which rows hold a lit dot, as rows of pictures 0
+// and 2 come in, and the code pictures' bits.
 class TStreamEval::TFold {
 public:
     TFold(TStreamEval& eval, std::uint8_t channel, const std::vector<std::string>& names)
@@ -90,7 +89,6 @@ public:
           rowHasDot_(std::size_t(eval.Height), 0) {
         eval.Dark.SetSize(width_, height_);
         eval.Lit.SetSize(width_, height_);
-        levels_.Resize(height_, width_);
         bits_.Resize(height_ * kCodePictures, std::int32_t(stride_));
         for (std::int32_t row = 0; row < height_; ++row)
             rowState_[std::size_t(row)].store(0, std::memory_order_relaxed);
@@ -138,8 +136,8 @@ public:
 
 private:
     // Row state: how many of pictures 0 and 2 have the row in (0 … 2), then
-    // kLevelled once its levels are set.
-    static constexpr std::uint8_t kLevelled = 3;
+    // kSettled once it is known whether the row holds a lit dot.
+    static constexpr std::uint8_t kSettled = 3;
 
     class TSink final : public TJpegRowSink {
     public:
@@ -163,7 +161,7 @@ private:
             const std::int32_t end = std::min(first + count, fold_.height_);
             bool any = false;
             for (std::int32_t row = first; row < end && !any; ++row)
-                any = fold_.WaitForLevels(row) && fold_.rowHasDot_[std::size_t(row)];
+                any = fold_.WaitForRow(row) && fold_.rowHasDot_[std::size_t(row)];
             return any;
         }
         std::uint8_t* RowBuffer(std::int32_t row) override {
@@ -179,9 +177,10 @@ private:
                 return;
             }
             fold_.CheckNotAbandoned(index_);
-            if (index_ == 1 || !fold_.WaitForLevels(row) || !fold_.rowHasDot_[std::size_t(row)])
+            if (index_ == 1 || !fold_.WaitForRow(row) || !fold_.rowHasDot_[std::size_t(row)])
                 return;
-            FoldRow(buffer_.data(), fold_.levels_[row], fold_.Bits(index_ - 3, row), fold_.width_);
+            FoldRow(buffer_.data(), fold_.eval_.Lit.Data[row], fold_.Bits(index_ - 3, row),
+                    fold_.width_, fold_.eval_.Tolerance);
         }
 
     private:
@@ -194,38 +193,41 @@ private:
         return bits_[codePicture * height_ + row];
     }
 
-    // A row of picture 0 or 2 is in; the second of them sets the row's levels.
+    // A row of picture 0 or 2 is in; the second of them tells whether the row holds
+    // a lit dot. With a tolerance of 0 no pixel gets a code: no row needs the code
+    // pictures.
     void RowIn(std::int32_t row) {
         std::atomic<std::uint8_t>& state = rowState_[std::size_t(row)];
         if (state.fetch_add(1, std::memory_order_acq_rel) != 1)
             return;
-        // With a tolerance of 0 no pixel gets a code: no row needs the code pictures.
-        const bool dots = LevelRow(eval_.Dark.Data[row], eval_.Lit.Data[row], levels_[row], width_,
-                                   eval_.MinDif, eval_.Tolerance);
-        rowHasDot_[std::size_t(row)] = dots && eval_.Tolerance > 0 ? 1 : 0;
-        state.store(kLevelled, std::memory_order_seq_cst);
+        rowHasDot_[std::size_t(row)] =
+            eval_.Tolerance > 0 &&
+                    RowHasDot(eval_.Dark.Data[row], eval_.Lit.Data[row], width_, eval_.MinDif)
+                ? 1
+                : 0;
+        state.store(kSettled, std::memory_order_seq_cst);
         if (waiters_.load(std::memory_order_seq_cst) > 0) {
             std::lock_guard lock(mutex_);
             changed_.notify_all();
         }
     }
 
-    // Waits until row's levels are set; false when they never will be (the load
-    // fails, so no code is needed).
-    bool WaitForLevels(std::int32_t row) {
+    // Waits until row is settled (pictures 0 and 2 in); false when it never will be
+    // (the load fails, so no code is needed).
+    bool WaitForRow(std::int32_t row) {
         std::atomic<std::uint8_t>& state = rowState_[std::size_t(row)];
-        if (state.load(std::memory_order_acquire) == kLevelled)
+        if (state.load(std::memory_order_acquire) == kSettled)
             return true;
         std::unique_lock lock(mutex_);
         waiters_.fetch_add(1, std::memory_order_seq_cst);
-        while (state.load(std::memory_order_seq_cst) != kLevelled &&
+        while (state.load(std::memory_order_seq_cst) != kSettled &&
                !lost_.load(std::memory_order_seq_cst))
             changed_.wait_for(lock, std::chrono::milliseconds(50));
         waiters_.fetch_sub(1, std::memory_order_seq_cst);
-        return state.load(std::memory_order_acquire) == kLevelled;
+        return state.load(std::memory_order_acquire) == kSettled;
     }
 
-    // No code will be needed: nobody waits for levels any more.
+    // No code will be needed: nobody waits for rows any more.
     void Lose() {
         std::lock_guard lock(mutex_);
         lost_.store(true, std::memory_order_seq_cst);
@@ -273,10 +275,9 @@ private:
     const std::int32_t width_;
     const std::int32_t height_;
     const std::size_t stride_;
-    TGrid<std::uint8_t> levels_;
     TGrid<std::uint8_t> bits_; // code picture p's row r at row p * height + r
     std::unique_ptr<std::atomic<std::uint8_t>[]> rowState_;
-    std::vector<std::uint8_t> rowHasDot_; // written with the row's levels
+    std::vector<std::uint8_t> rowHasDot_; // written as the row settles
     std::mutex mutex_;
     std::condition_variable changed_;
     std::atomic<int> waiters_{0};
@@ -312,7 +313,7 @@ std::optional<TLoadOutcome> TStreamEval::LoadList(const std::string& fileName, s
     }
     const std::uint64_t pixels = std::uint64_t(Width) * std::uint64_t(Height);
     const std::uint64_t keptBytes =
-        3 * pixels + std::uint64_t(Height) * kCodePictures * ((std::uint64_t(Width) + 7) / 8) +
+        2 * pixels + std::uint64_t(Height) * kCodePictures * ((std::uint64_t(Width) + 7) / 8) +
         (keepCodes ? 4 * pixels : 0);
     if (keptBytes > MemoryBudget().Usable())
         return std::nullopt;
@@ -323,7 +324,7 @@ std::optional<TLoadOutcome> TStreamEval::LoadList(const std::string& fileName, s
     outcome.Replaced = true;
     try {
         TFold fold(*this, channel, names);
-        // Pictures 0 and 2 first: every other row waits for their levels.
+        // Pictures 0 and 2 first: the code pictures' rows wait for theirs.
         std::vector<std::int32_t> order{0, 2, 1};
         for (std::int32_t i = 3; i < TPicEval::kStackPlanes; ++i)
             order.push_back(i);

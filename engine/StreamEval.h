@@ -14,7 +14,7 @@
 /// planes: the photographs are decoded on all cores, and each row of a code
 /// picture is compared with its threshold as it comes, leaving one bit a pixel.
 /// What stays is pictures 0 and 2, those bits and, when asked for, the code matrix:
-/// about 5 bytes a pixel instead of 21.
+/// under 4 bytes a pixel instead of 21 (about 8 with the code matrix).
 class TStreamEval {
 public:
     std::uint8_t Tolerance = TEvalDefaults::Tolerance;
