@@ -24,6 +24,7 @@
 #include "Vectorize.h"
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -33,6 +34,15 @@
 namespace {
 
 constexpr std::int32_t kCodePictures = TPicEval::kStackPlanes - 3;
+
+// Bit k of a byte spread to bit 0 of byte k, for every byte.
+constexpr std::array<std::uint64_t, 256> kSpread = [] {
+    std::array<std::uint64_t, 256> spread{};
+    for (unsigned b = 0; b < 256; ++b)
+        for (unsigned k = 0; k < 8; ++k)
+            spread[b] |= std::uint64_t((b >> k) & 1) << (8 * k);
+    return spread;
+}();
 
 // Raised inside a photograph's decoding once a lower photograph's has failed: its
 // own result can no longer matter.
@@ -248,6 +258,8 @@ private:
     }
 
     // The codes of one row that holds a lit pixel, as the full stack gives them.
+    // Eight pixels at a time: their bits of each code picture, one byte, are spread
+    // over the eight codes at once.
     void CodeRow(std::int32_t row, std::int32_t* out) const {
         const std::uint8_t* dark = eval_.Dark.Data[row];
         const std::uint8_t* lit = eval_.Lit.Data[row];
@@ -255,17 +267,28 @@ private:
         const std::uint8_t* bits[kCodePictures];
         for (std::int32_t p = 0; p < kCodePictures; ++p)
             bits[p] = bits_[p * height_ + row];
-        for (std::int32_t col = 0; col < width_; ++col) {
-            if (int(lit[col]) - int(dark[col]) <= minDif) {
-                out[col] = 0;
+        for (std::int32_t first = 0; first < width_; first += 8) {
+            const std::int32_t count = std::min(8, width_ - first);
+            unsigned dots = 0;
+            for (std::int32_t k = 0; k < count; ++k)
+                dots |= unsigned(int(lit[first + k]) - int(dark[first + k]) > minDif) << k;
+            if (dots == 0) {
+                std::fill_n(out + first, count, 0);
                 continue;
             }
-            const std::size_t byte = std::size_t(col) >> 3;
-            const int shift = col & 7;
-            std::int32_t code = 1;
-            for (std::int32_t p = 0; p < kCodePictures; ++p)
-                code |= std::int32_t((bits[p][byte] >> shift) & 1) << (p + 1);
-            out[col] = code;
+            // Byte k of low holds bits 0 … 7 of pixel k's code, byte k of high bits 8 … 14.
+            const std::size_t byte = std::size_t(first) >> 3;
+            std::uint64_t low = kSpread[0xFF];
+            std::uint64_t high = 0;
+            for (std::int32_t p = 0; p < 7; ++p)
+                low |= kSpread[bits[p][byte]] << (p + 1);
+            for (std::int32_t p = 7; p < kCodePictures; ++p)
+                high |= kSpread[bits[p][byte]] << (p - 7);
+            for (std::int32_t k = 0; k < count; ++k)
+                out[first + k] = (dots >> k & 1) != 0
+                                     ? std::int32_t((low >> (8 * k)) & 0xFF) |
+                                           std::int32_t((high >> (8 * k)) & 0xFF) << 8
+                                     : 0;
         }
     }
 
