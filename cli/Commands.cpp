@@ -151,6 +151,8 @@ std::optional<std::string> EvaluateStreamed(const TEvaluateArgs& args, const TOu
     stream.Tolerance = args.Stack.Tolerance;
     stream.MinDif = args.Stack.MinDif;
     stream.Threads = args.Stack.Threads;
+    if (!args.NoBitmap)
+        stream.BitmapFileName = ChangeFileExt(args.Points, ".bmp");
     const std::optional<TLoadOutcome> outcome = stream.LoadList(
         args.Stack.Input, args.Stack.Channel, ListOptions(args.Stack), !args.Table.empty());
     if (!outcome)

@@ -8,6 +8,7 @@
 #include "GreyMix.h"
 #include "Parallel.h"
 #include "PicSet.h"
+#include "PointBitmap.h"
 #include "Refine.h"
 #include "Text.h"
 #include "Vectorize.h"
@@ -180,58 +181,6 @@ private:
 
 } // namespace
 
-// The marked picture's BMP file, written while the codes and points are still
-// being computed. The picture is plane 2 in grey everywhere but at the marks, so
-// all of it can go to a temporary file early, on a thread of its own; once the
-// marks are drawn, the rows that hold them are written again and the file is put in
-// place, last of all, as in the run one step after the other.
-class TPicEval::TEarlyPointBitmap {
-public:
-    TEarlyPointBitmap(const TPic& plane, const std::string& fileName)
-        : writer_(
-              [this, &plane, fileName](std::stop_token stop) { Write(plane, fileName, stop); }) {}
-    TEarlyPointBitmap(const TEarlyPointBitmap&) = delete;
-    TEarlyPointBitmap& operator=(const TEarlyPointBitmap&) = delete;
-    // Dropped unfinished (the run failed before): the writing stops and the temporary
-    // file goes.
-
-    /// Writes the rows of the marked display that hold marks again and puts the file
-    /// in place. Raises the error the writing met, if any.
-    void Finish(const TBitmap& display, const std::vector<std::int32_t>& markedRows) {
-        writer_.Wait();
-        const std::size_t stride = display.BytesPerLine();
-        for (std::int32_t row : markedRows)
-            file_->WriteAt(headerSize_ + std::uint64_t(display.Height() - 1 - row) * stride,
-                           display.ScanLine(row), stride);
-        file_->Commit();
-    }
-
-private:
-    void Write(const TPic& plane, const std::string& fileName, std::stop_token stop) {
-        const std::vector<std::uint8_t> header =
-            BmpFileHeader(plane.Width, plane.Height, TPixelFormat::pf24bit);
-        headerSize_ = header.size();
-        file_.emplace(fileName);
-        file_->Write(header.data(), header.size());
-        // Bottom row first; a few hundred rows go out at a time.
-        const std::size_t stride = BitmapStride(plane.Width, TPixelFormat::pf24bit);
-        const std::int32_t rowsPerChunk =
-            std::max<std::int32_t>(1, std::int32_t((1u << 20) / stride));
-        std::vector<std::uint8_t> chunk(stride * std::size_t(rowsPerChunk), 0);
-        for (std::int32_t row = plane.Height - 1; row >= 0 && !stop.stop_requested();) {
-            std::size_t used = 0;
-            for (std::int32_t n = 0; n < rowsPerChunk && row >= 0; ++n, --row, used += stride)
-                GreyToBgr(plane.Data[row], chunk.data() + used, plane.Width);
-            file_->Write(chunk.data(), used);
-        }
-        file_->StartWriteBack();
-    }
-
-    std::optional<TAtomicFile> file_;
-    std::size_t headerSize_ = 0;
-    TBackgroundTask writer_; // last: it starts once the rest is ready, and is joined first
-};
-
 void TPicEval::Evaluate(const std::string& fileName, bool withBitmap, TBitmap& display,
                         const std::string& tableFileName) {
     const std::string problem =
@@ -254,7 +203,7 @@ void TPicEval::Evaluate(const std::string& fileName, bool withBitmap, TBitmap& d
     if (withBitmap && threads > 1 && DisplayIsPointBitmap(display) &&
         WrittenAtomically(bitmapName)) {
         try {
-            early.emplace(Pics.Planes[2], bitmapName);
+            early.emplace(Pics.Planes[2], bitmapName, false);
             --threads;
         } catch (const std::system_error&) {
             early.reset(); // no thread to be had: the bitmap is written at the end
@@ -286,7 +235,8 @@ void TPicEval::Evaluate(const std::string& fileName, bool withBitmap, TBitmap& d
     MarkPoints(display);
     stageDone(4);
     if (early)
-        early->Finish(display, MarkedRows());
+        early->Finish(TPointMarks(Points, Width, Height).Rows(),
+                      [&display](std::int32_t row) { return display.ScanLine(row); });
     else if (withBitmap)
         SaveMarkedDisplay(fileName, display);
     if (table)
@@ -330,20 +280,6 @@ void TPicEval::SaveMarkedDisplay(const std::string& fileName, const TBitmap& dis
         SavePointBitmap(fileName);
 }
 
-std::vector<std::int32_t> TPicEval::MarkedRows() const {
-    std::vector<std::int32_t> rows;
-    for (std::int32_t i = 0; i < Points.EntryCount; ++i) {
-        const TUniquePoint& point = Points.Entries[std::size_t(i)];
-        const std::int32_t row = RoundToPixel(point.Y);
-        const std::int32_t col = RoundToPixel(point.X);
-        if (row >= 0 && row < Height && col >= 0 && col < Width)
-            rows.push_back(row);
-    }
-    std::sort(rows.begin(), rows.end());
-    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
-    return rows;
-}
-
 void TPicEval::MarkPoints(TBitmap& display) const {
     Pics.ShowPicture(2, display);
     TBitmapPixMan pixels(display);
@@ -357,46 +293,4 @@ void TPicEval::SavePointBitmap(const std::string& fileName) const {
     static const TPic kNoPlane;
     WritePointBitmap(Pics.Count() > 2 ? Pics.Planes[2] : kNoPlane, Width, Height, Points,
                      ChangeFileExt(fileName, ".bmp"));
-}
-
-void WritePointBitmap(const TPic& plane, std::int32_t width, std::int32_t height,
-                      const TUniquePoints& points, const std::string& fileName) {
-    // The marks inside the picture, by row: (row, column) packed as one number.
-    std::vector<std::uint64_t> marks;
-    for (std::int32_t i = 0; i < points.EntryCount; ++i) {
-        const TUniquePoint& point = points.Entries[std::size_t(i)];
-        const std::int32_t row = RoundToPixel(point.Y);
-        const std::int32_t col = RoundToPixel(point.X);
-        if (row >= 0 && row < height && col >= 0 && col < width)
-            marks.push_back(std::uint64_t(row) << 32 | std::uint32_t(col));
-    }
-    std::sort(marks.begin(), marks.end());
-
-    TAtomicFile file(fileName);
-    const std::vector<std::uint8_t> header = BmpFileHeader(width, height, TPixelFormat::pf24bit);
-    file.Write(header.data(), header.size());
-    // Bottom row first, as the bitmap stores them; a few hundred rows at a time.
-    const std::size_t stride = BitmapStride(width, TPixelFormat::pf24bit);
-    const std::int32_t rowsPerChunk = std::max<std::int32_t>(
-        1, std::int32_t((std::size_t(1) << 20) / std::max<std::size_t>(stride, 1)));
-    std::vector<std::uint8_t> chunk(stride * std::size_t(rowsPerChunk));
-    const std::int32_t grey = std::min(width, plane.Width);
-    auto mark = marks.end(); // the first mark of the rows written so far
-    for (std::int32_t row = height - 1; row >= 0;) {
-        std::fill(chunk.begin(), chunk.end(), 0);
-        std::size_t used = 0;
-        for (std::int32_t n = 0; n < rowsPerChunk && row >= 0; ++n, --row, used += stride) {
-            std::uint8_t* out = chunk.data() + used;
-            if (row < plane.Height && grey > 0)
-                GreyToBgr(plane.Data[row], out, grey);
-            for (; mark != marks.begin() && std::int32_t(*(mark - 1) >> 32) == row; --mark) {
-                std::uint8_t* pixel = out + 3 * std::size_t(std::uint32_t(*(mark - 1)));
-                pixel[0] = 0x00;
-                pixel[1] = 0x00;
-                pixel[2] = 0xFF;
-            }
-        }
-        file.Write(chunk.data(), used);
-    }
-    file.Commit();
 }

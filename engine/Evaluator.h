@@ -147,7 +147,6 @@ public:
     void ShowCodeView(TBitmap& bitmap) const;
 
 private:
-    class TEarlyPointBitmap;
     // The outcome of a load that began when Pics was at generation, given whether
     // it reported success and the file it read.
     TLoadOutcome Outcome(bool loaded, std::uint64_t generation, const std::string& fileName) const;
@@ -157,13 +156,4 @@ private:
     bool DisplayIsPointBitmap(const TBitmap& display) const;
     // SavePointBitmap, saving the marked display itself where it is that picture.
     void SaveMarkedDisplay(const std::string& fileName, const TBitmap& display) const;
-    // The rows that hold a mark, each once, from the top.
-    std::vector<std::int32_t> MarkedRows() const;
 };
-
-/// The marked picture as TPicEval::SavePointBitmap makes it, without a bitmap in
-/// memory: plane as grey over width × height (black beyond the plane), one red
-/// pixel at every rounded centre of points, written row by row as a 24-bit BMP
-/// under exactly fileName, atomically. Raises EFileError when it cannot be written.
-void WritePointBitmap(const TPic& plane, std::int32_t width, std::int32_t height,
-                      const TUniquePoints& points, const std::string& fileName);

@@ -19,6 +19,7 @@
 #include "ListFile.h"
 #include "Memory.h"
 #include "Parallel.h"
+#include "PointBitmap.h"
 #include "Refine.h"
 #include "Text.h"
 #include "Vectorize.h"
@@ -30,6 +31,7 @@
 #include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <system_error>
 
 namespace {
 
@@ -118,6 +120,8 @@ public:
         }
         if (!found)
             Lose(); // the load fails: no codes are needed any more
+        else if (index == 2)
+            eval_.StartBitmap();
         return found;
     }
 
@@ -308,6 +312,21 @@ private:
     std::atomic<std::int32_t> lowestFailure_{TPicEval::kStackPlanes};
 };
 
+TStreamEval::TStreamEval() = default;
+TStreamEval::~TStreamEval() = default;
+
+void TStreamEval::StartBitmap() {
+    // Only a file put in place at the end can be written early: a pipe or a device
+    // would receive the picture before the points file exists.
+    if (BitmapFileName.empty() || !WrittenAtomically(BitmapFileName))
+        return;
+    try {
+        early_ = std::make_unique<TEarlyPointBitmap>(Lit, BitmapFileName, true);
+    } catch (const std::system_error&) {
+        // no thread to be had: Evaluate writes the file
+    }
+}
+
 std::optional<TLoadOutcome> TStreamEval::LoadList(const std::string& fileName, std::uint8_t channel,
                                                   const TLoadOptions& options, bool keepCodes) {
     std::vector<std::string> names;
@@ -361,6 +380,7 @@ std::optional<TLoadOutcome> TStreamEval::LoadList(const std::string& fileName, s
             outcome.Reason = "Photographs of the list file " + QuotedName(fileName) +
                              " not found (missing, a folder or an empty name): " +
                              MissingText(names, decoded.Found) + ".";
+            early_.reset();
             return outcome;
         }
         Timings = TEvalTimings{};
@@ -368,10 +388,12 @@ std::optional<TLoadOutcome> TStreamEval::LoadList(const std::string& fileName, s
         fold.Gather(ThreadsFor(Threads), keepCodes);
         Timings.Matrix = SecondsSince(gathering);
     } catch (const std::exception& e) {
+        early_.reset();
         outcome.Reason = e.what();
         outcome.Error = std::current_exception();
         return outcome;
     } catch (...) {
+        early_.reset();
         outcome.Reason = "The pictures could not be loaded.";
         outcome.Error = std::current_exception();
         return outcome;
@@ -400,8 +422,18 @@ void TStreamEval::Evaluate(const std::string& fileName, bool withBitmap,
         start = std::chrono::steady_clock::now();
     }
     Points.WritePoints(fileName);
-    if (withBitmap)
-        WritePointBitmap(Lit, Width, Height, Points, ChangeFileExt(fileName, ".bmp"));
+    const std::string bitmapName = ChangeFileExt(fileName, ".bmp");
+    if (withBitmap && early_ && bitmapName == BitmapFileName) {
+        const TPointMarks marks(Points, Width, Height);
+        std::vector<std::uint8_t> row(BitmapStride(Width, TPixelFormat::pf24bit));
+        early_->Finish(marks.Rows(), [&](std::int32_t r) {
+            marks.DrawRow(Lit, r, row.data());
+            return row.data();
+        });
+    } else if (withBitmap) {
+        WritePointBitmap(Lit, Width, Height, Points, bitmapName);
+    }
+    early_.reset();
     if (table)
         table->Commit();
     Timings.Files = SecondsSince(start);

@@ -5,9 +5,12 @@
 #include "Evaluator.h"
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
+
+class TEarlyPointBitmap;
 
 /// The evaluation of a JPEG list of 17 photographs as TPicEval gives it (LoadList,
 /// Evaluate), with the same codes, points, files and errors, but without the 17
@@ -27,6 +30,16 @@ public:
     TCode CodeMatrix;     ///< the codes, when LoadList kept them; else 0 × 0
     TUniquePoints Points; ///< with their centres, once LoadList succeeded
     TEvalTimings Timings; ///< Matrix and Points from LoadList, the rest from Evaluate
+    /// The marked picture's file, when Evaluate is to write one: named before
+    /// LoadList, picture 2 goes to a temporary file as soon as it is decoded, on a
+    /// thread that takes only time the decoding leaves, and Evaluate then only adds
+    /// the marks. Empty: Evaluate writes the whole file.
+    std::string BitmapFileName;
+
+    TStreamEval();
+    ~TStreamEval();
+    TStreamEval(const TStreamEval&) = delete;
+    TStreamEval& operator=(const TStreamEval&) = delete;
 
     /// Loads the JPEG list fileName as TPicEval::LoadList does (options as there,
     /// progress included) and computes the point list; keepCodes also keeps the
@@ -50,5 +63,8 @@ public:
 
 private:
     class TFold;
+    // Starts writing the marked picture early, once picture 2 is in.
+    void StartBitmap();
     std::vector<std::string> sources_;
+    std::unique_ptr<TEarlyPointBitmap> early_;
 };

@@ -95,6 +95,7 @@ TResult Streamed(const std::string& list, const TSettings& s, int threads,
     stream.Tolerance = s.Tolerance;
     stream.MinDif = s.MinDif;
     stream.Threads = threads;
+    stream.BitmapFileName = folder + "/stream.bmp"; // written while the code pictures come
     TLoadOptions options;
     options.Threads = threads;
     options.BaseFolder = ExtractFilePath(list);
