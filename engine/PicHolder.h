@@ -11,6 +11,7 @@
 #include "ListFile.h"
 #include "PicSet.h"
 #include "Plane.h"
+#include "PointBitmap.h"
 #include "Points.h"
 #include "Refine.h"
 #include "Stack.h"
