@@ -5,11 +5,11 @@
 #include "EvalRows.h"
 #include "FileUtil.h"
 #include "Format.h"
-#include "GreyMix.h"
 #include "Parallel.h"
 #include "PicSet.h"
 #include "PointBitmap.h"
 #include "Refine.h"
+#include "TBMPpix.h"
 #include "Text.h"
 #include "Vectorize.h"
 
@@ -18,7 +18,6 @@
 #include <exception>
 #include <optional>
 #include <stdexcept>
-#include <stop_token>
 #include <system_error>
 
 bool TPicEval::LoadPictures(const std::string& fileName, bool namesOnly, std::uint8_t channel,
