@@ -110,7 +110,9 @@ void LoadStack(TPicEval& eval, const TStackArgs& args, const TOutputs& outputs,
     TLoadOutcome outcome;
     if (IsPicSetHeader(args.Input)) {
         CheckOutputs(outputs, 0, {args.Input});
-        outcome = eval.LoadSet(args.Input, ExtractFilePath(args.Input));
+        TLoadOptions options;
+        options.Threads = args.Threads;
+        outcome = eval.LoadSet(args.Input, ExtractFilePath(args.Input), options);
         if (eval.Pics.LastError().empty()) // the set itself loaded
             CheckOutputs(outputs, eval.Pics.Planes.size(), eval.Pics.SourceFiles());
     } else {
@@ -141,27 +143,36 @@ std::string EvaluateSummary(const TEvaluateArgs& args, std::int32_t points, std:
     return summary;
 }
 
-// Evaluates a JPEG list without keeping its stack; nullopt, having decoded
-// nothing, where the list is to be loaded whole.
+// Evaluates a JPEG list or a picture set without keeping its stack; nullopt, having
+// written nothing, where the stack is to be loaded whole.
 std::optional<std::string> EvaluateStreamed(const TEvaluateArgs& args, const TOutputs& outputs) {
     const auto start = std::chrono::steady_clock::now();
-    SetInterruptActivity("loading " + QuotedName(args.Stack.Input));
-    CheckList(args.Stack, outputs);
+    const TStackArgs& stack = args.Stack;
+    SetInterruptActivity("loading " + QuotedName(stack.Input));
     TStreamEval stream;
-    stream.Tolerance = args.Stack.Tolerance;
-    stream.MinDif = args.Stack.MinDif;
-    stream.Threads = args.Stack.Threads;
+    stream.Tolerance = stack.Tolerance;
+    stream.MinDif = stack.MinDif;
+    stream.Threads = stack.Threads;
     if (!args.NoBitmap)
         stream.BitmapFileName = ChangeFileExt(args.Points, ".bmp");
-    const std::optional<TLoadOutcome> outcome = stream.LoadList(
-        args.Stack.Input, args.Stack.Channel, ListOptions(args.Stack), !args.Table.empty());
+    const bool keepCodes = !args.Table.empty();
+    std::optional<TLoadOutcome> outcome;
+    if (IsPicSetHeader(stack.Input)) {
+        CheckOutputs(outputs, 0, {stack.Input});
+        outcome = stream.LoadSet(stack.Input, ExtractFilePath(stack.Input), keepCodes);
+        if (outcome)
+            CheckOutputs(outputs, stream.SourceFiles().size() - 1, stream.SourceFiles());
+    } else {
+        CheckList(stack, outputs);
+        outcome = stream.LoadList(stack.Input, stack.Channel, ListOptions(stack), keepCodes);
+    }
     if (!outcome)
         return std::nullopt;
-    CheckOutcome(*outcome, args.Stack, start);
-    SetInterruptActivity("evaluating " + QuotedName(args.Stack.Input));
+    CheckOutcome(*outcome, stack, start);
+    SetInterruptActivity("evaluating " + QuotedName(stack.Input));
     stream.Evaluate(args.Points, !args.NoBitmap, args.Table);
-    if (args.Stack.Timings)
-        ReportTimings(stream.Timings, !args.Table.empty());
+    if (stack.Timings)
+        ReportTimings(stream.Timings, keepCodes);
     return EvaluateSummary(args, stream.Points.EntryCount, stream.Width, stream.Height);
 }
 
@@ -184,7 +195,7 @@ std::string RunEvaluate(const TEvaluateArgs& args) {
             files.push_back(args.Table);
         return files;
     };
-    if (!args.FullStack && !IsPicSetHeader(args.Stack.Input))
+    if (!args.FullStack)
         if (std::optional<std::string> summary = EvaluateStreamed(args, outputs))
             return *summary;
     TPicEval eval("ST1");

@@ -32,8 +32,8 @@ struct TEvaluateArgs {
     std::string Points;
     bool NoBitmap = false;
     std::string Table; ///< the point table (CSV) to write as well; empty: none
-    /// Decode every photograph into memory first, as the window does, instead of
-    /// folding each into the codes as it comes (the results are the same).
+    /// Load every picture whole first, as the window does, instead of folding each
+    /// into the codes as it comes (the results are the same).
     bool FullStack = false;
 };
 

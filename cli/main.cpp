@@ -109,8 +109,8 @@ int main(int argc, char** argv) {
     evaluateCommand->add_flag("--no-bitmap", evaluate.NoBitmap,
                               "do not write the marked picture (POINTS with extension .bmp)");
     evaluateCommand->add_flag("--full-stack", evaluate.FullStack,
-                              "keep all 17 pictures in memory, as the window does, instead of "
-                              "folding each photograph into the codes as it is decoded");
+                              "load all 17 pictures whole, as the window does, instead of "
+                              "folding each into the codes as it comes");
     evaluateCommand
         ->add_option(
             "--table", evaluate.Table,

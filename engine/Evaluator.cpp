@@ -40,9 +40,13 @@ TLoadOutcome TPicEval::LoadList(const std::string& fileName, std::uint8_t channe
     }
 }
 
-TLoadOutcome TPicEval::LoadSet(const std::string& headerFileName, const std::string& baseFolder) {
+TLoadOutcome TPicEval::LoadSet(const std::string& headerFileName, const std::string& baseFolder,
+                               TLoadOptions options) {
     const std::uint64_t generation = Pics.Generation();
-    const bool loaded = LoadPicSet(Pics, headerFileName, baseFolder);
+    options.BaseFolder = baseFolder;
+    if (options.Threads == 0)
+        options.Threads = Threads;
+    const bool loaded = LoadPicSet(Pics, headerFileName, options);
     return Outcome(Pics.CheckSize(Height, Width) && loaded, generation, headerFileName);
 }
 

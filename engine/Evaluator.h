@@ -90,7 +90,10 @@ public:
     /// Loads a picture set into Pics (LoadPicSet, relative plane names resolved
     /// against baseFolder) and takes the common size with CheckSize, whether or not
     /// the set loaded; the outcome as LoadList tells it. Raises nothing.
-    TLoadOutcome LoadSet(const std::string& headerFileName, const std::string& baseFolder);
+    /// options as LoadPicSet takes them (progress; threads, Threads when 0), their
+    /// BaseFolder set here.
+    TLoadOutcome LoadSet(const std::string& headerFileName, const std::string& baseFolder,
+                         TLoadOptions options = {});
 
     /// True when Pics holds exactly 17 planes, all of Width × Height, and that size
     /// holds pixels; otherwise why not goes to reason (when given).

@@ -131,7 +131,7 @@ private:
                                    const TLoadOptions& options);
 
     friend bool LoadPicSet(TPics& pics, const std::string& headerFileName,
-                           const std::string& baseFolder);
+                           const TLoadOptions& options);
     std::string lastError_;
     std::vector<std::string> sources_;
     std::uint64_t generation_ = 0;

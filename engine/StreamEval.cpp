@@ -19,9 +19,11 @@
 #include "ListFile.h"
 #include "Memory.h"
 #include "Parallel.h"
+#include "PicSet.h"
 #include "PointBitmap.h"
 #include "Refine.h"
 #include "Text.h"
+#include "Transpose.h"
 #include "Vectorize.h"
 
 #include <algorithm>
@@ -31,7 +33,9 @@
 #include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <sys/stat.h>
 #include <system_error>
+#include <unistd.h>
 
 namespace {
 
@@ -88,6 +92,22 @@ void FoldRow(const std::uint8_t* __restrict values, const std::uint8_t* __restri
     }
 }
 
+// Reads size bytes at offset of file, all of them; raises EFileError otherwise.
+void ReadFully(const TInputFile& file, const std::string& fileName, std::uint64_t offset,
+               std::uint8_t* data, std::size_t size) {
+    while (size > 0) {
+        const ssize_t n = RetryOnInterrupt(
+            [&] { return ::pread(file.Descriptor(), data, size, static_cast<off_t>(offset)); });
+        if (n < 0)
+            RaiseFileError("read", fileName, errno);
+        if (n == 0)
+            throw EFileError("Cannot read " + QuotedName(fileName) + ": the file is too short.");
+        data += n;
+        size -= std::size_t(n);
+        offset += std::uint64_t(n);
+    }
+}
+
 } // namespace
 
 // What the decoding threads share: which rows hold a lit dot, as rows of pictures 0
@@ -123,6 +143,40 @@ public:
         else if (index == 2)
             eval_.StartBitmap();
         return found;
+    }
+
+    /// Pictures 0 and 2 are in whole (a picture set): every row is settled.
+    void SettleAll(int threads) {
+        ForEachBand(height_, threads, threads, [&](int, std::int32_t begin, std::int32_t end) {
+            for (std::int32_t row = begin; row < end; ++row) {
+                rowState_[std::size_t(row)].store(1, std::memory_order_relaxed);
+                RowIn(row);
+            }
+        });
+    }
+
+    /// Folds the column-ordered plane file of picture index (3 … 16) into its bits,
+    /// a stretch of columns at a time turned into rows; picture 1 is only read.
+    /// Raises EFileError when the file cannot be read whole.
+    void FoldPlaneFile(std::int32_t index, const std::string& fileName) {
+        constexpr std::int32_t kColumns = 64; // a multiple of 8: whole bytes of bits
+        const TInputFile file(fileName);
+        const std::size_t column = std::size_t(height_);
+        std::vector<std::uint8_t> columns(column * kColumns);
+        std::vector<std::uint8_t> rows(column * kColumns);
+        for (std::int32_t first = 0; first < width_; first += kColumns) {
+            const std::int32_t count = std::min(kColumns, width_ - first);
+            ReadFully(file, fileName, std::uint64_t(first) * column, columns.data(),
+                      column * std::size_t(count));
+            if (index < 3)
+                continue;
+            TransposeBytes(columns.data(), column, std::size_t(count), column, rows.data(),
+                           kColumns);
+            for (std::int32_t row = 0; row < height_; ++row)
+                if (rowHasDot_[std::size_t(row)])
+                    FoldRow(rows.data() + std::size_t(row) * kColumns, eval_.Lit.Data[row] + first,
+                            Bits(index - 3, row) + first / 8, count, eval_.Tolerance);
+        }
     }
 
     /// The codes and points, once every photograph is in.
@@ -353,10 +407,7 @@ std::optional<TLoadOutcome> TStreamEval::LoadList(const std::string& fileName, s
             return std::nullopt;
         decoderBytes = std::max(decoderBytes, header.DecoderBytes);
     }
-    const std::uint64_t pixels = std::uint64_t(Width) * std::uint64_t(Height);
-    const std::uint64_t keptBytes =
-        2 * pixels + std::uint64_t(Height) * kCodePictures * ((std::uint64_t(Width) + 7) / 8) +
-        (keepCodes ? 4 * pixels : 0);
+    const std::uint64_t keptBytes = KeptBytes(keepCodes);
     if (keptBytes > MemoryBudget().Usable())
         return std::nullopt;
 
@@ -403,6 +454,64 @@ std::optional<TLoadOutcome> TStreamEval::LoadList(const std::string& fileName, s
     Timings.Points = SecondsSince(centres);
     outcome.Usable = true;
     return outcome;
+}
+
+std::optional<TLoadOutcome> TStreamEval::LoadSet(const std::string& headerFileName,
+                                                 const std::string& baseFolder, bool keepCodes) {
+    TPicSetHeader header;
+    std::string error;
+    if (!ReadPicSetHeader(headerFileName, baseFolder, header, error) ||
+        header.PlaneFiles.size() != std::size_t(TPicEval::kStackPlanes))
+        return std::nullopt;
+    Width = header.Width;
+    Height = header.Height;
+    const std::uint64_t pixels = std::uint64_t(Width) * std::uint64_t(Height);
+    // Every plane file must be there whole; whatever else a set's load would meet
+    // is left to it.
+    for (const std::string& name : header.PlaneFiles) {
+        struct stat info {};
+        if (name.empty() || ::stat(name.c_str(), &info) != 0 || !S_ISREG(info.st_mode) ||
+            std::uint64_t(info.st_size) < pixels)
+            return std::nullopt;
+    }
+    if (KeptBytes(keepCodes) > MemoryBudget().Usable())
+        return std::nullopt;
+
+    sources_ = header.PlaneFiles;
+    sources_.insert(sources_.begin(), headerFileName);
+    TLoadOutcome outcome;
+    outcome.Replaced = true;
+    try {
+        TFold fold(*this, kChannelGrey, header.PlaneFiles);
+        const int threads = ThreadsFor(Threads);
+        LoadPlane(Dark, header.PlaneFiles[0]);
+        LoadPlane(Lit, header.PlaneFiles[2]);
+        StartBitmap();
+        fold.SettleAll(threads);
+        ForEachIndex(TPicEval::kStackPlanes - 2, threads, [&](std::int32_t task) {
+            const std::int32_t index = task == 0 ? 1 : task + 2;
+            fold.FoldPlaneFile(index, header.PlaneFiles[std::size_t(index)]);
+        });
+        Timings = TEvalTimings{};
+        const auto gathering = std::chrono::steady_clock::now();
+        fold.Gather(threads, keepCodes);
+        Timings.Matrix = SecondsSince(gathering);
+    } catch (const std::exception&) {
+        // A file that could not be read after all: the whole stack's load says how.
+        early_.reset();
+        return std::nullopt;
+    }
+    const auto centres = std::chrono::steady_clock::now();
+    Points.CalcCentres();
+    Timings.Points = SecondsSince(centres);
+    outcome.Usable = true;
+    return outcome;
+}
+
+std::uint64_t TStreamEval::KeptBytes(bool keepCodes) const {
+    const std::uint64_t pixels = std::uint64_t(Width) * std::uint64_t(Height);
+    return 2 * pixels + std::uint64_t(Height) * kCodePictures * ((std::uint64_t(Width) + 7) / 8) +
+           (keepCodes ? 4 * pixels : 0);
 }
 
 void TStreamEval::Evaluate(const std::string& fileName, bool withBitmap,

@@ -52,6 +52,15 @@ public:
     std::optional<TLoadOutcome> LoadList(const std::string& fileName, std::uint8_t channel,
                                          const TLoadOptions& options, bool keepCodes);
 
+    /// LoadList for a picture set of 17 planes (LoadPicSet, relative plane names
+    /// resolved against baseFolder): pictures 0 and 2 are loaded, the code planes
+    /// folded a stretch of columns at a time. nullopt, having changed nothing that
+    /// matters, wherever the set is better loaded whole: a header that cannot be
+    /// used or names another number of planes, a plane file that is missing or
+    /// short or cannot be read, too little memory. A usable outcome otherwise.
+    std::optional<TLoadOutcome> LoadSet(const std::string& headerFileName,
+                                        const std::string& baseFolder, bool keepCodes);
+
     /// Writes the points file, the marked picture (withBitmap) and the point table
     /// (a tableFileName) as TPicEval::Evaluate does, in the same order and with the
     /// same errors, after a LoadList that gave a usable outcome (the table needs
@@ -65,6 +74,8 @@ private:
     class TFold;
     // Starts writing the marked picture early, once picture 2 is in.
     void StartBitmap();
+    // The memory the kept pictures, bits and codes take.
+    std::uint64_t KeptBytes(bool keepCodes) const;
     std::vector<std::string> sources_;
     std::unique_ptr<TEarlyPointBitmap> early_;
 };

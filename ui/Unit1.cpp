@@ -3,6 +3,7 @@
 #include "Dialogs.h"
 #include "Errors.h"
 #include "FileUtil.h"
+#include "Parallel.h"
 #include "PicHolder.h"
 #include "RadioGroup.h"
 #include "Unit2.h"
@@ -20,8 +21,14 @@
 #include <QSpinBox>
 #include <QTimer>
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
 #include <exception>
 #include <initializer_list>
+#include <mutex>
+#include <optional>
+#include <stop_token>
+#include <system_error>
 
 namespace {
 
@@ -96,6 +103,44 @@ public:
         QCoreApplication::processEvents();
         if (dialog_.isVisible())
             ++form_.ProgressShown;
+    }
+
+    /// Runs work on a thread of its own while this one keeps the windows serviced
+    /// (Idle) about every 0.1 s, until work is over; raises what work raised, here,
+    /// never inside the event loop. Without a thread to be had, work runs here.
+    template <class TWork> void RunBeside(TWork work) {
+        std::mutex lock;
+        std::condition_variable changed;
+        bool over = false;
+        auto end = [&] {
+            std::lock_guard guard(lock);
+            over = true;
+            changed.notify_all();
+        };
+        std::optional<TBackgroundTask> task;
+        try {
+            task.emplace([&](std::stop_token) {
+                try {
+                    work();
+                } catch (...) {
+                    end();
+                    throw;
+                }
+                end();
+            });
+        } catch (const std::system_error&) {
+            work();
+            return;
+        }
+        Idle();
+        std::unique_lock guard(lock);
+        while (!changed.wait_for(guard, std::chrono::milliseconds(100), [&] { return over; })) {
+            guard.unlock();
+            Idle();
+            guard.lock();
+        }
+        guard.unlock();
+        task->Wait();
     }
 
 private:
@@ -328,7 +373,10 @@ void TForm1::BitBtn12Click() {
         TBusyScope busy(*this);
         CopySettings();
         Log(QStringLiteral("Calculating matrix ..."));
-        Evaluator->CalcMatrix();
+        {
+            TProgressScope progress(*this, QStringLiteral("Calculating matrix ..."), 0);
+            progress.RunBeside([this] { Evaluator->CalcMatrix(); });
+        }
         Log(QStringLiteral("Done."));
     });
 }
@@ -366,7 +414,13 @@ void TForm1::BitBtn8Click() {
         Log(QStringLiteral("Loading bin ..."));
         ProcessEvents();
         const bool loaded = RunLoad([this, &picked] {
-            return Evaluator->LoadSet(picked->Name, ToFileName(picked->Folder));
+            TProgressScope progress(*this, QStringLiteral("Loading bin ..."), kLastPlane + 1);
+            TLoadOptions options;
+            options.Progress = [&](std::int32_t plane, const std::string&) {
+                progress.Step(plane + 1);
+            };
+            options.Idle = [&] { progress.Idle(); };
+            return Evaluator->LoadSet(picked->Name, ToFileName(picked->Folder), options);
         });
         if (!loaded)
             return;

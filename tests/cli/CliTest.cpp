@@ -9,6 +9,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <functional>
 #include <gtest/gtest.h>
 #include <map>
 #include <memory>
@@ -258,6 +259,49 @@ TEST_F(Cli, StreamingReportsExactlyWhatTheWholeStackReports) {
                 EXPECT_EQ(run.Status, 1) << run.Err;
         }
     }
+}
+
+TEST_F(Cli, StreamedPictureSetsReportExactlyWhatTheWholeStackReports) {
+    TTempDir dir;
+    ASSERT_EQ(RunCli("save-set -q '" + stack_->ListFile + "' whole", dir.path()).Status, 0);
+    const std::string header = ReadFileText(dir / "whole.bbf");
+    // A copy of the set under another name, its header changed by edit, plane
+    // files shared unless a case replaces one.
+    auto variant = [&](const std::string& name,
+                       const std::function<std::string(std::string)>& edit) {
+        WriteFileText(dir / (name + ".bbf"), edit(header));
+        return name + ".bbf";
+    };
+    std::vector<std::uint8_t> plane = ReadFileBytes(dir / "5_whole.bin");
+    plane.resize(plane.size() - 1);
+    WriteFileBytes(dir / "short.bin", plane);
+    auto replace = [](std::string text, const std::string& from, const std::string& to) {
+        return text.replace(text.find(from), from.size(), to);
+    };
+    const std::string cases[] = {
+        variant("same", [](std::string text) { return text; }),
+        variant("missing", [&](std::string text) { return replace(text, "9_whole", "gone"); }),
+        variant("short", [&](std::string text) { return replace(text, "5_whole", "short"); }),
+        variant("sixteen", [&](std::string text) { return replace(text, "16_whole.bin\r\n", ""); }),
+        variant("narrow", [&](std::string text) { return replace(text, "320", "319"); }),
+    };
+    for (const std::string& set : cases)
+        for (const char* threads : {"1", "2", "4"}) {
+            SCOPED_TRACE(set + ", threads " + threads);
+            TTempDir whole, streamed;
+            const std::string arguments = std::string("evaluate --threads ") + threads + " '" +
+                                          (dir / set) + "' p.txt --table t.csv";
+            const TRun expected = RunCli(arguments + " --full-stack", whole.path());
+            const TRun run = RunCli(arguments, streamed.path());
+            EXPECT_EQ(run.Status, expected.Status);
+            EXPECT_EQ(run.Out, expected.Out);
+            EXPECT_EQ(run.Err, expected.Err);
+            ASSERT_EQ(ListFolder(streamed.path()), ListFolder(whole.path()));
+            for (const std::string& file : ListFolder(whole.path()))
+                EXPECT_EQ(ReadFileBytes(streamed / file), ReadFileBytes(whole / file)) << file;
+            // A narrower size reads the same files otherwise: it loads, to other codes.
+            EXPECT_EQ(run.Status, set == "same.bbf" || set == "narrow.bbf" ? 0 : 1) << run.Err;
+        }
 }
 
 TEST_F(Cli, PictureSetsEvaluateLikeTheirPhotographs) {

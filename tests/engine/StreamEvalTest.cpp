@@ -1,5 +1,6 @@
 // The streamed evaluation against the whole stack's: the same codes, points and
-// files for every kind of stack, thread count and setting.
+// files for every kind of stack, thread count and setting, from the photographs
+// and from a picture set.
 
 #include "FileUtil.h"
 #include "PicHolder.h"
@@ -89,6 +90,24 @@ TResult WholeStack(const std::string& list, const TSettings& s, int threads,
             std::move(eval.CodeMatrix)};
 }
 
+// The streamed evaluation of a picture set, beside the streamed list's files.
+TResult StreamedSet(const std::string& header, const TSettings& s, int threads,
+                    const std::string& folder) {
+    TStreamEval stream;
+    stream.Tolerance = s.Tolerance;
+    stream.MinDif = s.MinDif;
+    stream.Threads = threads;
+    stream.BitmapFileName = folder + "/set.bmp";
+    const std::optional<TLoadOutcome> outcome =
+        stream.LoadSet(header, ExtractFilePath(header), true);
+    EXPECT_TRUE(outcome && outcome->Usable) << (outcome ? outcome->Reason : "not streamed");
+    if (!outcome || !outcome->Usable)
+        return {};
+    stream.Evaluate(folder + "/set.txt", true, folder + "/set.csv");
+    return {ReadFileBytes(folder + "/set.txt"), ReadFileBytes(folder + "/set.bmp"),
+            ReadFileBytes(folder + "/set.csv"), std::move(stream.CodeMatrix)};
+}
+
 TResult Streamed(const std::string& list, const TSettings& s, int threads,
                  const std::string& folder, bool withTable = true) {
     TStreamEval stream;
@@ -126,8 +145,15 @@ class StreamEval : public testing::TestWithParam<TStreamCase> {
 protected:
     static void SetUpTestSuite() {
         folder_ = std::make_unique<TTempDir>();
-        for (const TStreamCase& c : StreamCases())
-            lists_.push_back(WriteSampleStack(folder_->path(), c.Name, c.Options).ListFile);
+        for (const TStreamCase& c : StreamCases()) {
+            const std::string list = WriteSampleStack(folder_->path(), c.Name, c.Options).ListFile;
+            lists_.push_back(list);
+            TPicEval eval;
+            TLoadOptions options;
+            options.BaseFolder = ExtractFilePath(list);
+            ASSERT_TRUE(eval.LoadPictures(list, false, kChannelGrey, options));
+            SavePicSet(eval.Pics, ChangeFileExt(list, ".bbf"), true);
+        }
     }
     static void TearDownTestSuite() { folder_.reset(); }
 
@@ -162,6 +188,15 @@ TEST_P(StreamEval, GivesTheWholeStacksCodesPointsAndFiles) {
             EXPECT_EQ(stream.Points, whole.Points);
             EXPECT_EQ(stream.Bitmap, whole.Bitmap);
             EXPECT_EQ(stream.Table, whole.Table);
+            // The picture set saved from the grey photographs streams alike.
+            if (table) {
+                const TResult set =
+                    StreamedSet(ChangeFileExt(list, ".bbf"), s, threads, out.path());
+                EXPECT_EQ(FirstCodeDifference(whole.Codes, set.Codes), "");
+                EXPECT_EQ(set.Points, whole.Points);
+                EXPECT_EQ(set.Bitmap, whole.Bitmap);
+                EXPECT_EQ(set.Table, whole.Table);
+            }
         }
     }
 }

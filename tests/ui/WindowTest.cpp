@@ -342,7 +342,8 @@ private slots:
         QTest::newRow("Save *.bin over the set it was loaded from") << TAction([this](TWindow& w) {
             w.Dialogs->SaveAnswers.push_back(Path(QStringLiteral("probe.bin")));
             w->BitBtn7->click();
-        }) << QStringList{"Saving bin ..."} << "same file as the input" << true;
+        }) << QStringList{"Saving bin ..."} << "same file as the input"
+                                                                    << true;
     }
     void errorInHandler() {
         QFETCH(TAction, command);
@@ -707,6 +708,52 @@ private slots:
         QCOMPARE(w.Messages().mid(1), expected);
         QVERIFY(!w->IsBusy());
         QVERIFY(w->BitBtn1->isEnabled());
+    }
+
+    // "Load *.bin" and "Set and calc matrix" show their dialogs too (here at once)
+    // and keep their log lines; the codes are those the engine gives on its own.
+    void progressDialogForSetsAndMatrix() {
+        const QString header = WriteProbeSet(dir_->path());
+        TWindow w;
+        w->ProgressDelayMs = 0;
+        w.LoadBin(header);
+        const int afterLoad = w->ProgressShown;
+        QVERIFY(afterLoad > 0);
+        QVERIFY(w->PicsLoaded);
+        w->SpinEdit1->setValue(25);
+        w->BitBtn12->click();
+        QVERIFY(w->ProgressShown > afterLoad);
+        QCOMPARE(w.Dialogs->Errors, QStringList());
+        const QStringList expected =
+            kLoadBinLines + QStringList{"Values set.", "Calculating matrix ...", "Done."};
+        QCOMPARE(w.Messages().mid(1), expected);
+        QVERIFY(!w->IsBusy() && w->BitBtn12->isEnabled() && !QGuiApplication::overrideCursor());
+
+        TPicEval direct;
+        QVERIFY(direct.LoadSet(ToStd(header), ToStd(dir_->path())).Usable);
+        direct.SetTolerance(25);
+        direct.SetMinDif(80);
+        direct.CalcMatrix();
+        const TCode& shown = w->Evaluator->CodeMatrix;
+        QCOMPARE(std::pair(shown.Width, shown.Height), std::pair(20, 10));
+        QVERIFY(std::equal(direct.CodeMatrix.Data.data(),
+                           direct.CodeMatrix.Data.data() + direct.CodeMatrix.Data.size(),
+                           shown.Data.data()));
+        QCOMPARE(shown.GetCode(5, 3), 11);
+
+        // A set that does not load logs its reason under the dialog as without it.
+        const QString holed = WriteSet(dir_->path(), "holed", 20, 10, ProbeStackValue);
+        QVERIFY(QFile::remove(Path(QStringLiteral("4_holed.bin"))));
+        const qsizetype before = w.Messages().size();
+        w.LoadBin(holed);
+        const QStringList lines = w.Messages().mid(before);
+        QCOMPARE(lines.size(), 2);
+        QCOMPARE(lines[0], kLoadBinLines[0]);
+        QVERIFY2(lines[1].startsWith(QStringLiteral("Plane 4 of the picture set")) &&
+                     lines[1].contains(QStringLiteral("4_holed.bin")),
+                 qPrintable(lines[1]));
+        QVERIFY(!w->PicsLoaded);
+        QCOMPARE(w.Dialogs->Errors, QStringList());
     }
 };
 
