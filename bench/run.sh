@@ -5,29 +5,278 @@
 # with 16,384 codes against 100; the peak memory of the command-line tool; and
 # what the point table (evaluate --table) adds to a whole evaluate process.
 #
+# Then it times what a user meets: one fresh process per run, round after round.
+# Each round runs, in an order that changes from round to round, the decode floor
+# (the 17 photographs decoded by djpeg, one process after the other), evaluate on
+# the stack's list file and evaluate on its picture set, each right after a
+# throwaway process has filled some memory. A second table gives both evaluations
+# as ratios to the floor of the same round, and their peak memory.
+#
 # Usage: bench/run.sh [extra Google Benchmark arguments]
-# The generated stacks are kept in build-bench/bench-stacks and reused.
+# Environment, for the whole-process timings:
+#   ROUNDS=N      rounds per stack (7)
+#   STACKS=LIST   stacks to time, out of "small dots10k large" (all three; empty: none)
+#   DIRTY_MIB=N   memory the throwaway process fills before each run (512; 0: none)
+# The generated stacks and their picture sets are kept in build-bench/bench-stacks
+# and reused.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/ensure-packages.sh
-ensure_packages
+# djpeg (libjpeg-turbo-progs) is in the common list; GNU time measures the peak
+# memory of a whole process.
+ensure_packages time
+
+fail() {
+    echo "bench/run.sh: $*" >&2
+    exit 1
+}
+
+rounds=${ROUNDS:-7}
+stacks=${STACKS-small dots10k large}
+dirty_mib=${DIRTY_MIB:-512}
+declare -A stack_size=([small]="1280 x 960" [dots10k]="4000 x 3000" [large]="8000 x 6000")
+[[ $rounds =~ ^[1-9][0-9]*$ ]] || fail "ROUNDS must be a whole number from 1 on, not '$rounds'"
+[[ $dirty_mib =~ ^[0-9]+$ ]] || fail "DIRTY_MIB must be a whole number of MiB, not '$dirty_mib'"
+for stack in $stacks; do
+    [ -n "${stack_size[$stack]:-}" ] || fail "unknown stack '$stack' in STACKS (small, dots10k, large)"
+done
+command -v djpeg >/dev/null || fail "djpeg is missing (Debian package libjpeg-turbo-progs)"
+
+# Scratch files and folders, removed on exit.
+scratch=()
+cleanup() {
+    ((${#scratch[@]} == 0)) || rm -rf "${scratch[@]}"
+}
+trap cleanup EXIT
+
+# make_scratch VAR PREFIX: a fresh folder into VAR, in memory (/dev/shm) where the
+# system has it, so that writing outputs does not keep the disk busy.
+make_scratch() {
+    local dir
+    if [ -w /dev/shm ]; then
+        dir=$(mktemp -d "/dev/shm/$2.XXXXXX")
+    else
+        dir=$(mktemp -d)
+    fi
+    scratch+=("$dir")
+    printf -v "$1" '%s' "$dir"
+}
 
 build=build-bench
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DKELVARON_BUILD_UI=OFF \
     -DKELVARON_BUILD_TESTS=OFF >/dev/null
 cmake --build "$build" -j "$(nproc)" --target kelvaron-bench kelvaron-eval-cli >/dev/null
 
+cli="$build/bin/kelvaron-eval-cli"
+bench="$build/bin/kelvaron-bench"
+
+# The clock, in microseconds, into the variable named $1 (no process started).
+clock_us() {
+    printf -v "$1" '%s' "${EPOCHREALTIME//[!0-9]/}"
+}
+
+# time_evaluate INPUT OUT [OPTION...]: one fresh `kelvaron-eval-cli evaluate -q`
+# process on INPUT writing OUT/points.txt (and its bitmap), the options after.
+# Sets elapsed_us (wall clock) and peak_kib (its largest resident size, from GNU
+# time). A failed run, or one that leaves no points file, stops the script with the
+# tool's own message.
+time_evaluate() {
+    local input=$1 out=$2 start end status=0
+    shift 2
+    rm -f "$out/points.txt" "$out/points.bmp"
+    clock_us start
+    /usr/bin/time -f %M -o "$out/peak" \
+        "$cli" evaluate -q "$input" "$out/points.txt" "$@" >/dev/null 2>"$out/stderr" || status=$?
+    clock_us end
+    if ((status != 0)); then
+        cat "$out/stderr" >&2
+        fail "kelvaron-eval-cli evaluate $input failed (exit status $status)$(set_hint "$input")"
+    fi
+    [ -s "$out/points.txt" ] || fail "kelvaron-eval-cli evaluate $input wrote no points"
+    elapsed_us=$((end - start))
+    peak_kib=$(tail -n 1 "$out/peak")
+    [[ $peak_kib =~ ^[0-9]+$ ]] || fail "no peak memory for evaluate $input: '$peak_kib'"
+}
+
+# What to do when the picture set INPUT (a .bbf) does not evaluate as it should.
+set_hint() {
+    [[ $1 != *.bbf ]] || echo "; if an older build saved that picture set, remove it to have it saved again"
+}
+
+# What a user meets: one fresh process per run, timed wall-clock from outside.
+# Each round runs three kinds of process on a stack, each right after dirty_memory:
+#   F  the decode floor: the 17 photographs decoded by djpeg, one process after the
+#      other, on one thread, into /dev/null (time_floor);
+#   L  kelvaron-eval-cli evaluate on the list file;
+#   S  kelvaron-eval-cli evaluate on the picture set saved from it.
+# Evaluations are given as ratios to the floor of the same round: the machine's
+# speed drifts from minute to minute, and a round's floor drifts with it.
+
+# The orders of the three within a round, one after the other: all six, arranged
+# so that from two rounds on no run always follows the same other one.
+readonly kOrders=("F L S" "S L F" "L S F" "F S L" "S F L" "L F S")
+
+# What the program before leaves behind: a throwaway process (dd with one buffer
+# of DIRTY_MIB) fills that much fresh memory and exits, so that the caches hold
+# its data and the next process is handed pages another one has just given back.
+dirty_memory() {
+    ((dirty_mib > 0)) || return 0
+    dd if=/dev/zero of=/dev/null bs="${dirty_mib}M" count=1 iflag=fullblock status=none ||
+        fail "could not fill $dirty_mib MiB of memory (DIRTY_MIB)"
+}
+
+# time_floor PHOTO...: the decode floor, one djpeg process per photograph, in turn.
+# Sets elapsed_us.
+time_floor() {
+    local start end photo
+    clock_us start
+    for photo; do
+        djpeg -outfile /dev/null "$photo" || fail "djpeg could not decode $photo"
+    done
+    clock_us end
+    elapsed_us=$((end - start))
+}
+
+# The photographs the list file $1 names, in picture order, into the array photos.
+list_photos() {
+    local folder line n=0
+    folder=$(dirname "$1")
+    photos=()
+    while IFS= read -r line || [ -n "$line" ]; do
+        line=${line%$'\r'}
+        if ((++n <= 2)) || [ -z "$line" ]; then
+            continue
+        elif [[ $line == /* ]]; then
+            photos+=("$line")
+        else
+            photos+=("$folder/$line")
+        fi
+    done <"$1"
+}
+
+# The list file of stack $1. kelvaron-bench generates a stack the first time one of
+# its benchmarks needs it; when a --benchmark_filter kept it from doing so above,
+# the stack's decode benchmark is run once, briefly, for that.
+ensure_stack() {
+    local list="$build/bench-stacks/$1/stack.txt"
+    if [ ! -f "$list" ]; then
+        echo "Generating the $1 stack ..." >&2
+        "$bench" --benchmark_filter="^BM_DecodeBaseline/$1/" --benchmark_min_time=0.001 \
+            >/dev/null 2>&1 || true
+        [ -f "$list" ] || fail "kelvaron-bench did not generate the $1 stack ($list)"
+    fi
+}
+
+# The picture set of stack $1, saved from its list file once (again when the list
+# is newer) and reused like the stack.
+ensure_set() {
+    local list="$build/bench-stacks/$1/stack.txt" picset="$build/bench-stacks/$1/set.bbf"
+    if [ ! -f "$picset" ] || [ "$list" -nt "$picset" ]; then
+        echo "Saving the $1 stack as a picture set ..." >&2
+        "$cli" save-set -q "$list" "$picset" >/dev/null || fail "could not save the picture set $picset"
+    fi
+}
+
+# check_points OUT INPUT: the points file of the run just timed must be the one the
+# untimed first run on the list file wrote (OUT/reference.txt).
+check_points() {
+    cmp -s "$1/points.txt" "$1/reference.txt" ||
+        fail "evaluate $2 gave other points than the first run on the list file$(set_hint "$2")"
+}
+
+# One row of the whole-process table for stack $1 from the rounds' figures, each a
+# list of numbers in round order: $2 floor (µs), $3 evaluate list (µs), $4 evaluate
+# set (µs), $5 peak memory list (KiB), $6 peak memory set (KiB).
+process_row() {
+    awk -v size="${stack_size[$1]}" -v floor="$2" -v on_list="$3" -v on_set="$4" \
+        -v peak_list="$5" -v peak_set="$6" '
+    # The numbers in s, sorted, into v; returns their count.
+    function sorted(s, v,   n, i, j, t) {
+        n = split(s, v, " ")
+        for (i = 2; i <= n; ++i) {
+            t = v[i] + 0
+            for (j = i - 1; j >= 1 && v[j] + 0 > t; --j) v[j + 1] = v[j]
+            v[j + 1] = t
+        }
+        return n
+    }
+    function median(v, n) { return (n % 2) ? v[(n + 1) / 2] : (v[n / 2] + v[n / 2 + 1]) / 2 }
+    function largest(s,   v, n) { n = sorted(s, v); return v[n] }
+    # Each run in s over the floor of its round; the median and the worst of these
+    # ratios, and the median time in ms.
+    function against_floor(s,   t, f, r, v, ms, n, i) {
+        n = split(s, t, " "); split(floor, f, " ")
+        r = ""
+        for (i = 1; i <= n; ++i) r = r " " t[i] / f[i]
+        sorted(r, v); sorted(s, ms)
+        return sprintf("%.2f / %.2f (%.0f ms)", median(v, n), v[n], median(ms, n) / 1000)
+    }
+    BEGIN {
+        split(size, wh, " x "); bound = 6 * wh[1] * wh[2] / 1048576 + 64
+        n = sorted(floor, f)
+        printf "| %s | %.0f | %s | %s | %.0f / %.0f | %.0f |\n", size, median(f, n) / 1000,
+            against_floor(on_list), against_floor(on_set), largest(peak_list) / 1024, bound,
+            largest(peak_set) / 1024
+    }'
+}
+
+# time_stack NAME: the rounds on one stack; appends its row to process_rows.
+time_stack() {
+    local stack=$1 list picset out="" round run
+    local floor=() on_list=() on_set=() peak_list=() peak_set=()
+    list="$build/bench-stacks/$stack/stack.txt"
+    picset="$build/bench-stacks/$stack/set.bbf"
+    list_photos "$list"
+    ((${#photos[@]} == 17)) || fail "$list names ${#photos[@]} photographs, not 17"
+    make_scratch out "kelvaron-process-$stack"
+    echo "Timing whole processes on the $stack stack, $rounds rounds ..." >&2
+    # Untimed: the stack's files into the page cache, and the points every run must give.
+    find "$(dirname "$list")" -maxdepth 1 -type f -exec cat {} + >/dev/null
+    time_evaluate "$list" "$out"
+    cp "$out/points.txt" "$out/reference.txt"
+    for ((round = 0; round < rounds; ++round)); do
+        for run in ${kOrders[round % ${#kOrders[@]}]}; do
+            dirty_memory
+            case $run in
+            F)
+                time_floor "${photos[@]}"
+                floor+=("$elapsed_us")
+                ;;
+            L)
+                time_evaluate "$list" "$out"
+                check_points "$out" "$list"
+                on_list+=("$elapsed_us") peak_list+=("$peak_kib")
+                ;;
+            S)
+                time_evaluate "$picset" "$out"
+                check_points "$out" "$picset"
+                on_set+=("$elapsed_us") peak_set+=("$peak_kib")
+                ;;
+            esac
+        done
+    done
+    rm -rf "$out"
+    process_rows+=("$(process_row "$stack" "${floor[*]}" "${on_list[*]}" "${on_set[*]}" \
+        "${peak_list[*]}" "${peak_set[*]}")")
+}
+
 results=$(mktemp)
-trap 'rm -f "$results"' EXIT
+scratch+=("$results")
 echo "Running the benchmarks (the first run also generates the stacks) ..." >&2
-"$build/bin/kelvaron-bench" --benchmark_format=csv "$@" 2>/dev/null >"$results"
+"$bench" --benchmark_format=csv "$@" 2>/dev/null >"$results"
+
+# The stacks the whole-process timings need, and their picture sets.
+for stack in $stacks; do
+    ensure_stack "$stack"
+    ensure_set "$stack"
+done
 
 # Peak memory of one evaluation by the command-line tool, per stack.
 declare -A peak
 for stack in small dots10k large; do
     list="$build/bench-stacks/$stack/stack.txt"
     out=$(mktemp -d)
-    line=$("$build/bin/kelvaron-eval-cli" evaluate -q --timings "$list" "$out/points.txt" 2>&1 >/dev/null |
+    line=$("$cli" evaluate -q --timings "$list" "$out/points.txt" 2>&1 >/dev/null |
         grep -o 'peak memory [0-9]* MiB' || true)
     rm -rf "$out"
     peak[$stack]=${line#peak memory }
@@ -41,36 +290,24 @@ table_rounds=7
 table_line=""
 table_list="$build/bench-stacks/dots10k/stack.txt"
 if [ -f "$table_list" ]; then
-    if [ -w /dev/shm ]; then
-        table_out=$(mktemp -d /dev/shm/kelvaron-table.XXXXXX)
-    else
-        table_out=$(mktemp -d)
-    fi
-    trap 'rm -f "$results"; rm -rf "$table_out"' EXIT
-    cli="$build/bin/kelvaron-eval-cli"
-    # Microseconds one evaluate process takes; its arguments follow the list and
-    # the points file.
-    time_evaluate() {
-        local start end
-        start=$(date +%s%N)
-        "$cli" evaluate -q "$table_list" "$table_out/points.txt" "$@" >/dev/null || return 1
-        end=$(date +%s%N)
-        echo $(((end - start) / 1000))
-    }
+    table_out=""
+    make_scratch table_out kelvaron-table
     plain_us=() table_us=()
     for ((round = 0; round < table_rounds; ++round)); do
-        if ((round % 2 == 0)); then
-            plain_us+=("$(time_evaluate)")
-            table_us+=("$(time_evaluate --table "$table_out/table.csv")")
-        else
-            table_us+=("$(time_evaluate --table "$table_out/table.csv")")
-            plain_us+=("$(time_evaluate)")
-        fi
+        if ((round % 2 == 0)); then order="plain table"; else order="table plain"; fi
+        for kind in $order; do
+            if [ "$kind" = plain ]; then
+                time_evaluate "$table_list" "$table_out"
+                plain_us+=("$elapsed_us")
+            else
+                time_evaluate "$table_list" "$table_out" --table "$table_out/table.csv"
+                table_us+=("$elapsed_us")
+            fi
+        done
     done
     table_rows=$(($(wc -l <"$table_out/table.csv") - 1))
     table_line=$(printf '%s\n' "${plain_us[@]}" | sort -n | tr '\n' ' ')
     table_line+=";"$(printf '%s\n' "${table_us[@]}" | sort -n | tr '\n' ' ')
-    rm -rf "$table_out"
 fi
 
 awk -F, -v small="${peak[small]}" -v mid="${peak[dots10k]}" -v large="${peak[large]}" \
@@ -117,3 +354,16 @@ awk -F, -v small="${peak[small]}" -v mid="${peak[dots10k]}" -v large="${peak[lar
         } else
             printf "Point table, whole process: no 4000 x 3000 stack (the benchmarks made none)\n"
     }' "$results"
+
+process_rows=()
+for stack in $stacks; do
+    time_stack "$stack"
+done
+if ((${#process_rows[@]} > 0)); then
+    if ((dirty_mib > 0)); then dirtied="$dirty_mib MiB of memory filled"; else dirtied="no memory filled"; fi
+    printf '\nWhole processes, %d rounds, %s before each run; ratios to the decode floor of the same round:\n\n' \
+        "$rounds" "$dirtied"
+    echo "| stack | decode floor (ms) | evaluate list median / worst (x floor) | evaluate set median / worst (x floor) | peak memory list / bound (MiB) | peak memory set (MiB) |"
+    echo "|---|---|---|---|---|---|"
+    printf '%s\n' "${process_rows[@]}"
+fi
