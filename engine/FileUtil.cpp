@@ -52,11 +52,13 @@ int OpenRegularForReading(const std::string& fileName, struct stat& info) {
     return fd;
 }
 
-// Reads up to count bytes; returns fewer only at the end of the file.
-std::size_t ReadUpTo(int fd, const std::string& fileName, std::uint8_t* data, std::size_t count) {
+// Calls read(done), which reads on from byte done of count, until count bytes are
+// in or the file ends; gives how many are in.
+template <class TRead>
+std::size_t ReadLoop(const std::string& fileName, std::size_t count, TRead read) {
     std::size_t done = 0;
     while (done < count) {
-        const ssize_t n = RetryOnInterrupt([&] { return ::read(fd, data + done, count - done); });
+        const ssize_t n = RetryOnInterrupt([&] { return read(done); });
         if (n < 0)
             RaiseFileError("read", fileName, errno);
         if (n == 0)
@@ -64,6 +66,12 @@ std::size_t ReadUpTo(int fd, const std::string& fileName, std::uint8_t* data, st
         done += static_cast<std::size_t>(n);
     }
     return done;
+}
+
+// Reads up to count bytes; returns fewer only at the end of the file.
+std::size_t ReadUpTo(int fd, const std::string& fileName, std::uint8_t* data, std::size_t count) {
+    return ReadLoop(fileName, count,
+                    [&](std::size_t done) { return ::read(fd, data + done, count - done); });
 }
 
 std::vector<std::uint8_t> AllocateBuffer(const std::string& fileName, std::size_t size) {
@@ -224,4 +232,11 @@ std::string ResolveFileName(const std::string& name, const std::string& folder) 
     if (name.empty() || name.front() == '/' || folder.empty())
         return name;
     return folder.back() == '/' ? folder + name : folder + '/' + name;
+}
+
+std::size_t ReadAt(const TInputFile& file, const std::string& fileName, std::uint8_t* data,
+                   std::size_t count, std::uint64_t offset) {
+    return ReadLoop(fileName, count, [&](std::size_t done) {
+        return ::pread(file.Descriptor(), data + done, count - done, off_t(offset + done));
+    });
 }

@@ -62,6 +62,11 @@ private:
     std::size_t size_ = 0;
 };
 
+/// Reads up to count bytes of file from offset on, fewer only where it ends; gives
+/// how many. Raises EFileError naming fileName when reading fails.
+std::size_t ReadAt(const TInputFile& file, const std::string& fileName, std::uint8_t* data,
+                   std::size_t count, std::uint64_t offset);
+
 /// Splits text into lines at CR LF, a lone LF or a lone CR. A break after the last
 /// line adds no line; an empty line anywhere else counts as a line.
 std::vector<std::string> SplitLines(std::string_view text);

@@ -198,23 +198,6 @@ void WritePlane(const TPic& plane, TAtomicFile& file) {
     }
 }
 
-// Reads up to count bytes from offset on; fewer only where the file ends.
-std::size_t ReadAt(const TInputFile& file, const std::string& fileName, std::uint8_t* data,
-                   std::size_t count, std::size_t offset) {
-    std::size_t done = 0;
-    while (done < count) {
-        const ssize_t n = RetryOnInterrupt([&] {
-            return ::pread(file.Descriptor(), data + done, count - done, off_t(offset + done));
-        });
-        if (n < 0)
-            RaiseFileError("read", fileName, errno);
-        if (n == 0)
-            break;
-        done += static_cast<std::size_t>(n);
-    }
-    return done;
-}
-
 // One plane being read from its file, in bands of whole chunks that any thread may
 // take, and what reading each band gave.
 struct TPlaneRead {

@@ -92,22 +92,6 @@ void FoldRow(const std::uint8_t* __restrict values, const std::uint8_t* __restri
     }
 }
 
-// Reads size bytes at offset of file, all of them; raises EFileError otherwise.
-void ReadFully(const TInputFile& file, const std::string& fileName, std::uint64_t offset,
-               std::uint8_t* data, std::size_t size) {
-    while (size > 0) {
-        const ssize_t n = RetryOnInterrupt(
-            [&] { return ::pread(file.Descriptor(), data, size, static_cast<off_t>(offset)); });
-        if (n < 0)
-            RaiseFileError("read", fileName, errno);
-        if (n == 0)
-            throw EFileError("Cannot read " + QuotedName(fileName) + ": the file is too short.");
-        data += n;
-        size -= std::size_t(n);
-        offset += std::uint64_t(n);
-    }
-}
-
 } // namespace
 
 // What the decoding threads share: which rows hold a lit dot, as rows of pictures 0
@@ -166,8 +150,10 @@ public:
         std::vector<std::uint8_t> rows(column * kColumns);
         for (std::int32_t first = 0; first < width_; first += kColumns) {
             const std::int32_t count = std::min(kColumns, width_ - first);
-            ReadFully(file, fileName, std::uint64_t(first) * column, columns.data(),
-                      column * std::size_t(count));
+            const std::size_t bytes = column * std::size_t(count);
+            if (ReadAt(file, fileName, columns.data(), bytes, std::uint64_t(first) * column) <
+                bytes)
+                throw EFileError("Cannot read " + QuotedName(fileName) + ": it is too short.");
             if (index < 3)
                 continue;
             TransposeBytes(columns.data(), column, std::size_t(count), column, rows.data(),
