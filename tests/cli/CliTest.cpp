@@ -197,6 +197,24 @@ TEST_F(Cli, InputsThatDoNotLoadCompletelyExitWithOneAndWriteNothing) {
     }
 }
 
+// Evaluates input (with a point table) streamed and whole, each in a folder of its
+// own, and expects the same stdout, stderr, exit status and files; gives the
+// streamed run.
+TRun EvaluateStreamedAndWhole(const std::string& input, const char* threads) {
+    TTempDir whole, streamed;
+    const std::string arguments =
+        std::string("evaluate --threads ") + threads + " '" + input + "' p.txt --table t.csv";
+    const TRun expected = RunCli(arguments + " --full-stack", whole.path());
+    const TRun run = RunCli(arguments, streamed.path());
+    EXPECT_EQ(run.Status, expected.Status);
+    EXPECT_EQ(run.Out, expected.Out);
+    EXPECT_EQ(run.Err, expected.Err);
+    EXPECT_EQ(ListFolder(streamed.path()), ListFolder(whole.path()));
+    for (const std::string& file : ListFolder(whole.path()))
+        EXPECT_EQ(ReadFileBytes(streamed / file), ReadFileBytes(whole / file)) << file;
+    return run;
+}
+
 // A copy of a photograph whose header is whole but whose picture is not: its first
 // three fifths ("truncated"), or all of it with a stretch of the coded data
 // overwritten.
@@ -242,21 +260,8 @@ TEST_F(Cli, StreamingReportsExactlyWhatTheWholeStackReports) {
         const std::string list = ListWith(dir, c.changed);
         for (const char* threads : {"1", "2", "4"}) {
             SCOPED_TRACE(c.name + ", threads " + threads);
-            TTempDir whole, streamed;
-            const std::string arguments = std::string("evaluate --threads ") + threads + " '" +
-                                          list + "' p.txt --table t.csv";
-            const TRun expected = RunCli(arguments + " --full-stack", whole.path());
-            const TRun run = RunCli(arguments, streamed.path());
-            EXPECT_EQ(run.Status, expected.Status);
-            EXPECT_EQ(run.Out, expected.Out);
-            EXPECT_EQ(run.Err, expected.Err);
-            ASSERT_EQ(ListFolder(streamed.path()), ListFolder(whole.path()));
-            for (const std::string& file : ListFolder(whole.path()))
-                EXPECT_EQ(ReadFileBytes(streamed / file), ReadFileBytes(whole / file)) << file;
-            if (c.changed.empty())
-                EXPECT_EQ(run.Status, 0) << run.Err;
-            else
-                EXPECT_EQ(run.Status, 1) << run.Err;
+            const TRun run = EvaluateStreamedAndWhole(list, threads);
+            EXPECT_EQ(run.Status, c.changed.empty() ? 0 : 1) << run.Err;
         }
     }
 }
@@ -288,17 +293,7 @@ TEST_F(Cli, StreamedPictureSetsReportExactlyWhatTheWholeStackReports) {
     for (const std::string& set : cases)
         for (const char* threads : {"1", "2", "4"}) {
             SCOPED_TRACE(set + ", threads " + threads);
-            TTempDir whole, streamed;
-            const std::string arguments = std::string("evaluate --threads ") + threads + " '" +
-                                          (dir / set) + "' p.txt --table t.csv";
-            const TRun expected = RunCli(arguments + " --full-stack", whole.path());
-            const TRun run = RunCli(arguments, streamed.path());
-            EXPECT_EQ(run.Status, expected.Status);
-            EXPECT_EQ(run.Out, expected.Out);
-            EXPECT_EQ(run.Err, expected.Err);
-            ASSERT_EQ(ListFolder(streamed.path()), ListFolder(whole.path()));
-            for (const std::string& file : ListFolder(whole.path()))
-                EXPECT_EQ(ReadFileBytes(streamed / file), ReadFileBytes(whole / file)) << file;
+            const TRun run = EvaluateStreamedAndWhole(dir / set, threads);
             // A narrower size reads the same files otherwise: it loads, to other codes.
             EXPECT_EQ(run.Status, set == "same.bbf" || set == "narrow.bbf" ? 0 : 1) << run.Err;
         }
