@@ -40,6 +40,9 @@
 namespace {
 
 constexpr std::int32_t kCodePictures = TPicEval::kStackPlanes - 3;
+// A picture set's code planes are folded a stretch of whole columns at a time,
+// through two buffers of 64 columns per thread: taller planes are loaded whole.
+constexpr std::int32_t kMaxStreamedSetHeight = 65536;
 
 // Bit k of a byte spread to bit 0 of byte k, for every byte.
 constexpr std::array<std::uint64_t, 256> kSpread = [] {
@@ -105,7 +108,8 @@ public:
           rowHasDot_(std::size_t(eval.Height), 0) {
         eval.Dark.SetSize(width_, height_);
         eval.Lit.SetSize(width_, height_);
-        bits_.Resize(height_ * kCodePictures, std::int32_t(stride_));
+        for (TGrid<std::uint8_t>& bits : bits_)
+            bits.Resize(height_, std::int32_t(stride_));
         for (std::int32_t row = 0; row < height_; ++row)
             rowState_[std::size_t(row)].store(0, std::memory_order_relaxed);
     }
@@ -244,7 +248,7 @@ private:
     };
 
     std::uint8_t* Bits(std::int32_t codePicture, std::int32_t row) {
-        return bits_[codePicture * height_ + row];
+        return bits_[std::size_t(codePicture)][row];
     }
 
     // A row of picture 0 or 2 is in; the second of them tells whether the row holds
@@ -310,7 +314,7 @@ private:
         const int minDif = eval_.MinDif;
         const std::uint8_t* bits[kCodePictures];
         for (std::int32_t p = 0; p < kCodePictures; ++p)
-            bits[p] = bits_[p * height_ + row];
+            bits[p] = bits_[std::size_t(p)][row];
         for (std::int32_t first = 0; first < width_; first += 8) {
             const std::int32_t count = std::min(8, width_ - first);
             unsigned dots = 0;
@@ -342,7 +346,7 @@ private:
     const std::int32_t width_;
     const std::int32_t height_;
     const std::size_t stride_;
-    TGrid<std::uint8_t> bits_; // code picture p's row r at row p * height + r
+    std::array<TGrid<std::uint8_t>, kCodePictures> bits_; // per code picture, from picture 3
     std::unique_ptr<std::atomic<std::uint8_t>[]> rowState_;
     std::vector<std::uint8_t> rowHasDot_; // written as the row settles
     std::mutex mutex_;
@@ -447,7 +451,8 @@ std::optional<TLoadOutcome> TStreamEval::LoadSet(const std::string& headerFileNa
     TPicSetHeader header;
     std::string error;
     if (!ReadPicSetHeader(headerFileName, baseFolder, header, error) ||
-        header.PlaneFiles.size() != std::size_t(TPicEval::kStackPlanes))
+        header.PlaneFiles.size() != std::size_t(TPicEval::kStackPlanes) ||
+        header.Height > kMaxStreamedSetHeight)
         return std::nullopt;
     Width = header.Width;
     Height = header.Height;
