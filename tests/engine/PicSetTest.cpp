@@ -21,16 +21,24 @@ namespace {
 namespace fs = std::filesystem;
 using TBytes = std::vector<std::uint8_t>;
 
-// A stack whose every value tells its plane, row and column apart.
-TPics MakeStack(int count, std::int32_t width, std::int32_t height) {
+// A stack of count planes whose value at (plane, row, column) is valueOf of them.
+template <class TValueOf>
+TPics StackOf(int count, std::int32_t width, std::int32_t height, TValueOf valueOf) {
     TPics pics;
     pics.SetCount(count, width, height);
     for (int i = 0; i < count; ++i)
         for (std::int32_t r = 0; r < height; ++r)
             for (std::int32_t c = 0; c < width; ++c)
                 pics.Planes[std::size_t(i)].Data[r][c] =
-                    static_cast<std::uint8_t>(i * 31 + r * 7 + c * 3 + 1);
+                    valueOf(std::size_t(i), std::size_t(r), std::size_t(c));
     return pics;
+}
+
+// A stack whose every value tells its plane, row and column apart.
+TPics MakeStack(int count, std::int32_t width, std::int32_t height) {
+    return StackOf(count, width, height, [](std::size_t i, std::size_t r, std::size_t c) {
+        return static_cast<std::uint8_t>(i * 31 + r * 7 + c * 3 + 1);
+    });
 }
 
 TBytes Values(const TPic& plane) {
@@ -333,14 +341,7 @@ std::uint8_t Scrambled(std::size_t plane, std::size_t row, std::size_t col) {
 }
 
 TPics ScrambledStack(int count, std::int32_t width, std::int32_t height) {
-    TPics pics;
-    pics.SetCount(count, width, height);
-    for (int i = 0; i < count; ++i)
-        for (std::int32_t r = 0; r < height; ++r)
-            for (std::int32_t c = 0; c < width; ++c)
-                pics.Planes[std::size_t(i)].Data[r][c] =
-                    Scrambled(std::size_t(i), std::size_t(r), std::size_t(c));
-    return pics;
+    return StackOf(count, width, height, Scrambled);
 }
 
 // A plane's bytes in the order of its file: byte k is row k % Height of column
