@@ -10,8 +10,8 @@ KELVARON_VECTOR_CLONES
 void ThresholdRow(const std::uint8_t* __restrict dark, const std::uint8_t* __restrict lit,
                   std::int16_t* __restrict out, std::int32_t width, int minDif, int tolerance) {
     for (std::int32_t col = 0; col < width; ++col) {
-        const int difference = int(lit[col]) - int(dark[col]);
-        out[col] = static_cast<std::int16_t>(difference > minDif ? int(lit[col]) - tolerance : 256);
+        out[col] = static_cast<std::int16_t>(
+            OnLitDot(dark[col], lit[col], minDif) ? int(lit[col]) - tolerance : 256);
     }
 }
 

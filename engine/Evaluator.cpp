@@ -32,12 +32,20 @@ TLoadOutcome TPicEval::LoadList(const std::string& fileName, std::uint8_t channe
     const std::uint64_t generation = Pics.Generation();
     try {
         return Outcome(LoadPictures(fileName, false, channel, options), generation, fileName);
-    } catch (const std::exception& e) {
-        return {false, Pics.Generation() != generation, e.what(), std::current_exception()};
     } catch (...) {
-        return {false, Pics.Generation() != generation, "The pictures could not be loaded.",
-                std::current_exception()};
+        return ErrorOutcome(std::current_exception(), Pics.Generation() != generation);
     }
+}
+
+TLoadOutcome ErrorOutcome(std::exception_ptr error, bool replaced) {
+    TLoadOutcome outcome{false, replaced, "The pictures could not be loaded.", error};
+    try {
+        std::rethrow_exception(error);
+    } catch (const std::exception& e) {
+        outcome.Reason = e.what();
+    } catch (...) {
+    }
+    return outcome;
 }
 
 TLoadOutcome TPicEval::LoadSet(const std::string& headerFileName, const std::string& baseFolder,
@@ -100,7 +108,7 @@ double TPicEval::Threshold(std::int32_t row, std::int32_t col) const {
     std::uint8_t p0 = 0, p2 = 0;
     const bool ok0 = Pics.TryGetValue(0, row, col, p0);
     const bool ok2 = Pics.TryGetValue(2, row, col, p2);
-    if (ok0 && ok2 && int(p2) - int(p0) > int(MinDif))
+    if (ok0 && ok2 && OnLitDot(p0, p2, MinDif))
         return int(p2) - int(Tolerance);
     return 256;
 }

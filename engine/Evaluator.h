@@ -36,6 +36,16 @@ struct TLoadOutcome {
     std::exception_ptr Error;
 };
 
+/// Whether a pixel lies on a lit dot: plane 2 (lit) exceeds plane 0 (dark) there by
+/// more than minDif. Only such a pixel gets a threshold below 256, and a code.
+constexpr bool OnLitDot(int dark, int lit, int minDif) {
+    return lit - dark > minDif;
+}
+
+/// The outcome of a load that raised error: not usable, its message the reason
+/// ("The pictures could not be loaded." for one without a message).
+TLoadOutcome ErrorOutcome(std::exception_ptr error, bool replaced);
+
 /// How long the stages of the last Evaluate took, in seconds.
 struct TEvalTimings {
     double Matrix = 0; ///< the code matrix

@@ -54,9 +54,11 @@ bool ReadListFile(const std::string& fileName, bool namesOnly, const std::string
     }
 }
 
-std::string MissingText(const std::vector<std::string>& names, const std::vector<char>& found) {
+std::string MissingText(const std::string& listFileName, const std::vector<std::string>& names,
+                        const std::vector<char>& found) {
     constexpr int kMaxNamed = 5;
-    std::string text;
+    std::string text = "Photographs of the list file " + QuotedName(listFileName) +
+                       " not found (missing, a folder or an empty name): ";
     int named = 0;
     int more = 0;
     for (std::size_t i = 0; i < names.size(); ++i) {
@@ -71,5 +73,5 @@ std::string MissingText(const std::vector<std::string>& names, const std::vector
     }
     if (more > 0)
         text += " and " + std::to_string(more) + " more";
-    return text;
+    return text + ".";
 }

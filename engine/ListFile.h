@@ -16,6 +16,9 @@ inline constexpr std::size_t kListHeaderLines = 2;
 bool ReadListFile(const std::string& fileName, bool namesOnly, const std::string& baseFolder,
                   std::vector<std::string>& names, std::string& error);
 
-/// The photographs of names whose found flag is 0, for a message: "line 3 "a.jpg",
-/// line 9 "b.jpg"", naming at most five and then "and N more".
-std::string MissingText(const std::vector<std::string>& names, const std::vector<char>& found);
+/// Why the photographs of names whose found flag is 0 were not loaded from the list
+/// file: "Photographs of the list file "l.txt" not found (missing, a folder or an
+/// empty name): line 3 "a.jpg", line 9 "b.jpg".", naming at most five and then
+/// "and N more".
+std::string MissingText(const std::string& listFileName, const std::vector<std::string>& names,
+                        const std::vector<char>& found);

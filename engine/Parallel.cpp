@@ -60,7 +60,8 @@ void ForEachBand(std::int32_t count, int bands, int threads,
     auto begin = [count, bands](int band) {
         return static_cast<std::int32_t>(std::int64_t(count) * band / bands);
     };
-    ForEachIndex(bands, threads, [&](std::int32_t band) { body(band, begin(band), begin(band + 1)); });
+    ForEachIndex(bands, threads,
+                 [&](std::int32_t band) { body(band, begin(band), begin(band + 1)); });
 }
 
 TBackgroundTask::TBackgroundTask(std::function<void(std::stop_token)> task)
@@ -70,7 +71,19 @@ TBackgroundTask::TBackgroundTask(std::function<void(std::stop_token)> task)
           } catch (...) {
               error_ = std::current_exception();
           }
+          std::lock_guard lock(mutex_);
+          over_ = true;
+          ended_.notify_all();
       }) {}
+
+void TBackgroundTask::Wait(const std::function<void()>& idle) {
+    {
+        std::unique_lock lock(mutex_);
+        WaitServing(
+            lock, ended_, [this] { return over_; }, idle);
+    }
+    Wait();
+}
 
 void TBackgroundTask::Wait() {
     if (thread_.joinable())

@@ -2,9 +2,12 @@
 // Splitting work over threads: independent tasks numbered from 0, and one task run
 // beside the calling thread.
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <exception>
 #include <functional>
+#include <mutex>
 #include <stop_token>
 #include <thread>
 
@@ -26,6 +29,21 @@ void ForEachIndex(std::int32_t count, int threads, const std::function<void(std:
 void ForEachBand(std::int32_t count, int bands, int threads,
                  const std::function<void(int band, std::int32_t begin, std::int32_t end)>& body);
 
+/// Waits on changed, with lock held, until ready() holds; while it does not, calls
+/// idle (when given) about every 0.1 s with the lock released, so that a window can
+/// keep repainting.
+template <class TReady>
+void WaitServing(std::unique_lock<std::mutex>& lock, std::condition_variable& changed, TReady ready,
+                 const std::function<void()>& idle) {
+    while (!changed.wait_for(lock, std::chrono::milliseconds(100), ready)) {
+        if (!idle)
+            continue;
+        lock.unlock();
+        idle();
+        lock.lock();
+    }
+}
+
 /// A task running on a thread of its own while the calling thread goes on.
 /// Dropping it asks the task to stop (through its stop token) and waits for it.
 class TBackgroundTask {
@@ -39,9 +57,14 @@ public:
 
     /// Waits for the task to end and raises what it raised, if anything.
     void Wait();
+    /// Wait, calling idle about every 0.1 s meanwhile (see WaitServing).
+    void Wait(const std::function<void()>& idle);
 
 private:
     std::function<void(std::stop_token)> task_;
     std::exception_ptr error_;
+    std::mutex mutex_;
+    std::condition_variable ended_;
+    bool over_ = false;   // under mutex_: the task has returned or raised
     std::jthread thread_; // last: it starts once the rest is ready, and is joined first
 };

@@ -371,16 +371,9 @@ TReadFailure ReadPlanes(std::vector<TPlaneRead>& planes, int threads,
         ended = true;
         changed.notify_all();
     };
-    // Waits until ready() holds, calling idle about every 0.1 s meanwhile.
     auto waitUntil = [&](auto ready) {
         std::unique_lock guard(lock);
-        while (!ready()) {
-            if (!changed.wait_for(guard, std::chrono::milliseconds(100), ready) && idle) {
-                guard.unlock();
-                idle();
-                guard.lock();
-            }
-        }
+        WaitServing(guard, changed, ready, idle);
     };
 
     std::optional<TBackgroundTask> reading;

@@ -9,6 +9,33 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+namespace {
+
+// Writes the header of a 24-bit BMP file of width × height and its rows, bottom row
+// first as the file stores them, a megabyte of rows at a time; draw(row, out) fills
+// a row's pixels (its padding is 0 already). Stops early once stopped() holds.
+// Gives the header's size.
+template <class TDraw, class TStopped = bool (*)()>
+std::size_t WriteBitmapRows(
+    TAtomicFile& file, std::int32_t width, std::int32_t height, TDraw draw,
+    TStopped stopped = [] { return false; }) {
+    const std::vector<std::uint8_t> header = BmpFileHeader(width, height, TPixelFormat::pf24bit);
+    file.Write(header.data(), header.size());
+    const std::size_t stride = BitmapStride(width, TPixelFormat::pf24bit);
+    const std::int32_t rowsPerChunk = std::max<std::int32_t>(
+        1, std::int32_t((std::size_t(1) << 20) / std::max<std::size_t>(stride, 1)));
+    std::vector<std::uint8_t> chunk(stride * std::size_t(rowsPerChunk), 0);
+    for (std::int32_t row = height - 1; row >= 0 && !stopped();) {
+        std::size_t used = 0;
+        for (std::int32_t n = 0; n < rowsPerChunk && row >= 0; ++n, --row, used += stride)
+            draw(row, chunk.data() + used);
+        file.Write(chunk.data(), used);
+    }
+    return header.size();
+}
+
+} // namespace
+
 TPointMarks::TPointMarks(const TUniquePoints& points, std::int32_t width, std::int32_t height)
     : width_(width) {
     for (std::int32_t i = 0; i < points.EntryCount; ++i) {
@@ -48,19 +75,8 @@ void WritePointBitmap(const TPic& plane, std::int32_t width, std::int32_t height
                       const TUniquePoints& points, const std::string& fileName) {
     const TPointMarks marks(points, width, height);
     TAtomicFile file(fileName);
-    const std::vector<std::uint8_t> header = BmpFileHeader(width, height, TPixelFormat::pf24bit);
-    file.Write(header.data(), header.size());
-    // Bottom row first, as the file stores them; a megabyte of rows at a time.
-    const std::size_t stride = BitmapStride(width, TPixelFormat::pf24bit);
-    const std::int32_t rowsPerChunk = std::max<std::int32_t>(
-        1, std::int32_t((std::size_t(1) << 20) / std::max<std::size_t>(stride, 1)));
-    std::vector<std::uint8_t> chunk(stride * std::size_t(rowsPerChunk));
-    for (std::int32_t row = height - 1; row >= 0;) {
-        std::size_t used = 0;
-        for (std::int32_t n = 0; n < rowsPerChunk && row >= 0; ++n, --row, used += stride)
-            marks.DrawRow(plane, row, chunk.data() + used);
-        file.Write(chunk.data(), used);
-    }
+    WriteBitmapRows(file, width, height,
+                    [&](std::int32_t row, std::uint8_t* out) { marks.DrawRow(plane, row, out); });
     file.Commit();
 }
 
@@ -83,22 +99,12 @@ void TEarlyPointBitmap::Write(const TPic& plane, const std::string& fileName, bo
                               std::stop_token stop) {
     if (lowPriority) // a hint: without it the file is only written sooner
         ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), 19);
-    const std::vector<std::uint8_t> header =
-        BmpFileHeader(plane.Width, plane.Height, TPixelFormat::pf24bit);
-    headerSize_ = header.size();
     height_ = plane.Height;
     stride_ = BitmapStride(plane.Width, TPixelFormat::pf24bit);
     file_.emplace(fileName);
-    file_->Write(header.data(), header.size());
-    // Bottom row first; a megabyte of rows at a time.
-    const std::int32_t rowsPerChunk =
-        std::max<std::int32_t>(1, std::int32_t((std::size_t(1) << 20) / stride_));
-    std::vector<std::uint8_t> chunk(stride_ * std::size_t(rowsPerChunk), 0);
-    for (std::int32_t row = plane.Height - 1; row >= 0 && !stop.stop_requested();) {
-        std::size_t used = 0;
-        for (std::int32_t n = 0; n < rowsPerChunk && row >= 0; ++n, --row, used += stride_)
-            GreyToBgr(plane.Data[row], chunk.data() + used, plane.Width);
-        file_->Write(chunk.data(), used);
-    }
+    headerSize_ = WriteBitmapRows(
+        *file_, plane.Width, plane.Height,
+        [&](std::int32_t row, std::uint8_t* out) { GreyToBgr(plane.Data[row], out, plane.Width); },
+        [&stop] { return stop.stop_requested(); });
     file_->StartWriteBack();
 }

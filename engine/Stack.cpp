@@ -108,9 +108,7 @@ bool TPics::LoadFromList(const std::string& fileName, bool namesOnly, std::uint8
     const std::vector<char> found = DecodePlanes(names, channel, bounded);
     if (std::find(found.begin(), found.end(), 0) == found.end())
         return true;
-    lastError_ = "Photographs of the list file " + QuotedName(fileName) +
-                 " not found (missing, a folder or an empty name): " + MissingText(names, found) +
-                 ".";
+    lastError_ = MissingText(fileName, names, found);
     return false;
 }
 
@@ -201,14 +199,10 @@ TDecodeResult DecodeEach(const std::vector<std::string>& names,
     if (decoding) {
         std::unique_lock lock(mutex);
         while (reported < count && reported < result.FirstError) {
-            const bool ready = changed.wait_for(lock, std::chrono::milliseconds(100), [&] {
-                return reported >= result.FirstError || done[std::size_t(reported)] != 0;
-            });
-            if (!ready && options.Idle) {
-                lock.unlock();
-                options.Idle();
-                lock.lock();
-            }
+            WaitServing(
+                lock, changed,
+                [&] { return reported >= result.FirstError || done[std::size_t(reported)] != 0; },
+                options.Idle);
             reportDone(lock);
         }
         lock.unlock();

@@ -67,7 +67,7 @@ bool RowHasDot(const std::uint8_t* __restrict dark, const std::uint8_t* __restri
                std::int32_t width, int minDif) {
     int any = 0;
     for (std::int32_t col = 0; col < width; ++col)
-        any |= int(lit[col]) - int(dark[col]) > minDif ? 1 : 0;
+        any |= OnLitDot(dark[col], lit[col], minDif) ? 1 : 0;
     return any != 0;
 }
 
@@ -169,8 +169,10 @@ public:
         }
     }
 
-    /// The codes and points, once every photograph is in.
+    /// The codes and points with their centres, once every photograph is in; the
+    /// evaluator's Timings start here.
     void Gather(int threads, bool keepCodes) {
+        const auto start = std::chrono::steady_clock::now();
         TCode& codes = eval_.CodeMatrix;
         if (keepCodes)
             codes.Resize(height_, width_);
@@ -190,6 +192,11 @@ public:
         eval_.Points.Reset();
         eval_.Points.AddGathered(gathering);
         eval_.Points.Trim();
+        eval_.Timings = TEvalTimings{};
+        eval_.Timings.Matrix = SecondsSince(start);
+        const auto centres = std::chrono::steady_clock::now();
+        eval_.Points.CalcCentres();
+        eval_.Timings.Points = SecondsSince(centres);
     }
 
 private:
@@ -319,7 +326,7 @@ private:
             const std::int32_t count = std::min(8, width_ - first);
             unsigned dots = 0;
             for (std::int32_t k = 0; k < count; ++k)
-                dots |= unsigned(int(lit[first + k]) - int(dark[first + k]) > minDif) << k;
+                dots |= unsigned(OnLitDot(dark[first + k], lit[first + k], minDif)) << k;
             if (dots == 0) {
                 std::fill_n(out + first, count, 0);
                 continue;
@@ -418,30 +425,15 @@ std::optional<TLoadOutcome> TStreamEval::LoadList(const std::string& fileName, s
         if (decoded.Error)
             std::rethrow_exception(decoded.Error);
         if (std::find(decoded.Found.begin(), decoded.Found.end(), 0) != decoded.Found.end()) {
-            outcome.Reason = "Photographs of the list file " + QuotedName(fileName) +
-                             " not found (missing, a folder or an empty name): " +
-                             MissingText(names, decoded.Found) + ".";
+            outcome.Reason = MissingText(fileName, names, decoded.Found);
             early_.reset();
             return outcome;
         }
-        Timings = TEvalTimings{};
-        const auto gathering = std::chrono::steady_clock::now();
         fold.Gather(ThreadsFor(Threads), keepCodes);
-        Timings.Matrix = SecondsSince(gathering);
-    } catch (const std::exception& e) {
-        early_.reset();
-        outcome.Reason = e.what();
-        outcome.Error = std::current_exception();
-        return outcome;
     } catch (...) {
         early_.reset();
-        outcome.Reason = "The pictures could not be loaded.";
-        outcome.Error = std::current_exception();
-        return outcome;
+        return ErrorOutcome(std::current_exception(), true);
     }
-    const auto centres = std::chrono::steady_clock::now();
-    Points.CalcCentres();
-    Timings.Points = SecondsSince(centres);
     outcome.Usable = true;
     return outcome;
 }
@@ -483,18 +475,12 @@ std::optional<TLoadOutcome> TStreamEval::LoadSet(const std::string& headerFileNa
             const std::int32_t index = task == 0 ? 1 : task + 2;
             fold.FoldPlaneFile(index, header.PlaneFiles[std::size_t(index)]);
         });
-        Timings = TEvalTimings{};
-        const auto gathering = std::chrono::steady_clock::now();
         fold.Gather(threads, keepCodes);
-        Timings.Matrix = SecondsSince(gathering);
     } catch (const std::exception&) {
         // A file that could not be read after all: the whole stack's load says how.
         early_.reset();
         return std::nullopt;
     }
-    const auto centres = std::chrono::steady_clock::now();
-    Points.CalcCentres();
-    Timings.Points = SecondsSince(centres);
     outcome.Usable = true;
     return outcome;
 }

@@ -21,11 +21,8 @@
 #include <QSpinBox>
 #include <QTimer>
 #include <algorithm>
-#include <chrono>
-#include <condition_variable>
 #include <exception>
 #include <initializer_list>
-#include <mutex>
 #include <optional>
 #include <stop_token>
 #include <system_error>
@@ -109,38 +106,15 @@ public:
     /// (Idle) about every 0.1 s, until work is over; raises what work raised, here,
     /// never inside the event loop. Without a thread to be had, work runs here.
     template <class TWork> void RunBeside(TWork work) {
-        std::mutex lock;
-        std::condition_variable changed;
-        bool over = false;
-        auto end = [&] {
-            std::lock_guard guard(lock);
-            over = true;
-            changed.notify_all();
-        };
         std::optional<TBackgroundTask> task;
         try {
-            task.emplace([&](std::stop_token) {
-                try {
-                    work();
-                } catch (...) {
-                    end();
-                    throw;
-                }
-                end();
-            });
+            task.emplace([&](std::stop_token) { work(); });
         } catch (const std::system_error&) {
             work();
             return;
         }
         Idle();
-        std::unique_lock guard(lock);
-        while (!changed.wait_for(guard, std::chrono::milliseconds(100), [&] { return over; })) {
-            guard.unlock();
-            Idle();
-            guard.lock();
-        }
-        guard.unlock();
-        task->Wait();
+        task->Wait([this] { Idle(); });
     }
 
 private:
