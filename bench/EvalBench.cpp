@@ -184,7 +184,7 @@ void BM_RefineCentres(benchmark::State& state, const char* name) {
     std::size_t refined = 0;
     for (auto _ : state) {
         const std::vector<TRefinedPoint> result = RefineCentres(
-            eval.Pics.Planes[0], eval.Pics.Planes[2], eval.CodeMatrix, eval.Points, threads);
+            {eval.Pics.Planes[0], eval.Pics.Planes[2]}, eval.CodeMatrix, eval.Points, threads);
         refined = result.size();
         benchmark::DoNotOptimize(result.data());
     }

@@ -69,13 +69,15 @@ void CheckList(const TStackArgs& args, const TOutputs& outputs) {
                         std::to_string(TPicEval::kStackPlanes) + ".");
 }
 
-// How a JPEG list is loaded: relative names against its own folder, progress lines
-// on stderr unless quiet, the values of the planes keep (all when empty).
+// How a list is loaded: relative names against its own folder, progress lines on
+// stderr unless quiet, the values of the planes keep (all when empty), 16-bit
+// samples as args.Bits says.
 TLoadOptions ListOptions(const TStackArgs& args, std::function<bool(std::int32_t)> keep = {}) {
     TLoadOptions options;
     options.Keep = std::move(keep);
     options.BaseFolder = ExtractFilePath(args.Input);
     options.Threads = args.Threads;
+    options.Bits = args.Bits;
     if (!args.Quiet)
         options.Progress = [](std::int32_t plane, const std::string& fileName) {
             std::cerr << "Decoded picture " << plane << ": " << ShownName(fileName) << '\n';
@@ -101,7 +103,7 @@ void CheckOutcome(const TLoadOutcome& outcome, const TStackArgs& args,
 // pictures of one size). A list is checked before any photograph is decoded.
 // Of a list, only the values of the planes keep (all when empty) are kept.
 void LoadStack(TPicEval& eval, const TStackArgs& args, const TOutputs& outputs,
-               std::function<bool(std::int32_t)> keep = {}) {
+               std::function<bool(std::int32_t)> keep = {}, bool forTable = false) {
     const auto start = std::chrono::steady_clock::now();
     eval.SetTolerance(args.Tolerance);
     eval.SetMinDif(args.MinDif);
@@ -117,7 +119,10 @@ void LoadStack(TPicEval& eval, const TStackArgs& args, const TOutputs& outputs,
             CheckOutputs(outputs, eval.Pics.Planes.size(), eval.Pics.SourceFiles());
     } else {
         CheckList(args, outputs);
-        outcome = eval.LoadList(args.Input, args.Channel, ListOptions(args, std::move(keep)));
+        TLoadOptions options = ListOptions(args, std::move(keep));
+        if (forTable)
+            options.FullDepth = TPicEval::RefinementReads;
+        outcome = eval.LoadList(args.Input, args.Channel, options);
     }
     CheckOutcome(outcome, args, start);
 }
@@ -155,16 +160,16 @@ std::optional<std::string> EvaluateStreamed(const TEvaluateArgs& args, const TOu
     stream.Threads = stack.Threads;
     if (!args.NoBitmap)
         stream.BitmapFileName = ChangeFileExt(args.Points, ".bmp");
-    const bool keepCodes = !args.Table.empty();
+    const bool forTable = !args.Table.empty();
     std::optional<TLoadOutcome> outcome;
     if (IsPicSetHeader(stack.Input)) {
         CheckOutputs(outputs, 0, {stack.Input});
-        outcome = stream.LoadSet(stack.Input, ExtractFilePath(stack.Input), keepCodes);
+        outcome = stream.LoadSet(stack.Input, ExtractFilePath(stack.Input), forTable);
         if (outcome)
             CheckOutputs(outputs, stream.SourceFiles().size() - 1, stream.SourceFiles());
     } else {
         CheckList(stack, outputs);
-        outcome = stream.LoadList(stack.Input, stack.Channel, ListOptions(stack), keepCodes);
+        outcome = stream.LoadList(stack.Input, stack.Channel, ListOptions(stack), forTable);
     }
     if (!outcome)
         return std::nullopt;
@@ -172,7 +177,7 @@ std::optional<std::string> EvaluateStreamed(const TEvaluateArgs& args, const TOu
     SetInterruptActivity("evaluating " + QuotedName(stack.Input));
     stream.Evaluate(args.Points, !args.NoBitmap, args.Table);
     if (stack.Timings)
-        ReportTimings(stream.Timings, keepCodes);
+        ReportTimings(stream.Timings, forTable);
     return EvaluateSummary(args, stream.Points.EntryCount, stream.Width, stream.Height);
 }
 
@@ -199,7 +204,7 @@ std::string RunEvaluate(const TEvaluateArgs& args) {
         if (std::optional<std::string> summary = EvaluateStreamed(args, outputs))
             return *summary;
     TPicEval eval("ST1");
-    LoadStack(eval, args.Stack, outputs);
+    LoadStack(eval, args.Stack, outputs, {}, !args.Table.empty());
     SetInterruptActivity("evaluating " + QuotedName(args.Stack.Input));
     TBitmap display(eval.Width, eval.Height);
     eval.Evaluate(args.Points, !args.NoBitmap, display, args.Table);

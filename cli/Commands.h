@@ -18,8 +18,11 @@ public:
 
 /// Settings shared by the commands that load a stack.
 struct TStackArgs {
-    std::string Input; ///< a JPEG list file or a picture-set header (*.bbf)
+    std::string Input; ///< a list file of photographs or a picture-set header (*.bbf)
     std::uint8_t Channel = TEvalDefaults::Channel; ///< 0 red, 1 green, 2 blue, 3 grey
+    /// 16-bit photographs hold values of this many bits (1 … 16); 0: all 16, or a
+    /// TIFF's MaxSampleValue.
+    int Bits = 0;
     std::uint8_t Tolerance = TEvalDefaults::Tolerance;
     std::uint8_t MinDif = TEvalDefaults::MinDif;
     bool Quiet = false;   ///< no progress lines on stderr

@@ -61,7 +61,8 @@ struct TStackOptions {
 // The options every stack-loading command takes.
 void AddStackOptions(CLI::App& command, TStackOptions& options, bool withSettings) {
     command
-        .add_option("INPUT", options.Args.Input, "JPEG list file, or picture-set header (*.bbf)")
+        .add_option("INPUT", options.Args.Input,
+                    "list file of photographs (JPEG, PNG, TIFF), or picture-set header (*.bbf)")
         ->required();
     command.add_option("--channel", options.Channel, "channel kept from colour photographs")
         ->transform(CLI::CheckedTransformer(kChannels, CLI::ignore_case))
@@ -80,6 +81,12 @@ void AddStackOptions(CLI::App& command, TStackOptions& options, bool withSetting
             ->check(CLI::Range(0, 255))
             ->capture_default_str();
     }
+    command
+        .add_option("--bits", options.Args.Bits,
+                    "16-bit photographs hold values of this many bits, unscaled (a 12-bit "
+                    "camera: 12)")
+        ->transform(kDecimal)
+        ->check(CLI::Range(1, 16));
     command.add_flag("-q,--quiet", options.Args.Quiet, "no progress lines on stderr");
     command.add_option("--threads", options.Args.Threads, "threads to use; 0: one per core")
         ->transform(kDecimal)

@@ -13,10 +13,17 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-/// A photograph could not be decoded (damaged data, unsupported kind, too large).
-class EJpegError : public std::runtime_error {
+/// A photograph could not be decoded (damaged data, a kind of picture that cannot
+/// be read, too large).
+class EPictureError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
+};
+
+/// A JPEG photograph could not be decoded.
+class EJpegError : public EPictureError {
+public:
+    using EPictureError::EPictureError;
 };
 
 /// Memory could not be had. A std::bad_alloc, so that every handler of one takes

@@ -234,8 +234,9 @@ void TPicEval::Evaluate(const std::string& fileName, bool withBitmap, TBitmap& d
         // An incomplete stack gives no codes, and so no points to refine. The
         // refinement takes every core: the bitmap's writer mostly waits for the disk.
         const std::vector<TRefinedPoint> refined =
-            IsStackComplete() ? RefineCentres(Pics.Planes[0], Pics.Planes[2], CodeMatrix, Points,
-                                              ThreadsFor(Threads))
+            IsStackComplete() ? RefineCentres({Pics.Planes[0], Pics.Planes[2], Pics.DeepPlane(0),
+                                               Pics.DeepPlane(2)},
+                                              CodeMatrix, Points, ThreadsFor(Threads))
                               : std::vector<TRefinedPoint>{};
         table.emplace(tableFileName);
         table->Write(PointTableText(Points, refined));

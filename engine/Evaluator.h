@@ -4,7 +4,7 @@
 
 #include "Bitmap.h"
 #include "CodeMatrix.h"
-#include "JpegInput.h"
+#include "PictureRows.h"
 #include "Points.h"
 #include "Stack.h"
 
@@ -129,6 +129,10 @@ public:
     /// stack was loaded from, raise std::invalid_argument before anything is written.
     void Evaluate(const std::string& fileName, bool withBitmap, TBitmap& display,
                   const std::string& tableFileName = {});
+
+    /// Whether the point table reads plane index: planes 0 and 2, which a load for
+    /// it keeps at full depth (TLoadOptions::FullDepth).
+    static bool RefinementReads(std::int32_t index) { return index == 0 || index == 2; }
 
     /// Why Evaluate would refuse these output names, or empty: a points file that
     /// its bitmap would replace (a name ending in ".bmp" while the bitmap is on), a

@@ -353,9 +353,10 @@ private:
 };
 
 // Whether rows can be skipped without changing the rows that are made: a file in
-// one scan whose colour components are not subsampled, or subsampled by two both
-// ways. (A progressive file keeps its coefficients until the end anyway, and other
-// subsamplings are rare enough to be decoded whole.)
+// one scan (a progressive file keeps its coefficients until the end anyway) whose
+// colour components are not subsampled while the brightness is subsampled in one
+// of the usual ways: 4:4:4, 4:2:0, 4:2:2, 4:4:0 or 4:1:1. Other layouts are rare
+// enough to be decoded whole.
 bool CanSkipRows(const jpeg_decompress_struct& info) {
     if (jpeg_has_multiple_scans(const_cast<jpeg_decompress_struct*>(&info)))
         return false;
@@ -365,12 +366,14 @@ bool CanSkipRows(const jpeg_decompress_struct& info) {
         return info.comp_info[component].h_samp_factor == h &&
                info.comp_info[component].v_samp_factor == v;
     };
-    return (factors(0, 1, 1) || factors(0, 2, 2)) && factors(1, 1, 1) && factors(2, 1, 1);
+    const bool usual = factors(0, 1, 1) || factors(0, 2, 2) || factors(0, 2, 1) ||
+                       factors(0, 1, 2) || factors(0, 4, 1);
+    return usual && factors(1, 1, 1) && factors(2, 1, 1);
 }
 
 // Decodes the photograph whose header readHeader reads into sink.
 template <class TReadHeader>
-void DecodeInto(TJpegRowSink& sink, const std::string& fileName, std::uint8_t channel,
+void DecodeInto(TPictureRowSink& sink, const std::string& fileName, std::uint8_t channel,
                 TReadHeader readHeader) {
     TJpegDecoder decoder(fileName);
     jpeg_decompress_struct& info = decoder.info();
@@ -389,7 +392,7 @@ void DecodeInto(TJpegRowSink& sink, const std::string& fileName, std::uint8_t ch
         CanSkipRows(info) ? info.max_v_samp_factor * info.min_DCT_scaled_size : 0;
     const std::int32_t lastGroup = group > 0 ? (height - 1) / group * group : 0;
     try {
-        sink.Begin(width, height);
+        sink.Begin({width, height, 255});
         std::vector<std::uint8_t> rgbx(grey ? 0 : 4 * std::size_t(width));
         std::int32_t row = 0;
         while (row < height) {
@@ -413,40 +416,31 @@ void DecodeInto(TJpegRowSink& sink, const std::string& fileName, std::uint8_t ch
                 else
                     GreyRow(rgbx.data(), values, width);
             }
+            if (std::uint16_t* deep = sink.DeepRowBuffer(row))
+                for (std::int32_t col = 0; col < width; ++col)
+                    deep[col] = std::uint16_t(257 * values[col]); // v·65535/255 exactly
             sink.RowDone(row++);
         }
     } catch (const std::bad_alloc&) {
-        decoder.Raise("there is not enough memory for a picture of " + SizeText(width, height) +
-                      " pixels (" + ByteSizeText(std::uint64_t(width) * std::uint64_t(height)) +
-                      ")");
+        decoder.Raise(NoMemoryForPictureText(width, height));
     }
     decoder.Finish();
 }
 
-// Keeps every row in a plane.
-class TPlaneSink final : public TJpegRowSink {
-public:
-    explicit TPlaneSink(TPic& plane) : plane_(plane) {}
-    void Begin(std::int32_t width, std::int32_t height) override { plane_.SetSize(width, height); }
-    bool Needed(std::int32_t, std::int32_t) override { return true; }
-    std::uint8_t* RowBuffer(std::int32_t row) override { return plane_.Data[row]; }
-    void RowDone(std::int32_t) override {}
-
-private:
-    TPic& plane_;
-};
-
 } // namespace
 
-TJpegHeader ReadJpegHeader(const std::string& fileName) {
-    TInputFile file(fileName);
+TPictureHeader ReadJpegHeader(const TInputFile& file, const std::string& fileName) {
     TJpegDecoder decoder(fileName);
     decoder.ReadHeader(file.Descriptor());
     decoder.CheckHeader();
     const jpeg_decompress_struct& info = decoder.info();
-    return {static_cast<std::int32_t>(info.image_width),
-            static_cast<std::int32_t>(info.image_height), info.num_components,
-            decoder.DecoderBytes()};
+    TPictureHeader header;
+    header.Format = TPictureFormat::Jpeg;
+    header.Width = static_cast<std::int32_t>(info.image_width);
+    header.Height = static_cast<std::int32_t>(info.image_height);
+    header.Components = info.num_components;
+    header.DecoderBytes = decoder.DecoderBytes();
+    return header;
 }
 
 bool LoadPlaneFromJpeg(TPic& plane, const std::string& fileName, std::uint8_t channel) {
@@ -454,48 +448,23 @@ bool LoadPlaneFromJpeg(TPic& plane, const std::string& fileName, std::uint8_t ch
         return false;
     TInputFile file(fileName);
     TPic decoded;
-    TPlaneSink sink(decoded);
+    TPlaneRowSink sink(decoded);
     DecodeInto(sink, fileName, channel,
                [&](TJpegDecoder& decoder) { decoder.ReadHeader(file.Descriptor()); });
     plane = std::move(decoded);
     return true;
 }
 
-bool LoadPlaneSizeFromJpeg(TPic& plane, const std::string& fileName, std::uint8_t channel) {
-    // Takes the size and passes over every row it may.
-    class TSizeSink final : public TJpegRowSink {
-    public:
-        void Begin(std::int32_t width, std::int32_t height) override {
-            Plane.SetSize(width, height);
-            row_.resize(std::size_t(width));
-        }
-        bool Needed(std::int32_t, std::int32_t) override { return false; }
-        std::uint8_t* RowBuffer(std::int32_t) override { return row_.data(); }
-        void RowDone(std::int32_t) override {}
-        TPic Plane;
-
-    private:
-        std::vector<std::uint8_t> row_;
-    } sink;
-    if (!DecodeJpegRows(fileName, channel, sink))
-        return false;
-    plane = std::move(sink.Plane);
-    return true;
-}
-
-bool DecodeJpegRows(const std::string& fileName, std::uint8_t channel, TJpegRowSink& sink) {
-    if (NoFileAt(fileName))
-        return false;
-    TInputFile file(fileName);
+void DecodeJpegRows(const TInputFile& file, const std::string& fileName, std::uint8_t channel,
+                    TPictureRowSink& sink) {
     DecodeInto(sink, fileName, channel,
                [&](TJpegDecoder& decoder) { decoder.ReadHeader(file.Descriptor()); });
-    return true;
 }
 
 void DecodeJpegPlane(TPic& plane, const std::uint8_t* data, std::size_t size,
                      const std::string& name, std::uint8_t channel) {
     TPic decoded;
-    TPlaneSink sink(decoded);
+    TPlaneRowSink sink(decoded);
     DecodeInto(sink, name, channel, [&](TJpegDecoder& decoder) { decoder.ReadHeader(data, size); });
     plane = std::move(decoded);
 }

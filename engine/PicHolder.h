@@ -1,8 +1,10 @@
 #pragma once
-// The engine in one include: the planes and their JPEG input, the stack and its
-// picture-set files, the code matrix, the point list and the evaluator.
+// The engine in one include: the planes and their photographs' input (JPEG, PNG,
+// TIFF), the stack and its picture-set files, the code matrix and its runs, the
+// point list and the evaluator.
 
 #include "CodeMatrix.h"
+#include "CodeRuns.h"
 #include "Evaluator.h"
 #include "Format.h"
 #include "GreyMix.h"
@@ -10,6 +12,8 @@
 #include "Limits.h"
 #include "ListFile.h"
 #include "PicSet.h"
+#include "PictureInput.h"
+#include "PictureRows.h"
 #include "Plane.h"
 #include "PointBitmap.h"
 #include "Points.h"

@@ -6,16 +6,32 @@
 #include <new>
 #include <stdexcept>
 
-void TPic::SetSize(std::int32_t width, std::int32_t height) {
+namespace {
+
+// Gives a plane's values width × height entries, all 0.
+template <class T>
+void SizeValues(TGrid<T>& data, std::int32_t width, std::int32_t height, const char* what) {
     if (!IsPictureSize(width, height))
         throw std::invalid_argument("a plane of " + SizeText(width, height) +
                                     " pixels is not possible");
     try {
-        Data.Resize(height, width);
+        data.Resize(height, width);
     } catch (const std::bad_alloc&) {
-        RaiseOutOfMemory("a picture of " + SizeText(width, height),
-                         std::uint64_t(width) * std::uint64_t(height));
+        RaiseOutOfMemory(what + SizeText(width, height),
+                         sizeof(T) * std::uint64_t(width) * std::uint64_t(height));
     }
+}
+
+} // namespace
+
+void TPic::SetSize(std::int32_t width, std::int32_t height) {
+    SizeValues(Data, width, height, "a picture of ");
+    Width = width;
+    Height = height;
+}
+
+void TDeepPic::SetSize(std::int32_t width, std::int32_t height) {
+    SizeValues(Data, width, height, "a full-depth picture of ");
     Width = width;
     Height = height;
 }

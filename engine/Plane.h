@@ -22,6 +22,26 @@ public:
     void SetSize(std::int32_t width, std::int32_t height);
 };
 
+/// Values at the full depth of a photograph with more samples than 8 bits hold: a
+/// sample v of a picture whose samples' largest value is M becomes v·65535/M,
+/// rounded (SampleToDeep). The point table weighs its light in these units.
+using TDeepPole = TGrid<std::uint16_t>;
+
+/// A plane at its photograph's full depth, beside the 8-bit plane of the same
+/// picture. A new one is 0 × 0.
+class TDeepPic {
+public:
+    std::int32_t Width = 0;
+    std::int32_t Height = 0;
+    /// The largest sample value M of the photograph the values came from (255 for
+    /// an 8-bit one): one step of its samples is 65535 / M here.
+    std::uint32_t SourceMax = 255;
+    TDeepPole Data; ///< Data[row][column], row 0 at the top
+
+    /// As TPic::SetSize, two bytes a value.
+    void SetSize(std::int32_t width, std::int32_t height);
+};
+
 /// Stores value at (row, column) when 0 ≤ row < Height and 0 ≤ column < Width;
 /// otherwise stores nothing and returns false.
 bool SetPlaneValue(TPic& plane, std::int32_t row, std::int32_t column, std::uint8_t value);

@@ -20,30 +20,38 @@ using refine_detail::kMaxReach;
 using refine_detail::TBlob;
 using refine_detail::TBlobs;
 using refine_detail::TBlobShape;
+using refine_detail::TLight;
 using refine_detail::TNeighbourGrid;
 using refine_detail::TRefiner;
 
 namespace {
 
-// The sensor noise of the contrast where no dot is lit, as a normal sigma: from
-// the median absolute difference of neighbouring pixels without a code, in every
-// few rows, so that slow changes of the background do not count.
-double BackgroundNoise(const TPic& dark, const TPic& lit, const TCode& codes) {
-    std::vector<std::uint64_t> histogram(511, 0);
+// The sensor noise of the light where no dot is lit, as a normal sigma: from the
+// median absolute difference of neighbouring pixels without a code, in every few
+// rows, so that slow changes of the background do not count.
+double BackgroundNoise(const TLight& light, const TCodeRuns& codes) {
+    std::vector<std::uint64_t> histogram(2 * std::size_t(light.Range()) + 1, 0);
     std::uint64_t count = 0;
-    const std::int32_t rowStep = std::max(4, codes.Height / 256);
-    for (std::int32_t row = 0; row < codes.Height; row += rowStep) {
-        const std::int32_t* code = codes.Data[row];
-        const std::uint8_t* d = dark.Data[row];
-        const std::uint8_t* l = lit.Data[row];
-        for (std::int32_t col = 1; col < codes.Width; ++col) {
-            if (code[col] != 0 || code[col - 1] != 0)
-                continue;
-            const int difference =
-                (int(l[col]) - int(d[col])) - (int(l[col - 1]) - int(d[col - 1]));
-            ++histogram[std::size_t(std::abs(difference))];
-            ++count;
+    const std::int32_t rowStep = std::max(4, light.Height() / 256);
+    std::vector<std::int32_t> values(std::size_t(light.Width()));
+    for (std::int32_t row = 0; row < light.Height(); row += rowStep) {
+        if (light.Width() == 0)
+            break;
+        light.Row(row, 0, light.Width() - 1, values.data());
+        // Pixels without a code lie between the runs of the row.
+        std::int32_t free = 0;
+        auto addUpTo = [&](std::int32_t end) {
+            for (std::int32_t col = free + 1; col < end; ++col) {
+                ++histogram[std::size_t(
+                    std::abs(values[std::size_t(col)] - values[std::size_t(col) - 1]))];
+                ++count;
+            }
+        };
+        for (std::size_t i = codes.RowBegin(row); i < codes.RowEnd(row); ++i) {
+            addUpTo(codes[i].Begin);
+            free = codes[i].End;
         }
+        addUpTo(light.Width());
     }
     if (count == 0)
         return 0;
@@ -55,20 +63,17 @@ double BackgroundNoise(const TPic& dark, const TPic& lit, const TCode& codes) {
     return double(median) * 1.4826 / std::numbers::sqrt2;
 }
 
-void CheckPlane(const TPic& plane, const TCode& codes, const char* which) {
-    if (plane.Width != codes.Width || plane.Height != codes.Height)
-        throw std::invalid_argument(std::string("the ") + which + " plane is " +
-                                    SizeText(plane.Width, plane.Height) + ", the code matrix " +
-                                    SizeText(codes.Width, codes.Height));
-}
-
 } // namespace
 
-std::vector<TRefinedPoint> RefineCentres(const TPic& dark, const TPic& lit, const TCode& codes,
+std::vector<TRefinedPoint> RefineCentres(const TLightPlanes& planes, const TCode& codes,
                                          const TUniquePoints& points, int threads) {
-    CheckPlane(dark, codes, "dark");
-    CheckPlane(lit, codes, "lit");
-    const TBlobs blobs(codes, dark, lit, ThreadsFor(threads));
+    return RefineCentres(planes, TCodeRuns(codes, threads), points, threads);
+}
+
+std::vector<TRefinedPoint> RefineCentres(const TLightPlanes& planes, const TCodeRuns& codes,
+                                         const TUniquePoints& points, int threads) {
+    const TLight light(planes, codes.Width(), codes.Height());
+    const TBlobs blobs(codes, light, ThreadsFor(threads));
     const std::size_t count = std::size_t(std::max(0, points.EntryCount));
 
     // Each point's main blob: its largest, the first from the top left among equals.
@@ -96,8 +101,8 @@ std::vector<TRefinedPoint> RefineCentres(const TPic& dark, const TPic& lit, cons
         s.Reach = std::min(kMaxGrowth * s.Radius + kMaxGrowthPixels, kMaxReach);
         s.Pixels = blob.Pixels;
     }
-    const TNeighbourGrid grid(shapes, codes.Width, codes.Height);
-    const double noise = BackgroundNoise(dark, lit, codes);
+    const TNeighbourGrid grid(shapes, codes.Width(), codes.Height());
+    const double noise = BackgroundNoise(light, codes);
 
     // Points are taken in bands of rows, left to right, so that the windows that
     // follow each other share the rows of the planes and the codes in the cache.
@@ -124,8 +129,7 @@ std::vector<TRefinedPoint> RefineCentres(const TPic& dark, const TPic& lit, cons
                          const std::vector<double>* priorBackground) {
         ForEachBand(std::int32_t(count), bands, workers,
                     [&](int, std::int32_t begin, std::int32_t end) {
-                        TRefiner refiner(dark, lit, codes, blobs, mainBlob, pointOfBlob, shapes,
-                                         grid, noise);
+                        TRefiner refiner(light, blobs, mainBlob, pointOfBlob, shapes, grid, noise);
                         refiner.SetPrior(prior, priorBackground);
                         for (std::int32_t k = begin; k < end; ++k) {
                             const auto i = std::size_t(order[std::size_t(k)].second);

@@ -28,6 +28,7 @@
 // are the same on any number of threads.
 
 #include "CodeMatrix.h"
+#include "CodeRuns.h"
 #include "Plane.h"
 #include "Points.h"
 
@@ -54,14 +55,29 @@ struct TRefinedPoint {
     std::uint32_t Flags = 0;      ///< TRefineFlag bits
 };
 
+/// The pictures the light of the refinement comes from: plane 2 − plane 0. Where
+/// both are given at full depth too, the light is read from those, in their units
+/// (1/257 of a plane level): dim dots of a camera of more than 8 bits span a few
+/// plane levels but hundreds of full-depth steps. Contrast stays in plane levels.
+struct TLightPlanes {
+    const TPic& Dark;                   ///< plane 0
+    const TPic& Lit;                    ///< plane 2
+    const TDeepPic* DeepDark = nullptr; ///< picture 0 at full depth, or none
+    const TDeepPic* DeepLit = nullptr;  ///< picture 2 at full depth, or none
+};
+
 /// Refines every point of points (entries 0 … EntryCount − 1, their plain centres
-/// computed) from the dark plane (plane 0), the lit plane (plane 2) and the code
-/// matrix they came from; returns one entry per point, in point-list order. Both
-/// planes must be of the matrix's size (std::invalid_argument otherwise). A point
-/// without pixels in the matrix, of one pixel, or without contrast above its
-/// background keeps its plain centre and carries kRefineNone. threads: how many
-/// threads may share the work (0: all cores); the results do not depend on it.
-std::vector<TRefinedPoint> RefineCentres(const TPic& dark, const TPic& lit, const TCode& codes,
+/// computed) from the light and the runs of the codes they came from; returns one
+/// entry per point, in point-list order. The planes must be of the runs' size
+/// (std::invalid_argument otherwise). A point without pixels among the runs, of one
+/// pixel, or without contrast above its background keeps its plain centre and
+/// carries kRefineNone. threads: how many threads may share the work (0: all
+/// cores); the results do not depend on it.
+std::vector<TRefinedPoint> RefineCentres(const TLightPlanes& light, const TCodeRuns& runs,
+                                         const TUniquePoints& points, int threads = 1);
+
+/// RefineCentres from the code matrix the points came from.
+std::vector<TRefinedPoint> RefineCentres(const TLightPlanes& light, const TCode& codes,
                                          const TUniquePoints& points, int threads = 1);
 
 /// The point table: the header line

@@ -6,53 +6,29 @@
 
 namespace refine_detail {
 
-void TBlobs::FindRuns(const TPic& dark, const TPic& lit, int threads) {
-    const int bands = std::clamp(threads, 1, std::max(1, codes_.Height));
-    rowStart_.assign(std::size_t(codes_.Height) + 1, 0);
-    ForEachBand(codes_.Height, bands, threads, [&](int, std::int32_t begin, std::int32_t end) {
-        for (std::int32_t row = begin; row < end; ++row)
-            rowStart_[std::size_t(row) + 1] = ScanRow(row, [](std::int32_t, std::int32_t) {});
-    });
-    for (std::size_t row = 1; row < rowStart_.size(); ++row)
-        rowStart_[row] += rowStart_[row - 1];
-    if (rowStart_.back() > std::size_t(INT32_MAX))
+void TBlobs::FindRuns(const TLight& light, int threads) {
+    const std::int32_t height = codes_.Height();
+    const int bands = std::clamp(threads, 1, std::max(1, height));
+    if (codes_.Count() > std::size_t(INT32_MAX))
         throw std::length_error("too many runs of codes"); // beyond any plane size
-    runs_.Resize(1, std::int32_t(rowStart_.back()));
+    runs_.Resize(1, std::int32_t(codes_.Count()));
     run_ = runs_.data();
-    ForEachBand(codes_.Height, bands, threads, [&](int, std::int32_t begin, std::int32_t end) {
+    ForEachBand(height, bands, threads, [&](int, std::int32_t begin, std::int32_t end) {
+        std::vector<std::int32_t> values;
         for (std::int32_t row = begin; row < end; ++row) {
-            const std::int32_t* code = codes_.Data[row];
-            const std::uint8_t* d = dark.Data[row];
-            const std::uint8_t* l = lit.Data[row];
-            std::size_t i = rowStart_[std::size_t(row)];
-            ScanRow(row, [&](std::int32_t first, std::int32_t next) {
-                std::int32_t peak = INT32_MIN;
-                for (std::int32_t col = first; col < next; ++col)
-                    peak = std::max(peak, int(l[col]) - int(d[col]));
-                run_[i] = {first, next, std::int32_t(i), code[first], peak};
-                ++i;
-            });
+            for (std::size_t i = codes_.RowBegin(row); i < codes_.RowEnd(row); ++i) {
+                const TCodeRun& run = codes_[i];
+                values.resize(std::size_t(run.End - run.Begin));
+                light.Row(row, run.Begin, run.End - 1, values.data());
+                const std::int32_t peak = *std::max_element(values.begin(), values.end());
+                std::int32_t contrast = light.Deep() ? INT32_MIN : peak;
+                if (light.Deep())
+                    for (std::int32_t col = run.Begin; col < run.End; ++col)
+                        contrast = std::max(contrast, light.Contrast(row, col));
+                run_[i] = {run.Begin, run.End, std::int32_t(i), run.Code, peak, contrast};
+            }
         }
     });
-}
-
-template <class F> std::size_t TBlobs::ScanRow(std::int32_t row, F&& run) const {
-    const std::int32_t* code = codes_.Data[row];
-    std::size_t count = 0;
-    for (std::int32_t col = 0; col < codes_.Width;) {
-        if (code[col] == 0) {
-            // Most pixels lie on no dot: eight at a time where they can.
-            col += col + 8 <= codes_.Width && AllZero8(code + col) ? 8 : 1;
-            continue;
-        }
-        std::int32_t next = col + 1;
-        while (next < codes_.Width && code[next] == code[col])
-            ++next;
-        run(col, next);
-        ++count;
-        col = next;
-    }
-    return count;
 }
 
 std::int32_t TBlobs::Root(std::int32_t run) {
@@ -65,10 +41,10 @@ std::int32_t TBlobs::Root(std::int32_t run) {
 }
 
 void TBlobs::JoinRuns() {
-    for (std::int32_t row = 1; row < codes_.Height; ++row) {
-        std::size_t j = rowStart_[std::size_t(row) - 1];
-        const std::size_t aboveEnd = rowStart_[std::size_t(row)];
-        for (std::size_t i = aboveEnd; i < rowStart_[std::size_t(row) + 1]; ++i) {
+    for (std::int32_t row = 1; row < codes_.Height(); ++row) {
+        std::size_t j = codes_.RowBegin(row - 1);
+        const std::size_t aboveEnd = codes_.RowBegin(row);
+        for (std::size_t i = aboveEnd; i < codes_.RowEnd(row); ++i) {
             const TRun run = run_[i];
             while (j < aboveEnd && run_[j].End < run.Begin)
                 ++j;
@@ -84,7 +60,7 @@ void TBlobs::JoinRuns() {
     }
     // Parents precede their runs, so one pass in order resolves every run.
     std::int32_t blobs = 0;
-    for (std::size_t i = 0; i < rowStart_.back(); ++i) {
+    for (std::size_t i = 0; i < codes_.Count(); ++i) {
         TRun& run = run_[i];
         if (run.Comp == std::int32_t(i)) {
             run.Comp = blobs++;
@@ -96,9 +72,8 @@ void TBlobs::JoinRuns() {
 }
 
 void TBlobs::Measure() {
-    for (std::int32_t row = 0; row < codes_.Height; ++row) {
-        for (std::size_t i = rowStart_[std::size_t(row)]; i < rowStart_[std::size_t(row) + 1];
-             ++i) {
+    for (std::int32_t row = 0; row < codes_.Height(); ++row) {
+        for (std::size_t i = codes_.RowBegin(row); i < codes_.RowEnd(row); ++i) {
             const TRun& run = run_[i];
             TBlob& blob = blobs_[std::size_t(run.Comp)];
             const std::int64_t n = run.End - run.Begin;
@@ -107,6 +82,7 @@ void TBlobs::Measure() {
             blob.SumX += n * run.Begin + n * (n - 1) / 2;
             blob.SumY += n * row;
             blob.Peak = std::max(blob.Peak, run.Peak);
+            blob.Contrast = std::max(blob.Contrast, run.Contrast);
         }
     }
 }

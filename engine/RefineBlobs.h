@@ -2,9 +2,9 @@
 // The code matrix cut into blobs of one code, and the points' main blobs filed by
 // position: what the refined centres start from.
 
-#include "CodeMatrix.h"
+#include "CodeRuns.h"
 #include "Grid.h"
-#include "Plane.h"
+#include "RefineLight.h"
 
 #include <algorithm>
 #include <cmath>
@@ -21,7 +21,8 @@ struct TRun {
     std::int32_t End;
     std::int32_t Comp;
     std::int32_t Code;
-    std::int32_t Peak; // highest contrast
+    std::int32_t Peak;     // highest light
+    std::int32_t Contrast; // highest plane 2 − plane 0
 };
 
 // One 8-connected blob: a set of pixels of one code.
@@ -30,7 +31,8 @@ struct TBlob {
     std::int32_t Pixels = 0;
     std::int64_t SumX = 0;
     std::int64_t SumY = 0;
-    std::int32_t Peak = 0; // highest contrast
+    std::int32_t Peak = 0;     // highest light
+    std::int32_t Contrast = 0; // highest plane 2 − plane 0
 };
 
 // The main blob of a point, as its neighbours see it.
@@ -41,11 +43,11 @@ struct TBlobShape {
     std::int32_t Pixels = 0;
 };
 
-// The code matrix cut into blobs.
+// The codes cut into blobs.
 class TBlobs {
 public:
-    TBlobs(const TCode& codes, const TPic& dark, const TPic& lit, int threads) : codes_(codes) {
-        FindRuns(dark, lit, threads);
+    TBlobs(const TCodeRuns& codes, const TLight& light, int threads) : codes_(codes) {
+        FindRuns(light, threads);
         JoinRuns();
         Measure();
     }
@@ -61,11 +63,11 @@ public:
     }
     /// The run at index i, and the index after the last run of row.
     const TRun& Run(std::size_t i) const { return run_[i]; }
-    std::size_t RowEnd(std::int32_t row) const { return rowStart_[std::size_t(row) + 1]; }
+    std::size_t RowEnd(std::int32_t row) const { return codes_.RowEnd(row); }
     /// The cursor for the first run of row that ends after col.
     std::size_t RowCursor(std::int32_t row, std::int32_t col) const {
-        const auto first = run_ + std::ptrdiff_t(rowStart_[std::size_t(row)]);
-        const auto last = run_ + std::ptrdiff_t(rowStart_[std::size_t(row) + 1]);
+        const auto first = run_ + std::ptrdiff_t(codes_.RowBegin(row));
+        const auto last = run_ + std::ptrdiff_t(codes_.RowEnd(row));
         return std::size_t(
             std::upper_bound(first, last, col,
                              [](std::int32_t c, const TRun& run) { return c < run.End; }) -
@@ -73,14 +75,10 @@ public:
     }
 
 private:
-    // The runs of every row, in bands of rows that threads share: counted first,
-    // so that they are written once into storage of their exact size (fresh
-    // memory is dear, and a growing array would take it several times over).
-    void FindRuns(const TPic& dark, const TPic& lit, int threads);
-
-    // Calls run(first, next) for every run of equal codes other than 0 in the row,
-    // from the left; returns their number.
-    template <class F> std::size_t ScanRow(std::int32_t row, F&& run) const;
+    // The runs of every row with the peaks of their light, in bands of rows that
+    // threads share, written once into storage of their exact size (fresh memory
+    // is dear).
+    void FindRuns(const TLight& light, int threads);
 
     std::int32_t Root(std::int32_t run);
 
@@ -90,10 +88,9 @@ private:
 
     void Measure();
 
-    const TCode& codes_;
+    const TCodeRuns& codes_;
     TGrid<TRun> runs_; // one row: on huge pages, where a few faults bring megabytes
     TRun* run_ = nullptr;
-    std::vector<std::size_t> rowStart_; // runs of row r: rowStart_[r] … rowStart_[r + 1] − 1
     std::vector<TBlob> blobs_;
 };
 

@@ -29,7 +29,7 @@ bool TRefiner::Refine(std::int32_t point, const TUniquePoint& entry, TRefinedPoi
     const TBlobShape& shape = shapes_[std::size_t(point)];
     out.BlobPixels = blob.Pixels;
     out.StrayPixels = std::max(0, entry.PixelCount - blob.Pixels);
-    out.Contrast = std::max(0, blob.Peak);
+    out.Contrast = std::max(0, blob.Contrast);
     out.Radius = shape.Radius;
     if (blob.Pixels < 2 || FirstReach(shape.Radius) > kMaxReach || !Settle(point, blobIndex, out))
         out.Flags |= kRefineNone;
@@ -108,8 +108,8 @@ std::uint32_t TRefiner::Gather(std::int32_t point, std::int32_t blobIndex, std::
             rivals_.push_back(n);
     }
     rivalled_ = rivalled_ || !rivals_.empty();
-    const bool cut = col - reach < 0 || row - reach < 0 || col + reach > codes_.Width - 1 ||
-                     row + reach > codes_.Height - 1;
+    const bool cut = col - reach < 0 || row - reach < 0 || col + reach > light_.Width() - 1 ||
+                     row + reach > light_.Height() - 1;
     const std::uint32_t flags = cut ? std::uint32_t(kRefineBorder) : 0;
     windowCol_ = col;
     windowRow_ = row;

@@ -3,11 +3,10 @@
 // follows the centroid of the light in it (RefineWindow.cpp), and the reading and
 // weighing of that light (RefineWindowLight.cpp).
 
-#include "CodeMatrix.h"
-#include "Plane.h"
 #include "Points.h"
 #include "Refine.h"
 #include "RefineBlobs.h"
+#include "RefineLight.h"
 #include "RefineStencil.h"
 
 #include <cstddef>
@@ -21,11 +20,10 @@ namespace refine_detail {
 // around a centre pixel; its light is read once per place and size.
 class TRefiner {
 public:
-    TRefiner(const TPic& dark, const TPic& lit, const TCode& codes, const TBlobs& blobs,
-             const std::vector<std::int32_t>& mainBlob,
+    TRefiner(const TLight& light, const TBlobs& blobs, const std::vector<std::int32_t>& mainBlob,
              const std::vector<std::int32_t>& pointOfBlob, const std::vector<TBlobShape>& shapes,
              const TNeighbourGrid& grid, double noise)
-        : noise_(noise), dark_(dark), lit_(lit), codes_(codes), blobs_(blobs), mainBlob_(mainBlob),
+        : noise_(noise), light_(light), blobs_(blobs), mainBlob_(mainBlob),
           pointOfBlob_(pointOfBlob), shapes_(shapes), grid_(grid) {}
 
     /// Light of other points to take off before refining: their refined centres and
@@ -91,10 +89,8 @@ private:
 
     static constexpr std::int32_t kUnbounded = INT32_MAX / 2;
 
-    const double noise_; // of the contrast in the background, as a sigma
-    const TPic& dark_;
-    const TPic& lit_;
-    const TCode& codes_;
+    const double noise_; // of the light in the background, as a sigma
+    const TLight& light_;
     const TBlobs& blobs_;
     const std::vector<std::int32_t>& mainBlob_;
     const std::vector<std::int32_t>& pointOfBlob_;

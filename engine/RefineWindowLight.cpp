@@ -23,21 +23,18 @@ void TRefiner::ReadPatch(const TBlobShape& self, std::int32_t blobIndex) {
     }
     for (std::int32_t dy = -radius; dy <= radius; ++dy) {
         const std::int32_t r = row + dy;
-        if (r < 0 || r >= codes_.Height)
+        if (r < 0 || r >= light_.Height())
             continue;
         const std::int32_t half = halfWidth_[std::size_t(std::abs(dy))];
         if (half < 0)
             continue;
         const std::int32_t c0 = std::max(0, col - half);
-        const std::int32_t c1 = std::min(codes_.Width - 1, col + half);
+        const std::int32_t c1 = std::min(light_.Width() - 1, col + half);
         if (c0 > c1)
             continue;
-        const std::uint8_t* l = lit_.Data[r];
-        const std::uint8_t* d = dark_.Data[r];
         std::int32_t* out =
             &patch_[std::size_t(dy + radius) * std::size_t(side) + std::size_t(c0 - col + radius)];
-        for (std::int32_t c = c0; c <= c1; ++c)
-            out[c - c0] = int(l[c]) - int(d[c]);
+        light_.Row(r, c0, c1, out);
         // The runs of codes that cross the row's span: competing neighbours'
         // blobs are no light of this point's.
         for (std::size_t i = blobs_.RowCursor(r, c0); i < blobs_.RowEnd(r); ++i) {
@@ -89,12 +86,10 @@ double TRefiner::RivalLight(std::int32_t col, std::int32_t row) const {
 
 double TRefiner::ContrastAt(double x, double y) const {
     const double c0 = std::floor(x), r0 = std::floor(y);
-    if (c0 < 0 || r0 < 0 || c0 + 1 > codes_.Width - 1 || r0 + 1 > codes_.Height - 1)
+    if (c0 < 0 || r0 < 0 || c0 + 1 > light_.Width() - 1 || r0 + 1 > light_.Height() - 1)
         return 0;
     const auto col = std::int32_t(c0), row = std::int32_t(r0);
-    auto at = [&](std::int32_t r, std::int32_t c) {
-        return double(int(lit_.Data[r][c]) - int(dark_.Data[r][c]));
-    };
+    auto at = [&](std::int32_t r, std::int32_t c) { return double(light_.At(r, c)); };
     const double fx = x - c0, fy = y - r0;
     return (1 - fy) * ((1 - fx) * at(row, col) + fx * at(row, col + 1)) +
            fy * ((1 - fx) * at(row + 1, col) + fx * at(row + 1, col + 1));
@@ -185,7 +180,8 @@ bool TRefiner::Centroid(std::int32_t peak, double& x, double& y, bool& rimLit,
     // a valley the light of a dot without a code of its own (too dim, or lost to
     // noise) weighs nothing. The rim's own spread would also hold the light that
     // is to be cut off, so the picture's noise sets the tolerance.
-    const auto tolerance = std::int32_t(std::ceil(kNoiseLevel * noise_ + kQuantum));
+    const auto tolerance =
+        std::int32_t(std::ceil(kNoiseLevel * noise_ + kQuantum * light_.Quantum()));
     bound_.resize(size_);
     double sum = 0, sumX = 0, sumY = 0;
     rimLit = false;

@@ -15,7 +15,7 @@ inline constexpr double kLevel = 0.05;
 inline constexpr double kMaxLevel = 0.25;
 inline constexpr double kNoiseLevel = 3;
 // Light may rise along a ray from the centre by kNoiseLevel times the noise plus
-// kQuantum grey levels (the picture's own rounding) before it is clipped.
+// kQuantum steps of the pictures' own samples (their rounding) before it is clipped.
 inline constexpr double kQuantum = 2;
 // The first window reaches this far beyond the blob's equivalent radius: at least
 // kRimPixels, at least kRimShare of the radius.

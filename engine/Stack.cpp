@@ -1,10 +1,10 @@
 #include "Stack.h"
 
 #include "Errors.h"
-#include "JpegInput.h"
 #include "ListFile.h"
 #include "Memory.h"
 #include "Parallel.h"
+#include "PictureInput.h"
 #include "TBMPpix.h"
 #include "Text.h"
 
@@ -29,12 +29,20 @@ void TPics::SetCount(std::int32_t count, std::int32_t width, std::int32_t height
     for (TPic& plane : planes)
         plane.SetSize(width, height);
     Planes = std::move(planes);
+    DeepPlanes.clear();
     sources_.clear();
     ++generation_;
 }
 
+const TDeepPic* TPics::DeepPlane(std::int32_t index) const {
+    if (index < 0 || std::size_t(index) >= DeepPlanes.size() ||
+        DeepPlanes[std::size_t(index)].Data.size() == 0)
+        return nullptr;
+    return &DeepPlanes[std::size_t(index)];
+}
+
 // Beside the planes, each decoder takes working memory (see
-// TJpegHeader), and each thread a stack and an allocator arena, which count against
+// TPictureHeader), and each thread a stack and an allocator arena, which count against
 // a limit on the address space (an arena reserves up to 128 MiB while it is made).
 int DecodeThreads(int setting, std::size_t photographs, std::uint64_t planeBytes,
                   std::uint64_t decoderBytes) {
@@ -56,7 +64,8 @@ std::string StackMemoryProblem(const std::vector<TPictureSize>& sizes) {
     std::uint64_t needed = 0;
     bool sameSize = true;
     for (const TPictureSize& size : sizes) {
-        needed += std::uint64_t(size.Width) * std::uint64_t(size.Height);
+        needed +=
+            std::uint64_t(size.Width) * std::uint64_t(size.Height) * std::uint64_t(size.Bytes);
         sameSize =
             sameSize && size.Width == sizes.front().Width && size.Height == sizes.front().Height;
     }
@@ -82,18 +91,29 @@ bool TPics::LoadFromList(const std::string& fileName, bool namesOnly, std::uint8
     // is known, and a stack that cannot fit is refused while it costs nothing. A
     // photograph that is missing, or whose header cannot be read, counts for
     // nothing here; its turn to be decoded settles it, as it would have.
+    const TPictureSettings settings{channel, options.Bits};
+    std::vector<std::optional<TPictureHeader>> headers(names.size());
+    bool deep = false;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        try {
+            headers[i] = ReadPictureHeader(names[i], settings);
+        } catch (const EFileError&) {
+        } catch (const EPictureError&) {
+        }
+        deep = deep || (headers[i] && headers[i]->Deep() && options.FullDepth &&
+                        options.FullDepth(std::int32_t(i)));
+    }
     std::vector<TPictureSize> sizes;
     std::uint64_t planeBytes = 0;
     std::uint64_t decoderBytes = 0;
-    for (const std::string& name : names) {
-        try {
-            const TJpegHeader header = ReadJpegHeader(name);
-            sizes.push_back({header.Width, header.Height});
-            planeBytes += std::uint64_t(header.Width) * std::uint64_t(header.Height);
-            decoderBytes = std::max(decoderBytes, header.DecoderBytes);
-        } catch (const EFileError&) {
-        } catch (const EJpegError&) {
-        }
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        if (!headers[i])
+            continue;
+        const bool kept = deep && options.FullDepth(std::int32_t(i));
+        sizes.push_back({headers[i]->Width, headers[i]->Height, kept ? 3 : 1});
+        planeBytes += std::uint64_t(headers[i]->Width) * std::uint64_t(headers[i]->Height) *
+                      std::uint64_t(sizes.back().Bytes);
+        decoderBytes = std::max(decoderBytes, headers[i]->DecoderBytes);
     }
     if (std::string problem = StackMemoryProblem(sizes); !problem.empty()) {
         lastError_ = std::move(problem);
@@ -105,29 +125,37 @@ bool TPics::LoadFromList(const std::string& fileName, bool namesOnly, std::uint8
     sources_.insert(sources_.begin(), fileName);
     TLoadOptions bounded = options;
     bounded.Threads = DecodeThreads(options.Threads, names.size(), planeBytes, decoderBytes);
-    const std::vector<char> found = DecodePlanes(names, channel, bounded);
+    const std::vector<char> found = DecodePlanes(names, settings, deep, bounded);
     if (std::find(found.begin(), found.end(), 0) == found.end())
         return true;
     lastError_ = MissingText(fileName, names, found);
     return false;
 }
 
-std::vector<char> TPics::DecodePlanes(const std::vector<std::string>& names, std::uint8_t channel,
+std::vector<char> TPics::DecodePlanes(const std::vector<std::string>& names,
+                                      const TPictureSettings& settings, bool deep,
                                       const TLoadOptions& options) {
     std::vector<std::int32_t> order(names.size());
     for (std::size_t i = 0; i < order.size(); ++i)
         order[i] = std::int32_t(i);
-    // Decoding one photograph touches only its own plane, so several are decoded
+    if (deep)
+        DeepPlanes.resize(Planes.size());
+    // Decoding one photograph touches only its own planes, so several are decoded
     // at once.
     TDecodeResult result = DecodeEach(names, order, options, [&](std::int32_t i) {
         TPic& plane = Planes[std::size_t(i)];
         const std::string& name = names[std::size_t(i)];
-        return !options.Keep || options.Keep(i) ? LoadPlaneFromJpeg(plane, name, channel)
-                                                : LoadPlaneSizeFromJpeg(plane, name, channel);
+        if (options.Keep && !options.Keep(i))
+            return LoadPlaneSizeFromPicture(plane, name, settings);
+        TDeepPic* full = deep && options.FullDepth(i) ? &DeepPlanes[std::size_t(i)] : nullptr;
+        return LoadPlaneFromPicture(plane, name, settings, full);
     });
     if (result.Error) {
-        for (std::size_t i = std::size_t(result.FirstError); i < Planes.size(); ++i)
+        for (std::size_t i = std::size_t(result.FirstError); i < Planes.size(); ++i) {
             Planes[i] = TPic{};
+            if (deep)
+                DeepPlanes[i] = TDeepPic{};
+        }
         std::rethrow_exception(result.Error);
     }
     return std::move(result.Found);

@@ -3,6 +3,7 @@
 // list file names, or from a picture set.
 
 #include "Bitmap.h"
+#include "PictureRows.h"
 #include "Plane.h"
 
 #include <cstdint>
@@ -15,6 +16,8 @@
 struct TPictureSize {
     std::int32_t Width = 0;
     std::int32_t Height = 0;
+    /// Bytes a pixel takes: 1 for a plane, 3 with its full-depth values beside it.
+    int Bytes = 1;
 };
 
 /// Empty when planes of these sizes fit into the memory the process may still
@@ -32,6 +35,13 @@ struct TLoadOptions {
     /// (the same errors), but hardly decoded. With BaseFolder the only settings that
     /// change what is loaded.
     std::function<bool(std::int32_t plane)> Keep;
+    /// 16-bit photographs: their samples' largest value is 2^Bits − 1
+    /// (TPictureSettings::Bits); 0: 65535, or a TIFF's MaxSampleValue.
+    int Bits = 0;
+    /// The planes also kept at their photographs' full depth (TPics::DeepPlanes)
+    /// when the photograph of any of them holds more than 8 bits a sample; empty:
+    /// none.
+    std::function<bool(std::int32_t plane)> FullDepth;
     /// Photographs decoded at once, each by a thread of its own; 0: one per core.
     /// Fewer are when the memory the process may use would not hold so many decoders.
     int Threads = 0;
@@ -72,8 +82,14 @@ TDecodeResult DecodeEach(const std::vector<std::string>& names,
 class TPics {
 public:
     std::vector<TPic> Planes;
+    /// The planes at their photographs' full depth where a load kept them
+    /// (TLoadOptions::FullDepth): empty, or one per plane, 0 × 0 where not kept.
+    std::vector<TDeepPic> DeepPlanes;
 
     std::int32_t Count() const { return static_cast<std::int32_t>(Planes.size()); }
+
+    /// Plane index at full depth, or nullptr where the last load did not keep it.
+    const TDeepPic* DeepPlane(std::int32_t index) const;
 
     /// Changes whenever the planes are replaced as a whole (SetCount, and so every
     /// load that got as far as replacing them); tells a caller whether a failed load
@@ -84,10 +100,12 @@ public:
     /// Raises std::invalid_argument for a count outside 0 … 256 or an impossible size.
     void SetCount(std::int32_t count, std::int32_t width, std::int32_t height);
 
-    /// Loads the photographs named by a JPEG list file: lines 1 and 2 are skipped,
+    /// Loads the photographs (JPEG, PNG or TIFF, told by their first bytes) named
+    /// by a list file: lines 1 and 2 are skipped,
     /// line 3 names plane 0, line 4 plane 1 and so on. Names are used as written
     /// (relative ones against the current directory); with namesOnly only the part
-    /// after the last '/'. False when the list file cannot be read (see
+    /// after the last '/'; 16-bit samples as options.Bits says, planes kept at
+    /// full depth as options.FullDepth says. False when the list file cannot be read (see
     /// ReadListFile), or when the pictures its photographs' headers announce would
     /// not fit into the memory the process may use (StackMemoryProblem; every header
     /// is read before any pixel is decoded): the planes then stay as they were;
@@ -127,7 +145,8 @@ private:
     // Decodes photograph i into plane i for every name; gives which were found.
     // Raises the error of the lowest plane whose photograph raised, leaving that
     // plane and every later one 0 x 0, the earlier ones loaded.
-    std::vector<char> DecodePlanes(const std::vector<std::string>& names, std::uint8_t channel,
+    std::vector<char> DecodePlanes(const std::vector<std::string>& names,
+                                   const TPictureSettings& settings, bool deep,
                                    const TLoadOptions& options);
 
     friend bool LoadPicSet(TPics& pics, const std::string& headerFileName,

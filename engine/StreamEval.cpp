@@ -1,4 +1,4 @@
-// Streamed evaluation of a JPEG list.
+// Streamed evaluation of a list of photographs.
 //
 // Pictures 0 and 2 give each pixel's threshold, plane 2 − Tolerance where plane 2
 // exceeds plane 0 by more than MinDif (a pixel on a lit dot), and bit l of its code
@@ -20,6 +20,7 @@
 #include "Memory.h"
 #include "Parallel.h"
 #include "PicSet.h"
+#include "PictureInput.h"
 #include "PointBitmap.h"
 #include "Refine.h"
 #include "Text.h"
@@ -101,13 +102,20 @@ void FoldRow(const std::uint8_t* __restrict values, const std::uint8_t* __restri
 // and 2 come in, and the code pictures' bits.
 class TStreamEval::TFold {
 public:
-    TFold(TStreamEval& eval, std::uint8_t channel, const std::vector<std::string>& names)
-        : eval_(eval), channel_(channel), names_(names), width_(eval.Width), height_(eval.Height),
-          stride_((std::size_t(eval.Width) + 7) / 8),
+    TFold(TStreamEval& eval, const TPictureSettings& settings,
+          const std::vector<std::string>& names, bool deep)
+        : eval_(eval), settings_(settings), names_(names), deep_(deep), width_(eval.Width),
+          height_(eval.Height), stride_((std::size_t(eval.Width) + 7) / 8),
           rowState_(std::make_unique<std::atomic<std::uint8_t>[]>(std::size_t(eval.Height))),
           rowHasDot_(std::size_t(eval.Height), 0) {
         eval.Dark.SetSize(width_, height_);
         eval.Lit.SetSize(width_, height_);
+        eval.DeepDark = TDeepPic{};
+        eval.DeepLit = TDeepPic{};
+        if (deep) {
+            eval.DeepDark.SetSize(width_, height_);
+            eval.DeepLit.SetSize(width_, height_);
+        }
         for (TGrid<std::uint8_t>& bits : bits_)
             bits.Resize(height_, std::int32_t(stride_));
         for (std::int32_t row = 0; row < height_; ++row)
@@ -119,7 +127,7 @@ public:
         TSink sink(*this, index);
         bool found = false;
         try {
-            found = DecodeJpegRows(names_[std::size_t(index)], channel_, sink);
+            found = DecodePictureRows(names_[std::size_t(index)], settings_, sink);
         } catch (const TAbandoned&) {
             throw;
         } catch (...) {
@@ -171,13 +179,15 @@ public:
 
     /// The codes and points with their centres, once every photograph is in; the
     /// evaluator's Timings start here.
-    void Gather(int threads, bool keepCodes) {
+    void Gather(int threads, bool forTable) {
         const auto start = std::chrono::steady_clock::now();
         TCode& codes = eval_.CodeMatrix;
+        const bool keepCodes = eval_.KeepCodeMatrix;
         if (keepCodes)
             codes.Resize(height_, width_);
         TCodeGathering gathering(std::min(threads, std::max(1, height_)));
         const int bands = gathering.BandCount();
+        TCodeRunsBuilder runs(width_, height_, forTable ? bands : 1);
         ForEachBand(height_, bands, bands, [&](int band, std::int32_t begin, std::int32_t end) {
             std::vector<std::int32_t> rowCodes(static_cast<std::size_t>(width_));
             for (std::int32_t row = begin; row < end; ++row) {
@@ -185,10 +195,13 @@ public:
                     continue;
                 CodeRow(row, rowCodes.data());
                 gathering.AddRow(band, rowCodes.data(), row, width_);
+                if (forTable)
+                    runs.AddRow(band, row, rowCodes.data());
                 if (keepCodes)
                     std::copy(rowCodes.begin(), rowCodes.end(), codes.Data[row]);
             }
         });
+        eval_.Runs = runs.Finish();
         eval_.Points.Reset();
         eval_.Points.AddGathered(gathering);
         eval_.Points.Trim();
@@ -204,16 +217,22 @@ private:
     // kSettled once it is known whether the row holds a lit dot.
     static constexpr std::uint8_t kSettled = 3;
 
-    class TSink final : public TJpegRowSink {
+    class TSink final : public TPictureRowSink {
     public:
         TSink(TFold& fold, std::int32_t index) : fold_(fold), index_(index) {}
 
-        void Begin(std::int32_t width, std::int32_t height) override {
+        void Begin(const TPictureLayout& layout) override {
+            const std::int32_t width = layout.Width, height = layout.Height;
             if (width != fold_.width_ || height != fold_.height_)
-                throw EJpegError("Cannot decode " + QuotedName(fold_.names_[std::size_t(index_)]) +
-                                 ": the picture is " + SizeText(width, height) +
-                                 " pixels now, but its header said " +
-                                 SizeText(fold_.width_, fold_.height_) + " when the list was read");
+                throw EPictureError(
+                    "Cannot decode " + QuotedName(fold_.names_[std::size_t(index_)]) +
+                    ": the picture is " + SizeText(width, height) +
+                    " pixels now, but its header said " + SizeText(fold_.width_, fold_.height_) +
+                    " when the list was read");
+            if (index_ == 0 && fold_.deep_)
+                fold_.eval_.DeepDark.SourceMax = layout.MaxValue;
+            if (index_ == 2 && fold_.deep_)
+                fold_.eval_.DeepLit.SourceMax = layout.MaxValue;
             if (index_ != 0 && index_ != 2)
                 buffer_.resize(std::size_t(width));
         }
@@ -235,6 +254,11 @@ private:
             if (index_ == 2)
                 return fold_.eval_.Lit.Data[row];
             return buffer_.data();
+        }
+        std::uint16_t* DeepRowBuffer(std::int32_t row) override {
+            if (!fold_.deep_ || (index_ != 0 && index_ != 2))
+                return nullptr;
+            return (index_ == 0 ? fold_.eval_.DeepDark : fold_.eval_.DeepLit).Data[row];
         }
         void RowDone(std::int32_t row) override {
             if (index_ == 0 || index_ == 2) {
@@ -348,8 +372,9 @@ private:
     }
 
     TStreamEval& eval_;
-    const std::uint8_t channel_;
+    const TPictureSettings settings_;
     const std::vector<std::string>& names_;
+    const bool deep_; // pictures 0 and 2 are kept at full depth too
     const std::int32_t width_;
     const std::int32_t height_;
     const std::size_t stride_;
@@ -379,7 +404,7 @@ void TStreamEval::StartBitmap() {
 }
 
 std::optional<TLoadOutcome> TStreamEval::LoadList(const std::string& fileName, std::uint8_t channel,
-                                                  const TLoadOptions& options, bool keepCodes) {
+                                                  const TLoadOptions& options, bool forTable) {
     std::vector<std::string> names;
     std::string error;
     if (!ReadListFile(fileName, false, options.BaseFolder, names, error) ||
@@ -388,11 +413,13 @@ std::optional<TLoadOutcome> TStreamEval::LoadList(const std::string& fileName, s
 
     // Every header first: a photograph that the whole-stack load would report
     // before decoding, or whose size differs from the others, goes that way.
+    const TPictureSettings settings{channel, options.Bits};
     std::uint64_t decoderBytes = 0;
+    bool deep = false;
     for (std::size_t i = 0; i < names.size(); ++i) {
-        TJpegHeader header;
+        TPictureHeader header;
         try {
-            header = ReadJpegHeader(names[i]);
+            header = ReadPictureHeader(names[i], settings);
         } catch (const std::exception&) {
             return std::nullopt;
         }
@@ -403,8 +430,9 @@ std::optional<TLoadOutcome> TStreamEval::LoadList(const std::string& fileName, s
         if (header.Width != Width || header.Height != Height || Width == 0 || Height == 0)
             return std::nullopt;
         decoderBytes = std::max(decoderBytes, header.DecoderBytes);
+        deep = deep || (forTable && (i == 0 || i == 2) && header.Deep());
     }
-    const std::uint64_t keptBytes = KeptBytes(keepCodes);
+    const std::uint64_t keptBytes = KeptBytes(deep);
     if (keptBytes > MemoryBudget().Usable())
         return std::nullopt;
 
@@ -413,7 +441,7 @@ std::optional<TLoadOutcome> TStreamEval::LoadList(const std::string& fileName, s
     TLoadOutcome outcome;
     outcome.Replaced = true;
     try {
-        TFold fold(*this, channel, names);
+        TFold fold(*this, settings, names, deep);
         // Pictures 0 and 2 first: the code pictures' rows wait for theirs.
         std::vector<std::int32_t> order{0, 2, 1};
         for (std::int32_t i = 3; i < TPicEval::kStackPlanes; ++i)
@@ -429,7 +457,7 @@ std::optional<TLoadOutcome> TStreamEval::LoadList(const std::string& fileName, s
             early_.reset();
             return outcome;
         }
-        fold.Gather(ThreadsFor(Threads), keepCodes);
+        fold.Gather(ThreadsFor(Threads), forTable);
     } catch (...) {
         early_.reset();
         return ErrorOutcome(std::current_exception(), true);
@@ -439,7 +467,7 @@ std::optional<TLoadOutcome> TStreamEval::LoadList(const std::string& fileName, s
 }
 
 std::optional<TLoadOutcome> TStreamEval::LoadSet(const std::string& headerFileName,
-                                                 const std::string& baseFolder, bool keepCodes) {
+                                                 const std::string& baseFolder, bool forTable) {
     TPicSetHeader header;
     std::string error;
     if (!ReadPicSetHeader(headerFileName, baseFolder, header, error) ||
@@ -457,7 +485,7 @@ std::optional<TLoadOutcome> TStreamEval::LoadSet(const std::string& headerFileNa
             std::uint64_t(info.st_size) < pixels)
             return std::nullopt;
     }
-    if (KeptBytes(keepCodes) > MemoryBudget().Usable())
+    if (KeptBytes(false) > MemoryBudget().Usable())
         return std::nullopt;
 
     sources_ = header.PlaneFiles;
@@ -465,7 +493,7 @@ std::optional<TLoadOutcome> TStreamEval::LoadSet(const std::string& headerFileNa
     TLoadOutcome outcome;
     outcome.Replaced = true;
     try {
-        TFold fold(*this, kChannelGrey, header.PlaneFiles);
+        TFold fold(*this, {}, header.PlaneFiles, false);
         const int threads = ThreadsFor(Threads);
         LoadPlane(Dark, header.PlaneFiles[0]);
         LoadPlane(Lit, header.PlaneFiles[2]);
@@ -475,7 +503,7 @@ std::optional<TLoadOutcome> TStreamEval::LoadSet(const std::string& headerFileNa
             const std::int32_t index = task == 0 ? 1 : task + 2;
             fold.FoldPlaneFile(index, header.PlaneFiles[std::size_t(index)]);
         });
-        fold.Gather(threads, keepCodes);
+        fold.Gather(threads, forTable);
     } catch (const std::exception&) {
         // A file that could not be read after all: the whole stack's load says how.
         early_.reset();
@@ -485,10 +513,10 @@ std::optional<TLoadOutcome> TStreamEval::LoadSet(const std::string& headerFileNa
     return outcome;
 }
 
-std::uint64_t TStreamEval::KeptBytes(bool keepCodes) const {
+std::uint64_t TStreamEval::KeptBytes(bool deep) const {
     const std::uint64_t pixels = std::uint64_t(Width) * std::uint64_t(Height);
     return 2 * pixels + std::uint64_t(Height) * kCodePictures * ((std::uint64_t(Width) + 7) / 8) +
-           (keepCodes ? 4 * pixels : 0);
+           (deep ? 4 * pixels : 0) + (KeepCodeMatrix ? 4 * pixels : 0);
 }
 
 void TStreamEval::Evaluate(const std::string& fileName, bool withBitmap,
@@ -500,8 +528,10 @@ void TStreamEval::Evaluate(const std::string& fileName, bool withBitmap,
     auto start = std::chrono::steady_clock::now();
     std::optional<TAtomicFile> table;
     if (!tableFileName.empty()) {
+        const bool deep = DeepDark.Data.size() != 0 && DeepLit.Data.size() != 0;
         const std::vector<TRefinedPoint> refined =
-            RefineCentres(Dark, Lit, CodeMatrix, Points, ThreadsFor(Threads));
+            RefineCentres({Dark, Lit, deep ? &DeepDark : nullptr, deep ? &DeepLit : nullptr}, Runs,
+                          Points, ThreadsFor(Threads));
         table.emplace(tableFileName);
         table->Write(PointTableText(Points, refined));
         Timings.Table = SecondsSince(start);

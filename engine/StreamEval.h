@@ -1,7 +1,8 @@
 #pragma once
-// Evaluating a JPEG list without keeping its stack: every photograph is folded
-// into the codes as it is decoded, and only what the outputs need stays.
+// Evaluating a list of photographs without keeping its stack: every photograph is
+// folded into the codes as it is decoded, and only what the outputs need stays.
 
+#include "CodeRuns.h"
 #include "Evaluator.h"
 
 #include <cstdint>
@@ -12,12 +13,13 @@
 
 class TEarlyPointBitmap;
 
-/// The evaluation of a JPEG list of 17 photographs as TPicEval gives it (LoadList,
+/// The evaluation of a list of 17 photographs as TPicEval gives it (LoadList,
 /// Evaluate), with the same codes, points, files and errors, but without the 17
 /// planes: the photographs are decoded on all cores, and each row of a code
 /// picture is compared with its threshold as it comes, leaving one bit a pixel.
-/// What stays is pictures 0 and 2, those bits and, when asked for, the code matrix:
-/// under 4 bytes a pixel instead of 21 (about 8 with the code matrix).
+/// What stays is pictures 0 and 2, those bits and, for the point table, the runs of
+/// the codes and pictures 0 and 2 at full depth when they hold more than 8 bits:
+/// under 4 bytes a pixel instead of 21 (under 8 with full depth).
 class TStreamEval {
 public:
     std::uint8_t Tolerance = TEvalDefaults::Tolerance;
@@ -25,9 +27,17 @@ public:
     int Threads = 0; ///< 0: one per core
     std::int32_t Width = 0;
     std::int32_t Height = 0;
-    TPic Dark;            ///< picture 0
-    TPic Lit;             ///< picture 2, which the marked picture shows
-    TCode CodeMatrix;     ///< the codes, when LoadList kept them; else 0 × 0
+    TPic Dark; ///< picture 0
+    TPic Lit;  ///< picture 2, which the marked picture shows
+    /// Pictures 0 and 2 at full depth, when LoadList kept what the point table needs
+    /// and either photograph holds more than 8 bits a sample; else 0 × 0.
+    TDeepPic DeepDark, DeepLit;
+    /// The runs of the codes, when LoadList kept what the point table needs.
+    TCodeRuns Runs;
+    /// Whether LoadList also keeps the code matrix (4 bytes a pixel), for a caller
+    /// that looks at the codes themselves.
+    bool KeepCodeMatrix = false;
+    TCode CodeMatrix;     ///< the codes, when KeepCodeMatrix; else 0 × 0
     TUniquePoints Points; ///< with their centres, once LoadList succeeded
     TEvalTimings Timings; ///< Matrix and Points from LoadList, the rest from Evaluate
     /// The marked picture's file, when Evaluate is to write one: named before
@@ -41,16 +51,16 @@ public:
     TStreamEval(const TStreamEval&) = delete;
     TStreamEval& operator=(const TStreamEval&) = delete;
 
-    /// Loads the JPEG list fileName as TPicEval::LoadList does (options as there,
-    /// progress included) and computes the point list; keepCodes also keeps the
-    /// code matrix, which the point table needs. The outcome is the one
+    /// Loads the list fileName as TPicEval::LoadList does (options as there,
+    /// progress and Bits included) and computes the point list; forTable also keeps
+    /// what the point table needs (Runs, DeepDark, DeepLit). The outcome is the one
     /// TPicEval::LoadList would give, except that Replaced means nothing. Nothing
     /// is decoded, and nullopt is given, where the list is better loaded whole: a
     /// list that cannot be read or does not name 17 photographs, a photograph that
     /// is missing or whose header cannot be read, photographs of different sizes,
     /// or too little memory even for this.
     std::optional<TLoadOutcome> LoadList(const std::string& fileName, std::uint8_t channel,
-                                         const TLoadOptions& options, bool keepCodes);
+                                         const TLoadOptions& options, bool forTable);
 
     /// LoadList for a picture set of 17 planes (LoadPicSet, relative plane names
     /// resolved against baseFolder): pictures 0 and 2 are loaded, the code planes
@@ -59,12 +69,12 @@ public:
     /// used or names another number of planes, a plane file that is missing or
     /// short or cannot be read, too little memory. A usable outcome otherwise.
     std::optional<TLoadOutcome> LoadSet(const std::string& headerFileName,
-                                        const std::string& baseFolder, bool keepCodes);
+                                        const std::string& baseFolder, bool forTable);
 
     /// Writes the points file, the marked picture (withBitmap) and the point table
     /// (a tableFileName) as TPicEval::Evaluate does, in the same order and with the
     /// same errors, after a LoadList that gave a usable outcome (the table needs
-    /// the code matrix kept).
+    /// what forTable keeps).
     void Evaluate(const std::string& fileName, bool withBitmap, const std::string& tableFileName);
 
     /// The list file and the photographs it names, once LoadList has read them.
@@ -74,8 +84,8 @@ private:
     class TFold;
     // Starts writing the marked picture early, once picture 2 is in.
     void StartBitmap();
-    // The memory the kept pictures, bits and codes take.
-    std::uint64_t KeptBytes(bool keepCodes) const;
+    // The memory the kept pictures, bits and codes take, without the runs.
+    std::uint64_t KeptBytes(bool deep) const;
     std::vector<std::string> sources_;
     std::unique_ptr<TEarlyPointBitmap> early_;
 };

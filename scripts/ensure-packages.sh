@@ -6,7 +6,7 @@
 KELVARON_PACKAGES=(
     cmake g++ make
     qt6-base-dev
-    libjpeg-dev libjpeg-turbo-progs
+    libjpeg-dev libjpeg-turbo-progs libpng-dev libtiff-dev
     libgtest-dev libbenchmark-dev libcli11-dev
 )
 

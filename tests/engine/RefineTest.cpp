@@ -96,7 +96,7 @@ struct TScene {
     }
 
     std::vector<TRefinedPoint> Refine(int threads = 1) const {
-        return RefineCentres(Dark, Lit, Codes, Points, threads);
+        return RefineCentres({Dark, Lit}, Codes, Points, threads);
     }
 };
 
@@ -245,8 +245,9 @@ TEST(RefineCentres, RefusesPlanesOfAnotherSizeAndToleratesPointsWithoutPixels) {
     TScene scene(30, 20, {{10.0, 10.0}});
     TPic small;
     small.SetSize(29, 20);
-    EXPECT_THROW(RefineCentres(small, scene.Lit, scene.Codes, scene.Points), std::invalid_argument);
-    EXPECT_THROW(RefineCentres(scene.Dark, small, scene.Codes, scene.Points),
+    EXPECT_THROW(RefineCentres({small, scene.Lit}, scene.Codes, scene.Points),
+                 std::invalid_argument);
+    EXPECT_THROW(RefineCentres({scene.Dark, small}, scene.Codes, scene.Points),
                  std::invalid_argument);
 
     // A point whose code the matrix no longer holds.
@@ -319,7 +320,7 @@ TEST_F(EvaluateWithTable, LeavesThePointsFileAndBitmapAsTheyAreWithout) {
     const std::vector<std::string> rows = ReadTextLines(out / "table.csv");
     ASSERT_EQ(rows.size(), std::size_t(eval.Points.EntryCount) + 1);
     EXPECT_EQ(ReadFileText(out / "table.csv"),
-              PointTableText(eval.Points, RefineCentres(eval.Pics.Planes[0], eval.Pics.Planes[2],
+              PointTableText(eval.Points, RefineCentres({eval.Pics.Planes[0], eval.Pics.Planes[2]},
                                                         eval.CodeMatrix, eval.Points)));
 }
 

@@ -98,6 +98,7 @@ TResult StreamedSet(const std::string& header, const TSettings& s, int threads,
     stream.MinDif = s.MinDif;
     stream.Threads = threads;
     stream.BitmapFileName = folder + "/set.bmp";
+    stream.KeepCodeMatrix = true;
     const std::optional<TLoadOutcome> outcome =
         stream.LoadSet(header, ExtractFilePath(header), true);
     EXPECT_TRUE(outcome && outcome->Usable) << (outcome ? outcome->Reason : "not streamed");
@@ -115,6 +116,7 @@ TResult Streamed(const std::string& list, const TSettings& s, int threads,
     stream.MinDif = s.MinDif;
     stream.Threads = threads;
     stream.BitmapFileName = folder + "/stream.bmp"; // written while the code pictures come
+    stream.KeepCodeMatrix = true;
     TLoadOptions options;
     options.Threads = threads;
     options.BaseFolder = ExtractFilePath(list);
