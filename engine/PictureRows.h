@@ -21,9 +21,9 @@ struct TPictureSettings {
     int Bits = 0;
 };
 
-/// The largest sample of b bits: 2^b − 1.
+/// The largest sample of b bits (0 … 32): 2^b − 1.
 constexpr std::uint32_t LargestSample(int bits) {
-    return (std::uint32_t(1) << bits) - 1;
+    return std::uint32_t((std::uint64_t(1) << bits) - 1);
 }
 
 /// A sample v of a picture whose samples' largest value is maxValue (M, at least 1)

@@ -33,6 +33,7 @@ constexpr const char* kOnlyKinds = "only grey, colour and palette pictures can b
 // The open file as one TIFF handle sees it: positioned reads, so that several
 // handles (one for each plane of a picture stored plane by plane) share it.
 struct TTiffSource {
+    std::string name;
     int fd = -1;
     std::uint64_t size = 0;
     std::uint64_t offset = 0;
@@ -94,6 +95,10 @@ int OnError(TIFF*, void* user, const char*, const char* format, va_list args) {
         char text[512];
         std::vsnprintf(text, sizeof text, format, args);
         source->error = text;
+        // Some messages begin with the file's name, which the caller's text names.
+        const std::string prefix = source->name + ": ";
+        if (source->error.compare(0, prefix.size(), prefix) == 0)
+            source->error.erase(0, prefix.size());
     }
     return 1; // handled: nothing goes to stderr
 }
@@ -135,6 +140,7 @@ std::uint64_t FirstDirectoryOffset(const TInputFile& file, const std::string& fi
 class TTiff {
 public:
     TTiff(const TInputFile& file, const std::string& fileName) : fileName_(fileName) {
+        source_.name = fileName;
         source_.fd = file.Descriptor();
         source_.size = file.Size();
         TIFFOpenOptions* options = TIFFOpenOptionsAlloc();

@@ -49,9 +49,11 @@ bool Compress(jpeg_compress_struct& cinfo, TErrorManager& err, int width, int he
     cinfo.in_color_space = components == 1 ? JCS_GRAYSCALE : components == 3 ? JCS_RGB : JCS_CMYK;
     jpeg_set_defaults(&cinfo);
     jpeg_set_quality(&cinfo, options.Quality, TRUE);
-    if (components == 3 && !options.Subsample420)
-        for (int c = 0; c < 3; ++c)
-            cinfo.comp_info[c].h_samp_factor = cinfo.comp_info[c].v_samp_factor = 1;
+    // jpeg_set_defaults gives colour 4:2:0: luma sampled 2 × 2, chroma 1 × 1.
+    if (components == 3 && JpegChroma(options) != TJpegChroma::Chroma420) {
+        cinfo.comp_info[0].h_samp_factor = JpegChroma(options) == TJpegChroma::Chroma422 ? 2 : 1;
+        cinfo.comp_info[0].v_samp_factor = 1;
+    }
     if (options.Progressive)
         jpeg_simple_progression(&cinfo);
     jpeg_start_compress(&cinfo, TRUE);

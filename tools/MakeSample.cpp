@@ -1,5 +1,6 @@
-// kelvaron-make-sample: renders a synthetic sample stack (17 JPEG photographs, the
-// list file naming them and the ground-truth table of the dots) into a folder.
+// kelvaron-make-sample: renders a synthetic sample stack (17 photographs as JPEG, PNG
+// or TIFF, the list file naming them and the ground-truth table of the dots) into a
+// folder.
 //
 // Prints one line: the list file, the number of dots and the picture size.
 // Exit status: 0 done, 1 the stack could not be made, 2 bad command line.
@@ -9,6 +10,7 @@
 #include <CLI/CLI.hpp>
 #include <exception>
 #include <iostream>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -18,6 +20,17 @@ int main(int argc, char** argv) {
     std::string baseName = "sample";
     std::vector<double> tint;
     bool chroma444 = false;
+    bool chroma422 = false;
+    bool greyJpeg = false;
+    std::string format = "jpeg";
+    std::string compression = "deflate";
+    const std::map<std::string, TSampleFormat> formats = {
+        {"jpeg", TSampleFormat::Jpeg}, {"png", TSampleFormat::Png}, {"tiff", TSampleFormat::Tiff}};
+    const std::map<std::string, TTiffCompression> compressions = {
+        {"none", TTiffCompression::None},
+        {"lzw", TTiffCompression::Lzw},
+        {"deflate", TTiffCompression::Deflate},
+        {"packbits", TTiffCompression::PackBits}};
 
     CLI::App app{"Renders a synthetic stack of 17 photographs of the coded dot pattern, with "
                  "its list file and a ground-truth table of the dot centres."};
@@ -62,15 +75,63 @@ int main(int argc, char** argv) {
     app.add_option("--tint", tint, "Colour multipliers R,G,B (default 1,1,1)")
         ->delimiter(',')
         ->expected(3);
-    app.add_flag("--grey-jpeg", options.Greyscale, "Write greyscale JPEGs");
+    app.add_option("--format", format, "Photographs as jpeg, png or tiff")
+        ->capture_default_str()
+        ->check(CLI::IsMember(formats));
+    app.add_flag("--grey", options.Greyscale, "Single-channel photographs instead of colour");
+    app.add_flag("--grey-jpeg", greyJpeg, "Greyscale JPEGs (--grey for JPEGs)");
+    app.add_option("--depth", options.Depth, "Bits a sample of PNG and TIFF: 8 or 16")
+        ->capture_default_str()
+        ->check(CLI::IsMember({8, 16}));
+    app.add_option("--significant-bits", options.SignificantBits,
+                   "With --depth 16: values of this many bits, stored unscaled (a 12-bit camera "
+                   "writes 0 ... 4095)")
+        ->capture_default_str()
+        ->check(CLI::Range(1, 16));
+    app.add_option("--tiff-compression", compression,
+                   "TIFF compression: none, lzw, deflate or packbits")
+        ->capture_default_str()
+        ->check(CLI::IsMember(compressions));
+    app.add_option("--tiff-tile", options.TiffTile,
+                   "TIFFs in square tiles of this side, a multiple of 16; 0: strips")
+        ->capture_default_str()
+        ->check(CLI::Range(0, 65488));
     app.add_option("--quality", options.Quality, "JPEG quality")
         ->capture_default_str()
         ->check(CLI::Range(1, 100));
-    app.add_flag("--chroma-444", chroma444, "Colour JPEGs without chroma subsampling");
+    auto* full = app.add_flag("--chroma-444", chroma444, "Colour JPEGs without chroma subsampling");
+    app.add_flag("--chroma-422", chroma422,
+                 "Colour JPEGs with chroma halved across only (default: 4:2:0)")
+        ->excludes(full);
     app.add_option("--seed", options.Seed, "Random seed")->capture_default_str();
     app.add_option("--threads", options.Threads, "Pictures made at once; 0: one per core")
         ->capture_default_str()
         ->check(CLI::Range(0, 4096));
+
+    // Options of one format are refused with another, rather than left without effect.
+    app.callback([&] {
+        options.Format = formats.at(format);
+        options.TiffCompression = compressions.at(compression);
+        auto given = [&](const char* name) { return app.count(name) > 0; };
+        auto only = [&](const char* name, TSampleFormat wanted, const char* formatName) {
+            if (given(name) && options.Format != wanted)
+                throw CLI::ValidationError(name, std::string("applies to ") + formatName +
+                                                     " photographs only");
+        };
+        if (given("--grey-jpeg") && options.Format != TSampleFormat::Jpeg)
+            throw CLI::ValidationError("--grey-jpeg", "applies to JPEG photographs; use --grey");
+        only("--quality", TSampleFormat::Jpeg, "JPEG");
+        only("--chroma-444", TSampleFormat::Jpeg, "JPEG");
+        only("--chroma-422", TSampleFormat::Jpeg, "JPEG");
+        only("--tiff-compression", TSampleFormat::Tiff, "TIFF");
+        only("--tiff-tile", TSampleFormat::Tiff, "TIFF");
+        if (options.Format == TSampleFormat::Jpeg && options.Depth != 8)
+            throw CLI::ValidationError("--depth", "JPEG photographs have 8 bits a sample");
+        if (given("--significant-bits") && options.Depth != 16)
+            throw CLI::ValidationError("--significant-bits", "needs --depth 16");
+        if (options.TiffTile % 16 != 0)
+            throw CLI::ValidationError("--tiff-tile", "must be a multiple of 16");
+    });
 
     try {
         app.parse(argc, argv);
@@ -80,7 +141,10 @@ int main(int argc, char** argv) {
     }
     if (!tint.empty())
         options.Tint = {tint[0], tint[1], tint[2]};
-    options.Subsample420 = !chroma444;
+    options.Greyscale = options.Greyscale || greyJpeg;
+    options.Chroma = chroma444   ? TJpegChroma::Chroma444
+                     : chroma422 ? TJpegChroma::Chroma422
+                                 : TJpegChroma::Chroma420;
 
     try {
         const TSampleStack stack = WriteSampleStack(folder, baseName, options);

@@ -144,9 +144,25 @@ double BlurredDisc(double r, double radius, double sigma) {
     return sum * h / (sigma * std::sqrt(2 * std::numbers::pi));
 }
 
+// A light level as an 8-bit sample.
 std::uint8_t Quantize(float value) {
     return static_cast<std::uint8_t>(std::clamp(value + 0.5f, 0.0f, 255.0f));
 }
+
+// A light level as a sample of 0 … top, where top stands for level 255: the same
+// light at a finer step, so that noise of less than a level still shows.
+class TFineQuantizer {
+public:
+    explicit TFineQuantizer(std::uint32_t top)
+        : scale_(static_cast<float>(top) / 255.0f), top_(static_cast<float>(top)) {}
+    std::uint16_t operator()(float value) const {
+        return static_cast<std::uint16_t>(std::clamp(value * scale_ + 0.5f, 0.0f, top_));
+    }
+
+private:
+    float scale_;
+    float top_;
+};
 
 // Everything needed to render any band of any picture of one stack. Rendering is
 // const and keeps its scratch memory on the stack of the call, so workers share one
@@ -198,8 +214,10 @@ public:
 
     int Components() const { return options_.Greyscale ? 1 : 3; }
 
-    /// Renders rows first … first + count − 1 of picture k into out.
-    void RenderRows(int k, int first, int count, std::uint8_t* out) const {
+    /// Renders rows first … first + count − 1 of picture k into out, each light level
+    /// made a sample by quantize.
+    template <class TSample, class TQuantize>
+    void RenderRows(int k, int first, int count, TSample* out, TQuantize quantize) const {
         const int width = options_.Width;
         std::vector<float> light(std::size_t(count) * std::size_t(width), k == 1 ? 1.0f : 0.0f);
         if (k >= 2)
@@ -215,17 +233,17 @@ public:
                           noiseTable_);
             const float rowFall = 1.0f - vignetteY_[row];
             const float* in = light.data() + std::size_t(i) * std::size_t(width);
-            std::uint8_t* o = out + std::size_t(i) * std::size_t(width) * std::size_t(components);
+            TSample* o = out + std::size_t(i) * std::size_t(width) * std::size_t(components);
             if (components == 1) {
                 for (int x = 0; x < width; ++x) {
                     const float signal = (ambient + bright * in[x]) * (rowFall - vignetteX_[x]);
-                    o[x] = Quantize(signal * greyGain_ + noise * random.Next());
+                    o[x] = quantize(signal * greyGain_ + noise * random.Next());
                 }
             } else {
                 for (int x = 0; x < width; ++x) {
                     const float signal = (ambient + bright * in[x]) * (rowFall - vignetteX_[x]);
                     for (int c = 0; c < 3; ++c)
-                        o[3 * x + c] = Quantize(signal * gain_[c] + noise * random.Next());
+                        o[3 * x + c] = quantize(signal * gain_[c] + noise * random.Next());
                 }
             }
         }
@@ -303,6 +321,58 @@ void CheckRange(const std::string& name, double value, double lo, double hi,
         BadOption(name, rule, value);
 }
 
+// Renders every band of picture k into one buffer of samples.
+template <class TSample, class TQuantize>
+std::vector<TSample> RenderWhole(const TSampleOptions& options, const std::vector<TSampleDot>& dots,
+                                 int k, TQuantize quantize) {
+    CheckPicture(k);
+    const TRenderer renderer(options, dots);
+    const std::size_t rowSamples = std::size_t(options.Width) * std::size_t(renderer.Components());
+    std::vector<TSample> samples(rowSamples * std::size_t(options.Height));
+    for (int first = 0; first < options.Height; first += kBandRows)
+        renderer.RenderRows(k, first, std::min(kBandRows, options.Height - first),
+                            samples.data() + std::size_t(first) * rowSamples, quantize);
+    return samples;
+}
+
+// Renders and writes photograph k of a stack.
+void WritePhotograph(const std::string& path, const TRenderer& renderer, int k,
+                     const TSampleOptions& options) {
+    const int components = renderer.Components();
+    if (options.Format == TSampleFormat::Jpeg) {
+        TJpegWriteOptions jpeg;
+        jpeg.Quality = options.Quality;
+        jpeg.Subsample420 = options.Subsample420;
+        jpeg.Chroma = options.Chroma;
+        WriteJpegRows(
+            path, options.Width, options.Height, components,
+            [&](int first, int count, std::uint8_t* rows) {
+                renderer.RenderRows(k, first, count, rows, Quantize);
+            },
+            kBandRows, jpeg);
+        return;
+    }
+    const TPictureShape shape{options.Width, options.Height, components, options.Depth, {}};
+    const TFineQuantizer fine(SampleMaxValue(options));
+    const TSampleRowSource source = [&](int first, int count, std::uint32_t* samples) {
+        if (options.Depth == 8)
+            renderer.RenderRows(k, first, count, samples, Quantize);
+        else
+            renderer.RenderRows(k, first, count, samples, fine);
+    };
+    if (options.Format == TSampleFormat::Png) {
+        TPngWriteOptions png;
+        png.Colour = components == 1 ? TPngColour::Grey : TPngColour::Rgb;
+        WritePngRows(path, shape, source, kBandRows, png);
+        return;
+    }
+    TTiffWriteOptions tiff;
+    tiff.Photometric = components == 1 ? TTiffPhotometric::MinIsBlack : TTiffPhotometric::Rgb;
+    tiff.Compression = options.TiffCompression;
+    tiff.TileWidth = tiff.TileHeight = options.TiffTile;
+    WriteTiffRows(path, shape, source, kBandRows, tiff);
+}
+
 std::string FixedText(double value) {
     char text[64];
     auto [end, ec] = std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, 3);
@@ -336,6 +406,16 @@ void CheckSampleOptions(const TSampleOptions& o) {
     for (int c = 0; c < 3; ++c)
         CheckRange("Tint", o.Tint[c], 0, 10, "must be 0 to 10 for each colour");
     CheckRange("Quality", o.Quality, 1, 100, "must be 1 to 100");
+    if (o.Depth != 8 && o.Depth != 16)
+        BadOption("Depth", "must be 8 or 16", o.Depth);
+    if (o.Format == TSampleFormat::Jpeg && o.Depth != 8)
+        BadOption("Depth", "must be 8 for JPEG photographs", o.Depth);
+    CheckRange("SignificantBits", o.SignificantBits, 1, 16, "must be 1 to 16");
+    if (o.Depth != 16 && o.SignificantBits != 16)
+        BadOption("SignificantBits", "must be 16 (the full range) unless Depth is 16",
+                  o.SignificantBits);
+    if (!(o.TiffTile >= 0 && o.TiffTile <= kMaxJpegSide && o.TiffTile % 16 == 0))
+        BadOption("TiffTile", "must be 0 (strips) or a multiple of 16", o.TiffTile);
     CheckRange("Threads", o.Threads, 0, 4096, "must be 0 (one per core) to 4096");
 }
 
@@ -400,19 +480,28 @@ bool SampleDotLit(const TSampleDot& dot, int k) {
 
 std::vector<std::uint8_t> RenderSamplePicture(const TSampleOptions& options,
                                               const std::vector<TSampleDot>& dots, int k) {
-    CheckPicture(k);
-    const TRenderer renderer(options, dots);
-    const std::size_t rowBytes = std::size_t(options.Width) * std::size_t(renderer.Components());
-    std::vector<std::uint8_t> pixels(rowBytes * std::size_t(options.Height));
-    for (int first = 0; first < options.Height; first += kBandRows)
-        renderer.RenderRows(k, first, std::min(kBandRows, options.Height - first),
-                            pixels.data() + std::size_t(first) * rowBytes);
-    return pixels;
+    return RenderWhole<std::uint8_t>(options, dots, k, Quantize);
 }
 
-std::string SamplePictureName(const std::string& baseName, int k) {
+std::uint32_t SampleMaxValue(const TSampleOptions& options) {
+    if (options.Depth != 16)
+        return 255;
+    return (std::uint32_t(1) << std::clamp(options.SignificantBits, 1, 16)) - 1;
+}
+
+std::vector<std::uint16_t> RenderSamplePicture16(const TSampleOptions& options,
+                                                 const std::vector<TSampleDot>& dots, int k) {
+    CheckSampleOptions(options);
+    return RenderWhole<std::uint16_t>(
+        options, dots, k, TFineQuantizer((std::uint32_t(1) << options.SignificantBits) - 1));
+}
+
+std::string SamplePictureName(const std::string& baseName, int k, TSampleFormat format) {
     CheckPicture(k);
-    return baseName + (k < 10 ? "_0" : "_") + std::to_string(k) + ".jpg";
+    const char* extension = format == TSampleFormat::Png    ? ".png"
+                            : format == TSampleFormat::Tiff ? ".tif"
+                                                            : ".jpg";
+    return baseName + (k < 10 ? "_0" : "_") + std::to_string(k) + extension;
 }
 
 TSampleStack WriteSampleStack(const std::string& folder, const std::string& baseName,
@@ -436,27 +525,22 @@ TSampleStack WriteSampleStack(const std::string& folder, const std::string& base
                        " pixels, " + std::to_string(stack.Dots.size()) + " dots, seed " +
                        std::to_string(options.Seed) + "\r\n";
     for (int k = 0; k < kSamplePictureCount; ++k) {
-        const std::string name = SamplePictureName(baseName, k);
+        const std::string name = SamplePictureName(baseName, k, options.Format);
         stack.Photographs.push_back(ResolveFileName(name, folder));
         list += name + "\r\n";
     }
 
     const TRenderer renderer(options, stack.Dots);
-    TJpegWriteOptions jpeg;
-    jpeg.Quality = options.Quality;
-    jpeg.Subsample420 = options.Subsample420;
     ForEachIndex(kSamplePictureCount, ThreadsFor(options.Threads), [&](std::int32_t k) {
         const std::string& path = stack.Photographs[k];
         try {
-            WriteJpegRows(
-                path, options.Width, options.Height, renderer.Components(),
-                [&](int first, int count, std::uint8_t* rows) {
-                    renderer.RenderRows(k, first, count, rows);
-                },
-                kBandRows, jpeg);
+            WritePhotograph(path, renderer, k, options);
         } catch (const EFileError&) {
             throw;
         } catch (const std::exception& e) {
+            // The PNG and TIFF writers name the file themselves.
+            if (options.Format != TSampleFormat::Jpeg)
+                throw EFileError(e.what());
             throw EFileError("Cannot write \"" + path + "\": " + e.what());
         }
     });

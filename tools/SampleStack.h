@@ -1,11 +1,15 @@
 #pragma once
 // Synthetic sample stacks: the 17 photographs a camera would take of the coded dot
-// pattern, with a list file naming them and a ground-truth table of the dots.
+// pattern (JPEG, PNG or TIFF, 8 or 16 bits a sample), with a list file naming them
+// and a ground-truth table of the dots.
 //
 // Picture 0 is the dark reference (ambient light only), picture 1 the bright
 // reference (projector white everywhere), picture 2 shows every dot, and picture k
 // (3 … 16) shows the dots whose code has bit k − 2 set. Dot n carries code 2n + 1:
 // bit 0 says "lit in picture 2", bits 1 … 14 are the bits of n.
+
+#include "JpegWriter.h"
+#include "PictureWriter.h"
 
 #include <array>
 #include <cstdint>
@@ -16,6 +20,9 @@
 inline constexpr int kSamplePictureCount = 17;
 /// Most dots a stack can number: 14 code pictures give 2^14 dot numbers.
 inline constexpr int kSampleMaxDots = 16384;
+
+/// How the photographs of a stack are stored.
+enum class TSampleFormat { Jpeg, Png, Tiff };
 
 struct TSampleOptions {
     int Width = 1280, Height = 960;
@@ -38,9 +45,20 @@ struct TSampleOptions {
     /// row by row, so that neighbouring dots carry unrelated codes.
     bool Shuffle = false;
     std::array<double, 3> Tint = {1, 1, 1}; ///< multipliers for red, green, blue
-    bool Greyscale = false;                 ///< single-component JPEGs instead of colour
+    bool Greyscale = false;                 ///< single-channel photographs instead of colour
     int Quality = 90;                       ///< JPEG quality 1 … 100
-    bool Subsample420 = true;               ///< colour JPEGs with 4:2:0 chroma, else 4:4:4
+    /// false: colour JPEGs with 4:4:4 chroma whatever Chroma says (the former switch).
+    bool Subsample420 = true;
+    TJpegChroma Chroma = TJpegChroma::Chroma420; ///< chroma sampling of colour JPEGs
+    /// How the photographs are stored.
+    TSampleFormat Format = TSampleFormat::Jpeg;
+    int Depth = 8; ///< bits a sample of PNG and TIFF photographs: 8 or 16 (JPEG: 8)
+    /// With Depth 16: the light is quantised to 0 … 2^SignificantBits − 1 and stored
+    /// unscaled, as a camera of that many bits writes 16-bit files (1 … 16). Must be
+    /// 16, the full range, with Depth 8.
+    int SignificantBits = 16;
+    TTiffCompression TiffCompression = TTiffCompression::Deflate;
+    int TiffTile = 0; ///< > 0: TIFFs in square tiles of this side, a multiple of 16; 0: strips
     std::uint32_t Seed = 1;
     int Threads = 0; ///< pictures rendered and encoded at once; 0: one per core
 };
@@ -58,7 +76,7 @@ struct TSampleDot {
 struct TSampleStack {
     std::string ListFile;                 ///< path of the 19-line list file
     std::string TruthFile;                ///< path of the ground-truth table
-    std::vector<std::string> Photographs; ///< the 17 JPEG paths, in plane order
+    std::vector<std::string> Photographs; ///< the 17 photograph paths, in plane order
     std::vector<TSampleDot> Dots;
 };
 
@@ -81,18 +99,34 @@ bool SampleDotLit(const TSampleDot& dot, int k);
 
 /// Renders picture k (0 … 16) as Width × Height pixels, row after row, three bytes
 /// (red, green, blue) each or one grey byte when options.Greyscale. The result
-/// depends only on the options (Seed included, Threads excluded), the dots and k.
-/// Raises std::invalid_argument for bad options, a bad k or a dot with a negative
-/// code or a centre that is not a finite number.
+/// depends only on the options (Seed included, Threads excluded), the dots and k;
+/// they are those of 8-bit photographs, whatever options.Depth says. Raises
+/// std::invalid_argument for bad options, a bad k or a dot with a negative code or a
+/// centre that is not a finite number.
 std::vector<std::uint8_t> RenderSamplePicture(const TSampleOptions& options,
                                               const std::vector<TSampleDot>& dots, int k);
 
-/// The photograph file name of picture k: <baseName>_00.jpg … <baseName>_16.jpg.
-std::string SamplePictureName(const std::string& baseName, int k);
+/// The largest value a photograph's sample holds: 255 at Depth 8, 2^SignificantBits − 1
+/// at Depth 16.
+std::uint32_t SampleMaxValue(const TSampleOptions& options);
+
+/// Renders picture k as RenderSamplePicture does, from the same light and noise, but
+/// at a finer step: the light in grey levels (noise included) that RenderSamplePicture
+/// rounds to a byte becomes round(level × M / 255), clamped to 0 … M, with
+/// M = 2^SignificantBits − 1 whatever options.Depth says. These are the values of
+/// 16-bit photographs.
+std::vector<std::uint16_t> RenderSamplePicture16(const TSampleOptions& options,
+                                                 const std::vector<TSampleDot>& dots, int k);
+
+/// The photograph file name of picture k: <baseName>_00.jpg … <baseName>_16.jpg, with
+/// the extension .png or .tif for those formats.
+std::string SamplePictureName(const std::string& baseName, int k,
+                              TSampleFormat format = TSampleFormat::Jpeg);
 
 /// Renders and writes a stack into folder (created if missing): <baseName>_00.jpg …
-/// <baseName>_16.jpg, <baseName>_truth.csv and, last, the list file <baseName>.txt.
-/// The list file names the photographs without a folder, relative to its own.
+/// <baseName>_16.jpg (or .png, .tif), <baseName>_truth.csv and, last, the list file
+/// <baseName>.txt. The list file names the photographs without a folder, relative to
+/// its own. PNG and TIFF photographs are grey or RGB, Depth bits a sample.
 /// Raises std::invalid_argument for bad options or a base name that is empty or
 /// holds a '/', and EFileError when a file or the folder cannot be written.
 TSampleStack WriteSampleStack(const std::string& folder, const std::string& baseName,

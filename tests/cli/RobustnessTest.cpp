@@ -253,6 +253,20 @@ TEST_F(HostileInputs, AreRefusedQuicklyWithinLittleMemory) {
     for (int i = 0; i < 17; ++i)
         seventeen += "huge.jpg\n";
     WriteFileText(dir_ / "huge17.txt", seventeen);
+    // PNG and TIFF files of a few hundred bytes that claim far more than a plane may
+    // hold, or as much as it may but with data that can never fill it.
+    auto listOf = [this](const std::string& name, const std::vector<std::uint8_t>& bytes) {
+        WriteFileBytes(dir_ / name, bytes);
+        std::string names = "title\nsecond\n";
+        for (int i = 0; i < 17; ++i)
+            names += name + "\n";
+        WriteFileText(dir_ / (name + ".txt"), names);
+        return name + ".txt";
+    };
+    const std::string hugePng = listOf("huge.png", TinyPngHeader(100000, 100000));
+    const std::string largePng = listOf("large.png", TinyPngHeader(16384, 16384));
+    const std::string hugeTiff = listOf("huge.tif", TinyTiffHeader(100000, 100000));
+    const std::string largeTiff = listOf("large.tif", TinyTiffHeader(16384, 16384));
 
     // A picture, then 20 GiB of nothing before its end marker (a sparse file).
     TSampleOptions small;
@@ -280,6 +294,18 @@ TEST_F(HostileInputs, AreRefusedQuicklyWithinLittleMemory) {
         {"17 pictures beyond the memory",
          {"save-set", "huge17.txt", "set"},
          {"The 17 pictures of 16384 x 16384 need 4.3 GiB; ", " are available."}},
+        {"a PNG of 100000 x 100000 pixels",
+         {"evaluate", hugePng, "p.txt"},
+         {"huge.png\": the picture of 100000 x 100000 pixels is larger than"}},
+        {"a PNG whose data cannot fill it",
+         {"evaluate", largePng, "p.txt"},
+         {"large.png\": its ", "can never fill a picture of 16384 x 16384 pixels"}},
+        {"a TIFF of 100000 x 100000 pixels",
+         {"evaluate", hugeTiff, "p.txt"},
+         {"huge.tif\": the picture of 100000 x 100000 pixels is larger than"}},
+        {"a TIFF whose data cannot fill it",
+         {"render", "plane", largeTiff, "p.txt"},
+         {"large.tif\": strip 0 "}},
         {"padding before the end marker",
          {"evaluate", "-q", stack.ListFile, "p.txt"},
          {"pad_05.jpg\"", "goes on beyond"}},

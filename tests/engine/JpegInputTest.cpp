@@ -1,10 +1,14 @@
 #include "Errors.h"
+#include "FileUtil.h"
 #include "JpegWriter.h"
 #include "PicHolder.h"
 #include "TestSupport.h"
 
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <gtest/gtest.h>
+#include <jpeglib.h>
 #include <sstream>
 
 namespace {
@@ -176,4 +180,97 @@ TEST(LoadPlaneFromJpeg, DecoderErrorsAreEJpegErrorAndReadErrorsEFileError) {
     TPic plane;
     EXPECT_THROW(LoadPlaneFromJpeg(plane, dir / "text.jpg", 0), EJpegError);
     EXPECT_THROW(LoadPlaneFromJpeg(plane, "/dev/null", 0), EFileError) << "not a regular file";
+}
+
+namespace {
+
+// Encodes pattern pixels with the brightness sampled h × v times as finely as the
+// colour (4:4:4 is 1 × 1, 4:2:2 is 2 × 1, 4:1:1 is 4 × 1), or progressive.
+std::vector<std::uint8_t> JpegWithSampling(int width, int height, int h, int v,
+                                           bool progressive = false) {
+    const std::vector<std::uint8_t> pixels = PatternPixels(width, height, 3, 17);
+    jpeg_compress_struct cinfo{};
+    jpeg_error_mgr err{};
+    cinfo.err = jpeg_std_error(&err);
+    jpeg_create_compress(&cinfo);
+    unsigned char* out = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&cinfo, &out, &size);
+    cinfo.image_width = JDIMENSION(width);
+    cinfo.image_height = JDIMENSION(height);
+    cinfo.input_components = 3;
+    cinfo.in_color_space = JCS_RGB;
+    jpeg_set_defaults(&cinfo);
+    jpeg_set_quality(&cinfo, 85, TRUE);
+    cinfo.comp_info[0].h_samp_factor = h;
+    cinfo.comp_info[0].v_samp_factor = v;
+    if (progressive)
+        jpeg_simple_progression(&cinfo);
+    jpeg_start_compress(&cinfo, TRUE);
+    while (cinfo.next_scanline < cinfo.image_height) {
+        auto row = const_cast<JSAMPROW>(&pixels[std::size_t(cinfo.next_scanline) * 3 * width]);
+        jpeg_write_scanlines(&cinfo, &row, 1);
+    }
+    jpeg_finish_compress(&cinfo);
+    std::vector<std::uint8_t> bytes(out, out + size);
+    std::free(out);
+    jpeg_destroy_compress(&cinfo);
+    return bytes;
+}
+
+// Keeps the rows it is handed; needs only the bands whose first row's band number,
+// in bands of its own size, is odd or a multiple of 5.
+class TPatchySink final : public TPictureRowSink {
+public:
+    void Begin(const TPictureLayout& layout) override {
+        Plane.SetSize(layout.Width, layout.Height);
+        Made.assign(std::size_t(layout.Height), 0);
+    }
+    bool Needed(std::int32_t first, std::int32_t count) override {
+        const std::int32_t band = first / std::max(count, 1);
+        return band % 2 == 1 || band % 5 == 0;
+    }
+    std::uint8_t* RowBuffer(std::int32_t row) override { return Plane.Data[row]; }
+    void RowDone(std::int32_t row) override { Made[std::size_t(row)] = 1; }
+    TPic Plane;
+    std::vector<char> Made;
+};
+
+} // namespace
+
+TEST(DecodeJpegRows, PassesOverRowsOfEveryUsualLayoutAndMakesTheOthersAsTheWholeDecoding) {
+    TTempDir dir;
+    const struct {
+        const char* name;
+        int h, v;
+        bool progressive, skips;
+    } layouts[] = {
+        {"4:4:4", 1, 1, false, true},  {"4:2:0", 2, 2, false, true},
+        {"4:2:2", 2, 1, false, true},  {"4:4:0", 1, 2, false, true},
+        {"4:1:1", 4, 1, false, true},  {"4:2:0 progressive", 2, 2, true, false},
+        {"2 x 4", 2, 4, false, false},
+    };
+    for (const auto& layout : layouts) {
+        SCOPED_TRACE(layout.name);
+        const std::string file = dir / "layout.jpg";
+        WriteFileBytes(file, JpegWithSampling(203, 157, layout.h, layout.v, layout.progressive));
+        TPic whole;
+        ASSERT_TRUE(LoadPlaneFromJpeg(whole, file, kChannelGrey));
+        for (std::uint8_t channel : {kChannelRed, kChannelGrey}) {
+            ASSERT_TRUE(LoadPlaneFromJpeg(whole, file, channel));
+            TPatchySink sink;
+            const TInputFile input(file);
+            DecodeJpegRows(input, file, channel, sink);
+            std::int32_t made = 0;
+            for (std::int32_t row = 0; row < whole.Height; ++row) {
+                if (!sink.Made[std::size_t(row)])
+                    continue;
+                ++made;
+                ASSERT_EQ(
+                    std::memcmp(sink.Plane.Data[row], whole.Data[row], std::size_t(whole.Width)), 0)
+                    << "row " << row << " differs from the whole decoding";
+            }
+            EXPECT_EQ(made < whole.Height, layout.skips) << made << " rows made";
+        }
+    }
 }

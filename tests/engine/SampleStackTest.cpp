@@ -8,7 +8,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <gtest/gtest.h>
+#include <jpeglib.h>
 #include <map>
 #include <set>
 #include <stdexcept>
@@ -97,12 +99,40 @@ void ExpectRenderedStackDecodes(const TSampleOptions& options) {
     ExpectDecodes(planes, options.Width, options.Height, dots, 0.25);
 }
 
-double Mean(const std::vector<std::uint8_t>& plane, int width, int col0, int row0, int size) {
+template <class TSample>
+double Mean(const std::vector<TSample>& plane, int width, int col0, int row0, int size) {
     double sum = 0;
     for (int r = row0; r < row0 + size; ++r)
         for (int c = col0; c < col0 + size; ++c)
             sum += plane[std::size_t(r) * width + c];
     return sum / (size * size);
+}
+
+template <class TSample>
+double Spread(const std::vector<TSample>& plane, int width, int col0, int row0, int size) {
+    const double mean = Mean(plane, width, col0, row0, size);
+    double sum2 = 0;
+    for (int r = row0; r < row0 + size; ++r)
+        for (int c = col0; c < col0 + size; ++c)
+            sum2 += (plane[std::size_t(r) * width + c] - mean) *
+                    (plane[std::size_t(r) * width + c] - mean);
+    return std::sqrt(sum2 / (size * size));
+}
+
+// The luma sampling factors of a JPEG file (chroma is sampled 1 × 1).
+std::pair<int, int> LumaSampling(const std::string& path) {
+    const std::vector<std::uint8_t> bytes = ReadFileBytes(path);
+    jpeg_decompress_struct cinfo{};
+    jpeg_error_mgr err{};
+    cinfo.err = jpeg_std_error(&err);
+    jpeg_create_decompress(&cinfo);
+    jpeg_mem_src(&cinfo, bytes.data(), static_cast<unsigned long>(bytes.size()));
+    jpeg_read_header(&cinfo, TRUE);
+    const std::pair<int, int> factors{cinfo.comp_info[0].h_samp_factor,
+                                      cinfo.comp_info[0].v_samp_factor};
+    EXPECT_EQ(cinfo.comp_info[1].h_samp_factor * cinfo.comp_info[1].v_samp_factor, 1);
+    jpeg_destroy_decompress(&cinfo);
+    return factors;
 }
 
 } // namespace
@@ -236,6 +266,67 @@ TEST(SampleRender, LevelsNoiseAndVignetting) {
     EXPECT_NEAR(RenderSamplePicture(o, dots, 3)[core], dark[core], 12);
 }
 
+// A 16-bit picture is the 8-bit one's light at a finer step: reduced to 8 bits it
+// rounds to the same levels, and noise of a tenth of a level shows.
+TEST(SampleRender, SixteenBitPicturesKeepTheEightBitLight) {
+    TSampleOptions o = SmallOptions();
+    o.Width = 96;
+    o.Height = 64;
+    o.Spacing = 16;
+    o.Format = TSampleFormat::Tiff;
+    o.Depth = 16;
+    const std::vector<TSampleDot> dots = LayoutSampleDots(o);
+    for (int bits : {16, 12}) {
+        o.SignificantBits = bits;
+        const double top = SampleMaxValue(o);
+        ASSERT_EQ(top, (1 << bits) - 1);
+        // Rounding to a 16-bit step and to a level are each off by at most half a step.
+        const double tolerance = 0.5 + 0.5 * 255 / top + 1e-3;
+        for (int k : {0, 1, 2, 9}) {
+            SCOPED_TRACE(std::to_string(bits) + " bits, picture " + std::to_string(k));
+            const std::vector<std::uint16_t> fine = RenderSamplePicture16(o, dots, k);
+            const std::vector<std::uint8_t> coarse = RenderSamplePicture(o, dots, k);
+            ASSERT_EQ(fine.size(), coarse.size());
+            std::size_t offLevel = 0;
+            for (std::size_t i = 0; i < fine.size(); ++i) {
+                ASSERT_LE(fine[i], top) << "value " << i;
+                ASSERT_NEAR(fine[i] * 255 / top, coarse[i], tolerance) << "value " << i;
+                offLevel += std::fmod(fine[i] * 255 / top, 1.0) > 0.01;
+            }
+            EXPECT_GT(offLevel, fine.size() * 9 / 10) << "not merely the bytes scaled up";
+        }
+    }
+
+    o.SignificantBits = 16;
+    o.Noise = 0.1;
+    o.Vignetting = 0;
+    o.Greyscale = true;
+    const std::vector<std::uint16_t> fine = RenderSamplePicture16(o, dots, 1);
+    const std::vector<std::uint8_t> coarse = RenderSamplePicture(o, dots, 1);
+    EXPECT_NEAR(Mean(fine, o.Width, 30, 20, 30), (o.Ambient + o.Brightness) * 257, 10);
+    EXPECT_NEAR(Spread(fine, o.Width, 30, 20, 30), 0.1 * 257, 4);
+    EXPECT_EQ(Spread(coarse, o.Width, 30, 20, 30), 0) << "less than a level vanishes in bytes";
+}
+
+// Stacks of earlier versions must stay what they were: the 8-bit light model and its
+// noise are unchanged.
+TEST(SampleRender, EightBitPicturesAreThoseOfEarlierVersions) {
+    TSampleOptions o = SmallOptions();
+    o.Width = 96;
+    o.Height = 64;
+    o.Spacing = 16;
+    for (const auto& [grey, expected] :
+         {std::pair{false, 0x6ecfe862bb62a02cull}, std::pair{true, 0xd08ebe880d4b061eull}}) {
+        o.Greyscale = grey;
+        const std::vector<TSampleDot> dots = LayoutSampleDots(o);
+        std::uint64_t hash = 1469598103934665603ull; // FNV-1a over every picture
+        for (int k = 0; k < kSamplePictureCount; ++k)
+            for (std::uint8_t v : RenderSamplePicture(o, dots, k))
+                hash = (hash ^ v) * 1099511628211ull;
+        EXPECT_EQ(hash, expected) << (grey ? "grey" : "colour");
+    }
+}
+
 TEST(SampleRender, DeterministicForASeed) {
     TSampleOptions o = SmallOptions();
     const std::vector<TSampleDot> dots = LayoutSampleDots(o);
@@ -322,6 +413,13 @@ TEST(SampleStackFiles, RejectsBadOptionsNamesAndFolders) {
     expectBad([](TSampleOptions& o) { o.Quality = 101; });
     expectBad([](TSampleOptions& o) { o.Vignetting = 1; });
     expectBad([](TSampleOptions& o) { o.Tint[2] = -1; });
+    expectBad([](TSampleOptions& o) { o.Depth = 16; }); // JPEG
+    expectBad([](TSampleOptions& o) { o.Format = TSampleFormat::Png, o.Depth = 12; });
+    expectBad([](TSampleOptions& o) { o.Format = TSampleFormat::Png, o.SignificantBits = 12; });
+    expectBad([](TSampleOptions& o) {
+        o.Format = TSampleFormat::Tiff, o.Depth = 16, o.SignificantBits = 0;
+    });
+    expectBad([](TSampleOptions& o) { o.Format = TSampleFormat::Tiff, o.TiffTile = 40; });
     EXPECT_THROW(WriteSampleStack(dir.path(), "", SmallOptions()), std::invalid_argument);
     EXPECT_THROW(WriteSampleStack(dir.path(), "a/b", SmallOptions()), std::invalid_argument);
     EXPECT_TRUE(ListFolder(dir.path()).empty()) << "nothing written for bad arguments";
@@ -401,4 +499,29 @@ TEST(JpegRows, SameBytesAsAWholeBufferAndSourceErrorsPassThrough) {
             throw std::length_error("band failed");
     };
     EXPECT_THROW(EncodeJpegRows(width, height, 3, failing, 16), std::length_error);
+}
+
+TEST(SampleStackFiles, ColourJpegsWithTheChosenChromaSampling) {
+    TTempDir dir;
+    TSampleOptions o = SmallOptions();
+    o.Width = 96;
+    o.Height = 64;
+    o.Spacing = 16;
+    o.Chroma = TJpegChroma::Chroma422;
+    const TSampleStack stack = WriteSampleStack(dir.path(), "c", o);
+    EXPECT_EQ(LumaSampling(stack.Photographs[2]), std::pair(2, 1));
+    EXPECT_EQ(LumaSampling(stack.Photographs[16]), std::pair(2, 1));
+
+    const std::vector<std::uint8_t> pixels = PatternPixels(40, 24, 3, 1);
+    auto sampling = [&](TJpegWriteOptions options) {
+        WriteJpeg(dir / "p.jpg", 40, 24, 3, pixels.data(), options);
+        return LumaSampling(dir / "p.jpg");
+    };
+    TJpegWriteOptions options;
+    EXPECT_EQ(sampling(options), std::pair(2, 2));
+    options.Chroma = TJpegChroma::Chroma444;
+    EXPECT_EQ(sampling(options), std::pair(1, 1));
+    options.Chroma = TJpegChroma::Chroma422;
+    options.Subsample420 = false; // the former switch still means 4:4:4
+    EXPECT_EQ(sampling(options), std::pair(1, 1));
 }

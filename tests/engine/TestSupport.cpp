@@ -9,6 +9,7 @@
 #include <iterator>
 #include <stdexcept>
 #include <unistd.h>
+#include <zlib.h>
 
 namespace fs = std::filesystem;
 
@@ -110,4 +111,59 @@ std::vector<std::uint8_t> TinyJpegHeader(int width, int height) {
     segment(0xDA, {1, 1, 0, 0, 63, 0});
     bytes.insert(bytes.end(), 4, 0);
     return bytes;
+}
+
+namespace {
+
+void PutBE32(std::vector<std::uint8_t>& bytes, std::uint32_t value) {
+    for (int shift : {24, 16, 8, 0})
+        bytes.push_back(std::uint8_t(value >> shift));
+}
+
+// A PNG chunk with its length and checksum.
+void AppendChunk(std::vector<std::uint8_t>& png, const char* type,
+                 const std::vector<std::uint8_t>& data) {
+    PutBE32(png, std::uint32_t(data.size()));
+    const std::size_t typeAt = png.size();
+    png.insert(png.end(), type, type + 4);
+    png.insert(png.end(), data.begin(), data.end());
+    PutBE32(png, std::uint32_t(crc32(0, png.data() + typeAt, uInt(4 + data.size()))));
+}
+
+} // namespace
+
+std::vector<std::uint8_t> TinyPngHeader(std::uint32_t width, std::uint32_t height) {
+    std::vector<std::uint8_t> png{0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    std::vector<std::uint8_t> header;
+    PutBE32(header, width);
+    PutBE32(header, height);
+    header.insert(header.end(), {8, 0, 0, 0, 0}); // 8-bit grey, not interlaced
+    AppendChunk(png, "IHDR", header);
+    AppendChunk(png, "IDAT", {0x78, 0x9C, 0x63, 0x00, 0x00, 0x00, 0x01, 0x00, 0x01});
+    AppendChunk(png, "IEND", {});
+    return png;
+}
+
+std::vector<std::uint8_t> TinyTiffHeader(std::uint32_t width, std::uint32_t height) {
+    std::vector<std::uint8_t> tiff{'I', 'I', 42, 0, 8, 0, 0, 0};
+    auto put = [&tiff](std::uint32_t value, int bytes) {
+        for (int i = 0; i < bytes; ++i)
+            tiff.push_back(std::uint8_t(value >> (8 * i)));
+    };
+    const std::uint32_t entries[][3] = {
+        // tag, type (3 SHORT, 4 LONG), value
+        {256, 4, width}, {257, 4, height}, {258, 3, 8},      {259, 3, 1},  {262, 3, 1},
+        {273, 4, 0},     {277, 3, 1},      {278, 4, height}, {279, 4, 16},
+    };
+    const std::uint32_t dataAt = 8 + 2 + 12 * std::uint32_t(std::size(entries)) + 4;
+    put(std::uint32_t(std::size(entries)), 2);
+    for (const auto& entry : entries) {
+        put(entry[0], 2);
+        put(entry[1], 2);
+        put(1, 4);
+        put(entry[0] == 273 ? dataAt : entry[2], 4);
+    }
+    put(0, 4); // no next directory
+    tiff.resize(tiff.size() + 16, 0x80);
+    return tiff;
 }

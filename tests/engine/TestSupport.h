@@ -51,6 +51,14 @@ std::vector<std::uint8_t> PatternPixels(int width, int height, int components, u
 /// data stops after a few bytes: about 140 bytes that claim a picture of any size.
 std::vector<std::uint8_t> TinyJpegHeader(int width, int height);
 
+/// A valid PNG header announcing width x height 8-bit grey pixels, with a few bytes
+/// of picture data: about 60 bytes that claim a picture of any size.
+std::vector<std::uint8_t> TinyPngHeader(std::uint32_t width, std::uint32_t height);
+
+/// A little-endian TIFF of one uncompressed 8-bit grey strip of width x height
+/// pixels whose data is only 16 bytes long: a picture of any size in about 130 bytes.
+std::vector<std::uint8_t> TinyTiffHeader(std::uint32_t width, std::uint32_t height);
+
 /// Writes PatternPixels as a JPEG file (quality 90 unless given).
 void WritePatternJpeg(const std::string& path, int width, int height, int components, unsigned seed,
                       bool subsample420 = true, bool progressive = false);

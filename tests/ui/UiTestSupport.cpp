@@ -2,6 +2,7 @@
 
 #include "FileUtil.h"
 #include "JpegWriter.h"
+#include "PictureWriter.h"
 #include "TBMPpix.h"
 #include "Unit2.h"
 
@@ -78,6 +79,27 @@ QString WriteJpegStack(const QString& folder, const QString& base, std::uint8_t 
     for (int k = 0; k < count; ++k) {
         const QString name = base + QStringLiteral("_%1.jpg").arg(k, 2, 10, QChar(u'0'));
         WriteJpeg(ToStd(folder + u'/' + name), kSide, kSide, 3, pixels.data(), options);
+        list += name.toUtf8() + "\r\n";
+    }
+    const QString listFile = folder + u'/' + base + QStringLiteral(".txt");
+    WriteWholeFile(ToStd(listFile), list.constData(), std::size_t(list.size()));
+    return listFile;
+}
+
+QString WritePngStack(const QString& folder, const QString& base, std::uint8_t red,
+                      std::uint8_t green, std::uint8_t blue, int count) {
+    TRawPicture picture;
+    picture.Width = picture.Height = 16;
+    picture.Samples = 3;
+    picture.Bits = 16;
+    for (int i = 0; i < picture.Width * picture.Height; ++i)
+        picture.Values.insert(picture.Values.end(), {257u * red, 257u * green, 257u * blue});
+    TPngWriteOptions options;
+    options.Colour = TPngColour::Rgb;
+    QByteArray list = "photographs\r\nof one colour\r\n";
+    for (int k = 0; k < count; ++k) {
+        const QString name = base + QStringLiteral("_%1.png").arg(k, 2, 10, QChar(u'0'));
+        WritePng(ToStd(folder + u'/' + name), picture, options);
         list += name.toUtf8() + "\r\n";
     }
     const QString listFile = folder + u'/' + base + QStringLiteral(".txt");

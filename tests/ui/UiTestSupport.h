@@ -47,6 +47,12 @@ QString WriteProbeSet(const QString& folder);
 QString WriteJpegStack(const QString& folder, const QString& base, std::uint8_t red,
                        std::uint8_t green, std::uint8_t blue, int count = 17);
 
+/// Writes count one-colour 16-bit RGB PNG photographs <base>_NN.png, every sample
+/// 257 times the value given (which the rule for 16-bit samples turns back into it),
+/// and the list file <base>.txt naming them; returns the list file's path.
+QString WritePngStack(const QString& folder, const QString& base, std::uint8_t red,
+                      std::uint8_t green, std::uint8_t blue, int count = 17);
+
 /// The first pixel where the display bitmap does not show plane index as grey;
 /// empty when every pixel does.
 QString DisplayMismatch(TForm1& form, int index);

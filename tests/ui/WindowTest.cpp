@@ -383,6 +383,19 @@ private slots:
         QVERIFY2(qAbs(value - expected) <= 2, qPrintable(QString::number(value)));
     }
 
+    // A list of 16-bit PNG photographs loads through the same command, its values
+    // exact for every channel.
+    void pngPhotographs_data() { colourChoice_data(); }
+    void pngPhotographs() {
+        QFETCH(int, item);
+        QFETCH(int, expected);
+        TWindow w;
+        w->RadioGroup1->SetItemIndex(item);
+        w.LoadJpg(WritePngStack(dir_->path(), QStringLiteral("deep"), 250, 128, 10));
+        QVERIFY2(w->PicsLoaded, qPrintable(w.Messages().join(u'\n')));
+        QCOMPARE(int(w->Evaluator->Pics.GetValue(16, 15, 15)), expected);
+    }
+
     // The bare names in list files and picture-set headers load from the list's or
     // header's own folder, wherever the current directory is. Once a command has
     // succeeded, the folder of its file becomes the current directory, where the
