@@ -32,10 +32,13 @@ TSampleConverter::TSampleConverter(const TSampleLayout& layout, std::uint8_t cha
     const std::size_t values = layout_.Wide ? 65536 : 256;
     toPlane_.resize(values);
     toDeep_.resize(values);
+    // The tables are indexed by a container as it lies in memory: swapped bytes
+    // cost nothing then.
     for (std::size_t v = 0; v < values; ++v) {
+        const std::size_t at = layout_.Swapped ? (v >> 8 | (v & 0xFF) << 8) : v;
         const std::uint32_t light = Light(std::uint32_t(v));
-        toPlane_[v] = SampleToPlane(light, layout_.MaxValue);
-        toDeep_[v] = SampleToDeep(light, layout_.MaxValue);
+        toPlane_[at] = SampleToPlane(light, layout_.MaxValue);
+        toDeep_[at] = SampleToDeep(light, layout_.MaxValue);
     }
 }
 

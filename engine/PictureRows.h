@@ -94,12 +94,13 @@ private:
 };
 
 /// How decoded samples lie in a row: Samples a pixel in 8- or 16-bit containers
-/// (native byte order), of which the first one (grey) or the first three (red,
-/// green, blue) are colour; the rest (alpha) is ignored.
+/// (in the machine's byte order unless Swapped), of which the first one (grey) or the first three
+/// (red, green, blue) are colour; the rest (alpha) is ignored.
 struct TSampleLayout {
     int Samples = 1;              ///< 1 … 4
     int ColourSamples = 1;        ///< 1 grey, 3 colour
     bool Wide = false;            ///< 16-bit containers instead of bytes
+    bool Swapped = false;         ///< 16-bit containers in the other byte order
     std::uint32_t MaxValue = 255; ///< M, the largest value a sample means
     bool Inverted = false;        ///< 0 is white (M − v is the light)
 };

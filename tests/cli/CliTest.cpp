@@ -3,6 +3,7 @@
 #include "Bitmap.h"
 #include "FileUtil.h"
 #include "PicHolder.h"
+#include "PictureWriter.h"
 #include "SampleStack.h"
 #include "StackSuite.h"
 #include "TestSupport.h"
@@ -200,10 +201,11 @@ TEST_F(Cli, InputsThatDoNotLoadCompletelyExitWithOneAndWriteNothing) {
 // Evaluates input (with a point table) streamed and whole, each in a folder of its
 // own, and expects the same stdout, stderr, exit status and files; gives the
 // streamed run.
-TRun EvaluateStreamedAndWhole(const std::string& input, const char* threads) {
+TRun EvaluateStreamedAndWhole(const std::string& input, const char* threads,
+                              const std::string& extra = "") {
     TTempDir whole, streamed;
-    const std::string arguments =
-        std::string("evaluate --threads ") + threads + " '" + input + "' p.txt --table t.csv";
+    const std::string arguments = std::string("evaluate --threads ") + threads + " '" + input +
+                                  "' p.txt --table t.csv" + extra;
     const TRun expected = RunCli(arguments + " --full-stack", whole.path());
     const TRun run = RunCli(arguments, streamed.path());
     EXPECT_EQ(run.Status, expected.Status);
@@ -335,12 +337,111 @@ TEST_F(Cli, PictureSetsEvaluateLikeTheirPhotographs) {
     EXPECT_TRUE(ListFolder(out.path()).empty());
 }
 
+// Stacks of camera pictures: PNG and TIFF, 8 and 16 bits, 12 bits stored unscaled.
+TEST(CliCameraPictures, StreamAndReportExactlyWhatTheWholeStackReports) {
+    TTempDir dir;
+    TSampleOptions options;
+    options.Width = 160;
+    options.Height = 120;
+    options.Spacing = 16;
+    options.Format = TSampleFormat::Png;
+    options.Depth = 16;
+    const TSampleStack png = WriteSampleStack(dir.path(), "png", options);
+    options.Format = TSampleFormat::Tiff;
+    options.Greyscale = true;
+    options.SignificantBits = 12;
+    options.TiffCompression = TTiffCompression::Lzw;
+    const TSampleStack tiff = WriteSampleStack(dir.path(), "tiff", options);
+
+    // Lists with one photograph damaged or of a kind that cannot be read.
+    auto listWith = [&](const TSampleStack& stack, int index, const std::string& photograph) {
+        std::string text = "camera\r\nstack\r\n";
+        for (int i = 0; i < 17; ++i)
+            text += (i == index ? photograph : stack.Photographs[std::size_t(i)]) + "\r\n";
+        const std::string list = dir / ("list" + std::to_string(index) + ".txt");
+        WriteFileText(list, text);
+        return list;
+    };
+    std::vector<std::uint8_t> bytes = ReadFileBytes(png.Photographs[9]);
+    bytes.resize(bytes.size() * 2 / 3);
+    WriteFileBytes(dir / "cut.png", bytes);
+    TRawPicture floats;
+    floats.Width = 160;
+    floats.Height = 120;
+    floats.Bits = 32;
+    floats.Values.assign(160 * 120, 0x3F800000); // 1.0
+    TTiffWriteOptions floatOptions;
+    floatOptions.SampleFormat = TTiffSampleFormat::Float;
+    WriteTiff(dir / "float.tif", {floats}, floatOptions);
+
+    const struct {
+        const char* name;
+        std::string list;
+        std::string extra;
+        int status;
+        std::string message;
+    } cases[] = {
+        {"16-bit PNG", png.ListFile, "", 0, ""},
+        {"12-bit TIFF", tiff.ListFile, " --bits 12", 0, ""},
+        {"12-bit TIFF read as 16 bits", tiff.ListFile, "", 0, ""},
+        {"cut PNG", listWith(png, 2, dir / "cut.png"), "", 1, "cut.png\": the file ends before"},
+        {"float TIFF", listWith(tiff, 12, dir / "float.tif"), " --bits 12", 1,
+         "float.tif\" is a 32-bit floating-point TIFF; only 1- to 16-bit unsigned pictures can "
+         "be read."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const TRun run = EvaluateStreamedAndWhole(c.list, "2", c.extra);
+        EXPECT_EQ(run.Status, c.status) << run.Err;
+        EXPECT_NE(run.Err.find(c.message), std::string::npos) << run.Err;
+    }
+    // Read as 16 bits, the 12-bit values are 16 times too dark for the default
+    // settings: no dot is found.
+    TTempDir out;
+    const TRun dark = RunCli("evaluate -q '" + tiff.ListFile + "' p.txt", out.path());
+    EXPECT_EQ(dark.Out.substr(0, 9), "0 points ") << dark.Out;
+    const TRun found = RunCli("evaluate -q --bits 12 '" + tiff.ListFile + "' p.txt", out.path());
+    EXPECT_NE(found.Out.find(std::to_string(tiff.Dots.size()) + " points"), std::string::npos)
+        << found.Out;
+}
+
+// 8-bit PNG and TIFF photographs give exactly the files of a picture set holding
+// the same planes, and so do their 16-bit versions but for the refined centres.
+TEST(CliCameraPictures, EightBitStacksEvaluateLikeTheirPictureSets) {
+    TTempDir dir;
+    TSampleOptions options;
+    options.Width = 200;
+    options.Height = 150;
+    options.Spacing = 18;
+    options.Tint = {1, 0.9, 0.6};
+    for (const TSampleFormat format : {TSampleFormat::Png, TSampleFormat::Tiff}) {
+        options.Format = format;
+        const TSampleStack stack =
+            WriteSampleStack(dir.path(), format == TSampleFormat::Png ? "p" : "t", options);
+        ASSERT_EQ(
+            RunCli("save-set -q --channel red '" + stack.ListFile + "' set", dir.path()).Status, 0);
+        for (const std::string& input : {stack.ListFile, dir / "set.bbf"}) {
+            const std::string out = input == stack.ListFile ? "list" : "set";
+            const TRun run = RunCli("evaluate -q --channel red '" + input + "' " + out +
+                                        ".txt --table " + out + ".csv",
+                                    dir.path());
+            ASSERT_EQ(run.Status, 0) << run.Err;
+        }
+        for (const char* ext : {".txt", ".bmp", ".csv"})
+            EXPECT_EQ(ReadFileBytes(dir / (std::string("list") + ext)),
+                      ReadFileBytes(dir / (std::string("set") + ext)))
+                << ext;
+    }
+}
+
 TEST(CliUsage, BadArgumentsExitWithTwoAndHelpWithZero) {
     for (const char* arguments :
          {"", "evaluate", "evaluate a.txt", "frobnicate", "evaluate a.txt b.txt --tolerance 256",
           "evaluate a.txt b.txt --tolerance -1", "evaluate a.txt b.txt --mindif abc",
           "evaluate a.txt b.txt --channel purple", "render sideways a.txt b.bmp",
-          "render plane a.txt b.bmp --plane 17", "evaluate a.txt b.txt --tolerance 2.5"}) {
+          "render plane a.txt b.bmp --plane 17", "evaluate a.txt b.txt --tolerance 2.5",
+          "evaluate a.txt b.txt --bits 0", "evaluate a.txt b.txt --bits 17",
+          "save-set a.txt b --bits twelve"}) {
         TRun run = RunCli(arguments);
         EXPECT_EQ(run.Status, 2) << arguments << ": " << run.Err;
         EXPECT_FALSE(run.Err.empty()) << arguments;

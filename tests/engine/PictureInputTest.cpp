@@ -453,8 +453,8 @@ TEST(PictureInput, DamagedFilesAreErrorsThatNameTheFile) {
         const std::vector<std::uint8_t>& bytes;
         const char* reason;
     } cases[] = {
-        {"data.png", badData, "incorrect data check"},
-        {"crc.png", badCrc, "CRC error"},
+        {"data.png", badData, "IDAT: CRC error"},
+        {"crc.png", badCrc, "IEND: CRC error"},
         {"cut.png", cutPng, "ends before"},
         {"noend.png", noEnd, "ends before"},
         {"far.tif", farStrip, "strip 0 of its picture lies beyond the end of the file"},

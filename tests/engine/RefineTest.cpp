@@ -390,6 +390,56 @@ TEST(RefinedAccuracy, GeneratedStacksMeetTheirFigures) {
     }
 }
 
+// Dim dots of a 16-bit camera span a few plane levels: weighed at full depth their
+// centres come out far closer than from the 8-bit planes of the same photographs,
+// while the points and the table's other columns stay those of the planes.
+TEST(RefinedAccuracy, FullDepthFindsDimDotsCloserThanTheirPlanes) {
+    TTempDir dir;
+    TSampleOptions options;
+    options.Width = 480;
+    options.Height = 360;
+    options.Spacing = 20;
+    options.Format = TSampleFormat::Png;
+    options.Greyscale = true;
+    options.Depth = 16;
+    options.Brightness = 18;
+    options.Ambient = 10;
+    options.Noise = 0.1;
+    options.Vignetting = 0.1;
+    const TSampleStack stack = WriteSampleStack(dir.path(), "dim", options);
+    TPicEval eval;
+    eval.SetTolerance(6);
+    eval.SetMinDif(6);
+    TLoadOptions load;
+    load.BaseFolder = dir.path();
+    load.FullDepth = TPicEval::RefinementReads;
+    ASSERT_TRUE(eval.LoadList(stack.ListFile, kChannelGrey, load).Usable);
+    ASSERT_NE(eval.Pics.DeepPlane(0), nullptr);
+    TBitmap display(eval.Width, eval.Height);
+    eval.Evaluate(dir / "points.txt", false, display, dir / "deep.csv");
+    const TPics& pics = eval.Pics;
+    WriteFileText(dir / "planes.csv",
+                  PointTableText(eval.Points, RefineCentres({pics.Planes[0], pics.Planes[2]},
+                                                            eval.CodeMatrix, eval.Points)));
+    const TTableComparison deep = CompareTableWithTruth(stack.Dots, dir / "deep.csv");
+    const TTableComparison planes = CompareTableWithTruth(stack.Dots, dir / "planes.csv");
+    EXPECT_EQ(deep.Refined.Found, stack.Dots.size());
+    EXPECT_EQ(deep.Plain.MeanError, planes.Plain.MeanError);
+    EXPECT_LE(deep.Refined.MeanError, 0.6 * planes.Refined.MeanError)
+        << deep.Refined.MeanError << " against " << planes.Refined.MeanError;
+    EXPECT_LE(deep.Refined.MaxError, planes.Refined.MaxError);
+    // Contrast stays in plane levels: the dots' peaks lie near 18 levels.
+    const std::vector<std::string> rows = ReadTextLines(dir / "deep.csv");
+    ASSERT_GT(rows.size(), 1u);
+    int contrast = 0;
+    ASSERT_EQ(std::sscanf(rows[1].c_str(),
+                          "%*[^,],%*[^,],%*[^,],%*[^,],%*[^,],%*[^,],%*[^,],%*[^,],%*[^,],%d",
+                          &contrast),
+              1);
+    EXPECT_GE(contrast, 12);
+    EXPECT_LE(contrast, 20);
+}
+
 TEST(RefineCentres, AWallOfOneCodeIsLeftUnrefinedInBoundedTime) {
     // Every pixel of a large picture carries one code, the way a flooded or hostile
     // picture may decode: no dot, and no window as large as the picture.
