@@ -7,15 +7,19 @@
 #
 # Then it times what a user meets: one fresh process per run, round after round.
 # Each round runs, in an order that changes from round to round, the decode floor
-# (the 17 photographs decoded by djpeg, one process after the other), evaluate on
-# the stack's list file and evaluate on its picture set, each right after a
-# throwaway process has filled some memory. A second table gives both evaluations
-# as ratios to the floor of the same round, and their peak memory.
+# (the 17 photographs decoded by djpeg, one process after the other; for the PNG
+# stacks by libpng in one process, kelvaron-png-floor), evaluate on the stack's list
+# file and evaluate on its picture set, each right after a throwaway process has
+# filled some memory. A second table gives both evaluations as ratios to the floor
+# of the same round, and their peak memory. The PNG stacks are 16-bit grey camera
+# pictures, a sparse one and a dense one, evaluated with the point table, which
+# weighs their light at full depth.
 #
 # Usage: bench/run.sh [extra Google Benchmark arguments]
 # Environment, for the whole-process timings:
 #   ROUNDS=N      rounds per stack (7)
-#   STACKS=LIST   stacks to time, out of "small dots10k large" (all three; empty: none)
+#   STACKS=LIST   stacks to time, out of "small dots10k large png16 png16dense" (all;
+#                 empty: none)
 #   DIRTY_MIB=N   memory the throwaway process fills before each run (512; 0: none)
 # The generated stacks and their picture sets are kept in build-bench/bench-stacks
 # and reused.
@@ -32,13 +36,22 @@ fail() {
 }
 
 rounds=${ROUNDS:-7}
-stacks=${STACKS-small dots10k large}
+stacks=${STACKS-small dots10k large png16 png16dense}
 dirty_mib=${DIRTY_MIB:-512}
-declare -A stack_size=([small]="1280 x 960" [dots10k]="4000 x 3000" [large]="8000 x 6000")
+declare -A stack_size=([small]="1280 x 960" [dots10k]="4000 x 3000" [large]="8000 x 6000"
+    [png16]="4000 x 3000" [png16dense]="4000 x 3000")
+# The PNG stacks: kelvaron-make-sample's options beside their size, 16 bits and grey,
+# and what the table calls them.
+declare -A camera_options=(
+    [png16]="--spacing 34"
+    [png16dense]="--spacing 30 --dot-radius 5 --blur 1 --noise 2")
+declare -A stack_label=([png16]="4000 x 3000, 16-bit PNG, sparse"
+    [png16dense]="4000 x 3000, 16-bit PNG, dense")
 [[ $rounds =~ ^[1-9][0-9]*$ ]] || fail "ROUNDS must be a whole number from 1 on, not '$rounds'"
 [[ $dirty_mib =~ ^[0-9]+$ ]] || fail "DIRTY_MIB must be a whole number of MiB, not '$dirty_mib'"
 for stack in $stacks; do
-    [ -n "${stack_size[$stack]:-}" ] || fail "unknown stack '$stack' in STACKS (small, dots10k, large)"
+    [ -n "${stack_size[$stack]:-}" ] ||
+        fail "unknown stack '$stack' in STACKS (small, dots10k, large, png16, png16dense)"
 done
 command -v djpeg >/dev/null || fail "djpeg is missing (Debian package libjpeg-turbo-progs)"
 
@@ -65,10 +78,18 @@ make_scratch() {
 build=build-bench
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DKELVARON_BUILD_UI=OFF \
     -DKELVARON_BUILD_TESTS=OFF >/dev/null
-cmake --build "$build" -j "$(nproc)" --target kelvaron-bench kelvaron-eval-cli >/dev/null
+cmake --build "$build" -j "$(nproc)" --target kelvaron-bench kelvaron-eval-cli \
+    kelvaron-make-sample kelvaron-png-floor >/dev/null
 
 cli="$build/bin/kelvaron-eval-cli"
 bench="$build/bin/kelvaron-bench"
+make_sample="$build/bin/kelvaron-make-sample"
+png_floor="$build/bin/kelvaron-png-floor"
+
+# Whether stack $1 is one of the PNG stacks.
+is_camera() {
+    [ -n "${camera_options[$1]:-}" ]
+}
 
 # The clock, in microseconds, into the variable named $1 (no process started).
 clock_us() {
@@ -125,14 +146,20 @@ dirty_memory() {
         fail "could not fill $dirty_mib MiB of memory (DIRTY_MIB)"
 }
 
-# time_floor PHOTO...: the decode floor, one djpeg process per photograph, in turn.
+# time_floor STACK PHOTO...: the decode floor, one djpeg process per photograph, in
+# turn; for a PNG stack one kelvaron-png-floor process decoding them all in turn.
 # Sets elapsed_us.
 time_floor() {
-    local start end photo
+    local start end photo stack=$1
+    shift
     clock_us start
-    for photo; do
-        djpeg -outfile /dev/null "$photo" || fail "djpeg could not decode $photo"
-    done
+    if is_camera "$stack"; then
+        "$png_floor" "$@" || fail "libpng could not decode the photographs of $stack"
+    else
+        for photo; do
+            djpeg -outfile /dev/null "$photo" || fail "djpeg could not decode $photo"
+        done
+    fi
     clock_us end
     elapsed_us=$((end - start))
 }
@@ -159,7 +186,13 @@ list_photos() {
 # the stack's decode benchmark is run once, briefly, for that.
 ensure_stack() {
     local list="$build/bench-stacks/$1/stack.txt"
-    if [ ! -f "$list" ]; then
+    if [ ! -f "$list" ] && is_camera "$1"; then
+        echo "Generating the $1 stack ..." >&2
+        # shellcheck disable=SC2086 # the options are words
+        "$make_sample" --out "$build/bench-stacks/$1" --name stack --width 4000 --height 3000 \
+            --format png --grey --depth 16 --seed 2024 ${camera_options[$1]} >/dev/null ||
+            fail "kelvaron-make-sample could not generate the $1 stack"
+    elif [ ! -f "$list" ]; then
         echo "Generating the $1 stack ..." >&2
         "$bench" --benchmark_filter="^BM_DecodeBaseline/$1/" --benchmark_min_time=0.001 \
             >/dev/null 2>&1 || true
@@ -186,9 +219,13 @@ check_points() {
 
 # One row of the whole-process table for stack $1 from the rounds' figures, each a
 # list of numbers in round order: $2 floor (µs), $3 evaluate list (µs), $4 evaluate
-# set (µs), $5 peak memory list (KiB), $6 peak memory set (KiB).
+# set (µs), $5 peak memory list (KiB), $6 peak memory set (KiB). The memory bound
+# is 6·W·H + 64 MiB, for the PNG stacks with the point table 8·W·H + 64 MiB.
 process_row() {
-    awk -v size="${stack_size[$1]}" -v floor="$2" -v on_list="$3" -v on_set="$4" \
+    local per_pixel=6
+    ! is_camera "$1" || per_pixel=8
+    awk -v size="${stack_size[$1]}" -v label="${stack_label[$1]:-${stack_size[$1]}}" \
+        -v per_pixel="$per_pixel" -v floor="$2" -v on_list="$3" -v on_set="$4" \
         -v peak_list="$5" -v peak_set="$6" '
     # The numbers in s, sorted, into v; returns their count.
     function sorted(s, v,   n, i, j, t) {
@@ -212,9 +249,9 @@ process_row() {
         return sprintf("%.2f / %.2f (%.0f ms)", median(v, n), v[n], median(ms, n) / 1000)
     }
     BEGIN {
-        split(size, wh, " x "); bound = 6 * wh[1] * wh[2] / 1048576 + 64
+        split(size, wh, " x "); bound = per_pixel * wh[1] * wh[2] / 1048576 + 64
         n = sorted(floor, f)
-        printf "| %s | %.0f | %s | %s | %.0f / %.0f | %.0f |\n", size, median(f, n) / 1000,
+        printf "| %s | %.0f | %s | %s | %.0f / %.0f | %.0f |\n", label, median(f, n) / 1000,
             against_floor(on_list), against_floor(on_set), largest(peak_list) / 1024, bound,
             largest(peak_set) / 1024
     }'
@@ -229,26 +266,29 @@ time_stack() {
     list_photos "$list"
     ((${#photos[@]} == 17)) || fail "$list names ${#photos[@]} photographs, not 17"
     make_scratch out "kelvaron-process-$stack"
+    # A PNG stack is evaluated with its point table.
+    local table=()
+    ! is_camera "$stack" || table=(--table "$out/table.csv")
     echo "Timing whole processes on the $stack stack, $rounds rounds ..." >&2
     # Untimed: the stack's files into the page cache, and the points every run must give.
     find "$(dirname "$list")" -maxdepth 1 -type f -exec cat {} + >/dev/null
-    time_evaluate "$list" "$out"
+    time_evaluate "$list" "$out" "${table[@]}"
     cp "$out/points.txt" "$out/reference.txt"
     for ((round = 0; round < rounds; ++round)); do
         for run in ${kOrders[round % ${#kOrders[@]}]}; do
             dirty_memory
             case $run in
             F)
-                time_floor "${photos[@]}"
+                time_floor "$stack" "${photos[@]}"
                 floor+=("$elapsed_us")
                 ;;
             L)
-                time_evaluate "$list" "$out"
+                time_evaluate "$list" "$out" "${table[@]}"
                 check_points "$out" "$list"
                 on_list+=("$elapsed_us") peak_list+=("$peak_kib")
                 ;;
             S)
-                time_evaluate "$picset" "$out"
+                time_evaluate "$picset" "$out" "${table[@]}"
                 check_points "$out" "$picset"
                 on_set+=("$elapsed_us") peak_set+=("$peak_kib")
                 ;;
