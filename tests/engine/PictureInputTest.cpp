@@ -15,26 +15,6 @@
 
 namespace {
 
-// Samples of a seeded pattern that reach 0 and the largest value of their depth.
-TRawPicture PatternSamples(int width, int height, int samples, int bits, unsigned seed) {
-    TRawPicture picture;
-    picture.Width = width;
-    picture.Height = height;
-    picture.Samples = samples;
-    picture.Bits = bits;
-    const std::uint64_t largest = LargestSample(bits);
-    std::uint32_t state = seed * 2654435761u + 7;
-    picture.Values.resize(std::size_t(width) * std::size_t(height) * std::size_t(samples));
-    for (std::size_t i = 0; i < picture.Values.size(); ++i) {
-        state = state * 1103515245u + 12345u;
-        const std::uint32_t r = state >> 8;
-        picture.Values[i] = std::uint32_t(i % 7 == 0    ? 0
-                                          : i % 11 == 0 ? largest
-                                                        : r % (largest + 1));
-    }
-    return picture;
-}
-
 // What a decoded picture must give, from its samples and how they are read.
 struct TExpectation {
     int ColourSamples = 1;

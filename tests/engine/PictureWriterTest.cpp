@@ -15,23 +15,6 @@
 
 namespace {
 
-// Seeded values below 2^bits; the first two are 0 and the largest.
-TRawPicture Picture(int width, int height, int samples, int bits, unsigned seed) {
-    TRawPicture p;
-    p.Width = width;
-    p.Height = height;
-    p.Samples = samples;
-    p.Bits = bits;
-    const std::uint64_t top = bits >= 32 ? 0xFFFFFFFFull : (1ull << bits) - 1;
-    std::uint64_t state = seed * 0x9E3779B97F4A7C15ull + 1;
-    p.Values.resize(std::size_t(width) * height * samples);
-    for (std::size_t i = 0; i < p.Values.size(); ++i) {
-        state = state * 6364136223846793005ull + 1442695040888963407ull;
-        p.Values[i] = static_cast<std::uint32_t>(i == 0 ? 0 : i == 1 ? top : (state >> 20) & top);
-    }
-    return p;
-}
-
 ::testing::AssertionResult SameValues(const TRawPicture& expected, const TRawPicture& found) {
     if (found.Width != expected.Width || found.Height != expected.Height ||
         found.Samples != expected.Samples || found.Bits != expected.Bits)
@@ -260,7 +243,8 @@ TEST(PngWriter, EveryKindReadsBackWithItsValues) {
         SCOPED_TRACE("colour " + std::to_string(int(c.Colour)) + ", " + std::to_string(c.Bits) +
                      " bits" + (c.Interlaced ? ", interlaced" : ""));
         // Odd sizes, so that packed rows end inside a byte and Adam7 passes are partial.
-        TRawPicture picture = Picture(13, 7, c.Samples, c.Bits, unsigned(c.Bits * 7 + c.Samples));
+        TRawPicture picture =
+            PatternSamples(13, 7, c.Samples, c.Bits, unsigned(c.Bits * 7 + c.Samples));
         for (int i = 0; i < c.Entries; ++i)
             picture.Palette.push_back(
                 {std::uint16_t(i), std::uint16_t(255 - i), std::uint16_t(i * 3 % 256)});
@@ -279,7 +263,7 @@ TEST(PngWriter, EveryKindReadsBackWithItsValues) {
 
 TEST(PngWriter, RowsInBandsWriteTheSameFileAndErrorsNameIt) {
     TTempDir dir;
-    const TRawPicture picture = Picture(29, 23, 3, 16, 5);
+    const TRawPicture picture = PatternSamples(29, 23, 3, 16, 5);
     const TPngWriteOptions interlaced{TPngColour::Rgb, true, 6};
     const TPngWriteOptions rgb{TPngColour::Rgb, false, 6};
     int calls = 0;
@@ -309,7 +293,7 @@ TEST(PngWriter, RowsInBandsWriteTheSameFileAndErrorsNameIt) {
     const std::string range = ErrorOf([&] { WritePngRows(path, eightBit, tooLarge, 5, rgb); });
     EXPECT_NE(range.find("row 0 holds the value 256"), std::string::npos) << range;
     EXPECT_THROW(WritePng(path, picture, {TPngColour::Rgba, false, 6}), std::invalid_argument);
-    TRawPicture fourBit = Picture(4, 4, 3, 4, 1);
+    TRawPicture fourBit = PatternSamples(4, 4, 3, 4, 1);
     const std::string refused = ErrorOf([&] { WritePng(path, fourBit, rgb); });
     EXPECT_NE(refused.find(path), std::string::npos) << refused;
     EXPECT_THROW(WritePng(path, fourBit, rgb), std::runtime_error);
@@ -373,7 +357,8 @@ TEST(TiffWriter, EveryKindReadsBackWithItsValuesAndTags) {
         TTiffWriteOptions o;
         c.Change(o);
         // 37 × 21 leaves partial tiles and strips and rows that end inside a byte.
-        TRawPicture picture = Picture(37, 21, c.Samples, c.Bits, unsigned(c.Bits * 5 + c.Samples));
+        TRawPicture picture =
+            PatternSamples(37, 21, c.Samples, c.Bits, unsigned(c.Bits * 5 + c.Samples));
         if (o.MaxSampleValue)
             for (std::uint32_t& v : picture.Values)
                 v &= 4095;
@@ -408,8 +393,9 @@ TEST(TiffWriter, EveryKindReadsBackWithItsValuesAndTags) {
 
 TEST(TiffWriter, MultiImageFilesAndRowsMadeInBands) {
     TTempDir dir;
-    const std::vector<TRawPicture> images = {Picture(20, 10, 1, 8, 1), Picture(7, 33, 1, 16, 2),
-                                             Picture(64, 3, 1, 1, 3)};
+    const std::vector<TRawPicture> images = {PatternSamples(20, 10, 1, 8, 1),
+                                             PatternSamples(7, 33, 1, 16, 2),
+                                             PatternSamples(64, 3, 1, 1, 3)};
     TTiffWriteOptions lzw;
     lzw.Compression = TTiffCompression::Lzw;
     WriteTiff(dir / "multi.tif", images, lzw);
@@ -419,7 +405,7 @@ TEST(TiffWriter, MultiImageFilesAndRowsMadeInBands) {
         EXPECT_TRUE(SameValues(images[i], read[i].Picture)) << "image " << i;
 
     // Bands of 5 rows are rounded up to whole strips or tiles, planes written band by band.
-    const TRawPicture picture = Picture(50, 45, 3, 16, 4);
+    const TRawPicture picture = PatternSamples(50, 45, 3, 16, 4);
     TTiffWriteOptions strips;
     strips.Photometric = TTiffPhotometric::Rgb;
     strips.Compression = TTiffCompression::Deflate;
@@ -448,7 +434,7 @@ TEST(TiffWriter, MultiImageFilesAndRowsMadeInBands) {
 TEST(TiffWriter, RefusesWhatDoesNotFitAndLeavesNoFile) {
     TTempDir dir;
     const std::string path = dir / "bad.tif";
-    const TRawPicture grey = Picture(16, 16, 1, 8, 1);
+    const TRawPicture grey = PatternSamples(16, 16, 1, 8, 1);
     auto refused = [&](const TRawPicture& picture, void (*change)(TTiffWriteOptions&)) {
         TTiffWriteOptions o;
         change(o);

@@ -81,6 +81,26 @@ std::vector<std::uint8_t> PatternPixels(int width, int height, int components, u
     return pixels;
 }
 
+TRawPicture PatternSamples(int width, int height, int samples, int bits, unsigned seed) {
+    TRawPicture picture;
+    picture.Width = width;
+    picture.Height = height;
+    picture.Samples = samples;
+    picture.Bits = bits;
+    const std::uint64_t largest = bits >= 32 ? 0xFFFFFFFFull : (1ull << bits) - 1;
+    std::uint64_t state = seed * 0x9E3779B97F4A7C15ull + 1;
+    picture.Values.resize(std::size_t(width) * std::size_t(height) * std::size_t(samples));
+    for (std::size_t i = 0; i < picture.Values.size(); ++i) {
+        state = state * 6364136223846793005ull + 1442695040888963407ull;
+        const bool top = i == 1 || (i > 1 && i % 11 == 0);
+        const bool bottom = i == 0 || (i > 1 && i % 7 == 0);
+        picture.Values[i] = std::uint32_t(bottom ? 0
+                                          : top  ? largest
+                                                 : (state >> 20) % (largest + 1));
+    }
+    return picture;
+}
+
 void WritePatternJpeg(const std::string& path, int width, int height, int components, unsigned seed,
                       bool subsample420, bool progressive) {
     TJpegWriteOptions options;

@@ -2,6 +2,8 @@
 // Helpers shared by the engine tests: scratch folders, small files, a current
 // directory that is restored afterwards.
 
+#include "PictureWriter.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -46,6 +48,10 @@ std::vector<std::string> ListFolder(const std::string& folder);
 /// channel differs and chroma subsampling has something to do. components is 1
 /// (grey), 3 (RGB) or 4 (CMYK); rows are stored one after the other.
 std::vector<std::uint8_t> PatternPixels(int width, int height, int components, unsigned seed);
+
+/// Samples of a seeded pattern below 2^bits (bits 1 … 32): the first is 0, the
+/// second the largest, and so are every seventh and every eleventh after them.
+TRawPicture PatternSamples(int width, int height, int samples, int bits, unsigned seed);
 
 /// The header of a baseline greyscale JPEG picture of width x height whose coded
 /// data stops after a few bytes: about 140 bytes that claim a picture of any size.
