@@ -31,15 +31,12 @@ TSampleConverter::TSampleConverter(const TSampleLayout& layout, std::uint8_t cha
     identity_ = !layout_.Wide && layout_.MaxValue == 255 && !layout_.Inverted;
     const std::size_t values = layout_.Wide ? 65536 : 256;
     toPlane_.resize(values);
-    toDeep_.resize(values);
-    // The tables are indexed by a container as it lies in memory: swapped bytes
-    // cost nothing then.
-    for (std::size_t v = 0; v < values; ++v) {
-        const std::size_t at = layout_.Swapped ? (v >> 8 | (v & 0xFF) << 8) : v;
-        const std::uint32_t light = Light(std::uint32_t(v));
-        toPlane_[at] = SampleToPlane(light, layout_.MaxValue);
-        toDeep_[at] = SampleToDeep(light, layout_.MaxValue);
-    }
+    for (std::size_t v = 0; v < values; ++v)
+        toPlane_[Index(v)] = SampleToPlane(Light(std::uint32_t(v)), layout_.MaxValue);
+}
+
+std::size_t TSampleConverter::Index(std::size_t v) const {
+    return layout_.Swapped ? (v >> 8 | (v & 0xFF) << 8) : v;
 }
 
 std::uint32_t TSampleConverter::Light(std::uint32_t v) const {
@@ -50,6 +47,13 @@ std::uint32_t TSampleConverter::Light(std::uint32_t v) const {
 
 void TSampleConverter::Convert(const void* samples, std::int32_t width, std::uint8_t* values,
                                std::uint16_t* deep) {
+    // Full-depth values are asked for only of pictures 0 and 2, and only for the
+    // point table: their table is made when first needed.
+    if (deep && toDeep_.empty()) {
+        toDeep_.resize(toPlane_.size());
+        for (std::size_t v = 0; v < toDeep_.size(); ++v)
+            toDeep_[Index(v)] = SampleToDeep(Light(std::uint32_t(v)), layout_.MaxValue);
+    }
     if (layout_.Wide)
         ConvertRow(static_cast<const std::uint16_t*>(samples), width, values, deep);
     else

@@ -120,6 +120,9 @@ private:
     // The light of sample v: v, or M − v of an inverted picture; values above M
     // count as M.
     std::uint32_t Light(std::uint32_t v) const;
+    // Where container value v lies in the tables: they are indexed by a container
+    // as it lies in memory, so that swapped bytes cost nothing.
+    std::size_t Index(std::size_t v) const;
     template <class T>
     void ConvertRow(const T* samples, std::int32_t width, std::uint8_t* values,
                     std::uint16_t* deep);
@@ -130,6 +133,6 @@ private:
     int first_;                         // else the sample kept of each pixel
     bool identity_;                     // 8-bit samples kept as they are
     std::vector<std::uint8_t> toPlane_; // per container value
-    std::vector<std::uint16_t> toDeep_; // per container value
+    std::vector<std::uint16_t> toDeep_; // per container value, once asked for
     std::vector<std::uint8_t> rgbx_;    // a colour row's 8-bit values, for the grey mix
 };

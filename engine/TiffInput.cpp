@@ -345,7 +345,7 @@ void CheckData(TIFF* tif, const std::string& fileName, std::uint64_t fileSize, T
         rowsPerStrip == 0 ? 0 : (p.Height + rowsPerStrip - 1) / rowsPerStrip;
     if (count == 0 || (!p.Tiled && rowsPerStrip == 0) || lineBytes == 0)
         RaiseDamaged(fileName, "it does not say where its picture data lies");
-    std::uint64_t largest = 0;
+    std::uint64_t largest = 0, total = 0;
     for (std::uint32_t i = 0; i < count; ++i) {
         const std::uint64_t offset = TIFFGetStrileOffset(tif, i);
         const std::uint64_t bytes = TIFFGetStrileByteCount(tif, i);
@@ -362,15 +362,21 @@ void CheckData(TIFF* tif, const std::string& fileName, std::uint64_t fileSize, T
                                        CountText(bytes, "byte") + ", too few ever to give the " +
                                        std::to_string(needed) + " bytes of picture it stands for");
         largest = std::max(largest, bytes);
+        total += needed;
     }
+    // Strips or tiles may share their data: all of them together may not stand for
+    // more than the whole file could ever give, which bounds the decoding's work.
+    if (total > fileSize * inflation)
+        RaiseDamaged(fileName, "its " + CountText(fileSize, "byte") + " can never give the " +
+                                   std::to_string(total) + " bytes its " + unit + "s stand for");
     // libtiff's data and rows, and the band of rows a row of tiles makes, for each
     // plane read; the rows of samples unpacked here.
     const std::uint64_t planes = std::uint64_t(p.PlanesRead());
     if (p.Tiled) {
         const std::uint64_t tilesAcross = (p.Width + p.TileWidth - 1) / p.TileWidth;
-        p.DecoderBytes =
-            largest + tileBytes +
-            planes * tilesAcross * std::uint64_t(TIFFTileRowSize64(tif)) * p.TileLength;
+        p.DecoderBytes = largest + tileBytes +
+                         planes * tilesAcross * std::uint64_t(TIFFTileRowSize64(tif)) *
+                             std::min(p.TileLength, p.Height);
     } else {
         p.DecoderBytes = planes * (std::min(largest, kReadAheadBytes + 16 * lineBytes) + lineBytes);
     }
@@ -394,6 +400,15 @@ TTiffPicture Inspect(const TTiff& tiff, const std::string& fileName, std::uint64
                     !TIFFGetField(tif, TIFFTAG_TILELENGTH, &p.TileLength) || p.TileWidth == 0 ||
                     p.TileLength == 0))
         RaiseDamaged(fileName, "its tiles have no size");
+    // A tile may reach beyond the picture, but not by far: its buffer is made
+    // before any of its data is read.
+    auto far = [](std::uint32_t tile, std::uint32_t side) {
+        return tile > std::max<std::uint32_t>(1024, 2 * side);
+    };
+    if (p.Tiled && (far(p.TileWidth, p.Width) || far(p.TileLength, p.Height)))
+        RaiseDamaged(fileName, "its tiles of " + SizeText(p.TileWidth, p.TileLength) +
+                                   " pixels are far larger than its picture of " +
+                                   SizeText(p.Width, p.Height) + " pixels");
     FindMaxValue(tif, fileName, settings, p);
     CheckData(tif, fileName, fileSize, p);
     return p;
@@ -444,7 +459,7 @@ public:
             tile_.resize(std::size_t(TIFFTileSize64(tif)));
             bands_.resize(std::size_t(picture.PlanesRead()));
             for (std::vector<std::uint8_t>& band : bands_)
-                band.resize(bandRowBytes_ * picture.TileLength);
+                band.resize(bandRowBytes_ * std::min(picture.TileLength, picture.Height));
         } else {
             lines_.resize(std::size_t(picture.PlanesRead()));
             for (std::vector<std::uint8_t>& line : lines_)

@@ -122,6 +122,50 @@ void PutLE32(std::uint8_t* at, std::uint32_t value) {
         at[i] = std::uint8_t(value >> (8 * i));
 }
 
+// A little-endian Deflate TIFF of width x height 8-bit grey pixels whose strips
+// of stripRows rows, or tiles of tileWidth x tileLength (when tileWidth > 0), all
+// point at one and the same 16 bytes of data.
+std::vector<std::uint8_t> SharedDataTiff(std::uint32_t width, std::uint32_t height,
+                                         std::uint32_t stripRows, std::uint32_t tileWidth = 0,
+                                         std::uint32_t tileLength = 0) {
+    const bool tiled = tileWidth > 0;
+    const std::uint32_t parts =
+        tiled ? ((width + tileWidth - 1) / tileWidth) * ((height + tileLength - 1) / tileLength)
+              : (height + stripRows - 1) / stripRows;
+    std::vector<std::uint8_t> tiff{'I', 'I', 42, 0, 8, 0, 0, 0};
+    auto put = [&tiff](std::uint32_t value, int bytes) {
+        for (int i = 0; i < bytes; ++i)
+            tiff.push_back(std::uint8_t(value >> (8 * i)));
+    };
+    std::vector<std::array<std::uint32_t, 3>> entries = {
+        {256, 4, width}, {257, 4, height}, {258, 3, 8}, {259, 3, 8}, {262, 3, 1}, {277, 3, 1}};
+    if (tiled)
+        entries.insert(entries.end(), {{322, 4, tileWidth}, {323, 4, tileLength}});
+    else
+        entries.push_back({278, 4, stripRows});
+    const std::uint32_t offsetsTag = tiled ? 324 : 273, countsTag = tiled ? 325 : 279;
+    const std::uint32_t ifdBytes = 2 + 12 * std::uint32_t(entries.size() + 2) + 4;
+    const std::uint32_t offsetsAt = 8 + ifdBytes, countsAt = offsetsAt + 4 * parts;
+    const std::uint32_t dataAt = countsAt + 4 * parts;
+    entries.push_back({offsetsTag, 4, parts > 1 ? offsetsAt : dataAt});
+    entries.push_back({countsTag, 4, parts > 1 ? countsAt : 16});
+    std::sort(entries.begin(), entries.end());
+    put(std::uint32_t(entries.size()), 2);
+    for (const auto& entry : entries) {
+        put(entry[0], 2);
+        put(entry[1], 2);
+        put(entry[0] == offsetsTag || entry[0] == countsTag ? parts : 1, 4);
+        put(entry[2], 4);
+    }
+    put(0, 4);
+    for (std::uint32_t i = 0; parts > 1 && i < parts; ++i)
+        put(dataAt, 4);
+    for (std::uint32_t i = 0; parts > 1 && i < parts; ++i)
+        put(16, 4);
+    tiff.resize(tiff.size() + 16, 0x55);
+    return tiff;
+}
+
 } // namespace
 
 TEST(SampleToPlane, RoundsToNearestWithHalvesUpAtEveryStep) {
@@ -483,6 +527,25 @@ TEST(PictureInput, HugeClaimsInTinyFilesAreRefusedAtOnce) {
     WriteFileBytes(dir / "large.tif", tiff);
     const std::string message = ErrorOf(dir / "large.tif");
     EXPECT_NE(message.find("too few ever to give"), std::string::npos) << message;
+
+    // Strips that all point at one piece of data, each of which could fill its part:
+    // together they stand for far more than the file could ever give.
+    WriteFileBytes(dir / "shared.tif", SharedDataTiff(16384, 2048, 1));
+    EXPECT_NE(ErrorOf(dir / "shared.tif").find("can never give the 33554432 bytes its strips"),
+              std::string::npos)
+        << ErrorOf(dir / "shared.tif");
+    // Tiles far larger than their picture, whose buffers would take gigabytes.
+    WriteFileBytes(dir / "tall.tif", SharedDataTiff(1024, 1, 0, 1, 4505600));
+    EXPECT_NE(ErrorOf(dir / "tall.tif").find("tiles of 1 x 4505600 pixels are far larger"),
+              std::string::npos)
+        << ErrorOf(dir / "tall.tif");
+    WriteFileBytes(dir / "wide.tif", SharedDataTiff(16, 1, 0, 67108864, 16));
+    EXPECT_NE(ErrorOf(dir / "wide.tif").find("far larger than its picture of 16 x 1"),
+              std::string::npos)
+        << ErrorOf(dir / "wide.tif");
+    // A few tiles larger than a small picture are what writers make: they decode.
+    WriteFileBytes(dir / "small.tif", SharedDataTiff(40, 30, 0, 256, 256));
+    EXPECT_EQ(ErrorOf(dir / "small.tif").find("far larger"), std::string::npos);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
 }
 
