@@ -1,10 +1,12 @@
-// Arbitrary text as a JPEG list file, in a folder that holds a few real small
-// photographs and some junk (see FillListFolder); names may point anywhere. Each
-// input is loaded on one thread and on two, which must give the same result.
-// Only EFileError and EJpegError may come out of the loader.
+// Arbitrary text as a list file, in a folder that holds a few real small
+// photographs (JPEG, PNG and TIFF) and some junk (see FillListFolder); names may
+// point anywhere. Each input is loaded on one thread and on two, which must give
+// the same result. Only EFileError and EPictureError may come out of the loader.
 //
 // The first byte of line 1 (which the loader skips) picks the options: 'N' for
-// names only, and its value modulo 4 for the channel.
+// names only, its value modulo 4 for the channel, bit 2 for keeping every plane at
+// full depth, bit 3 for Bits 12, and bit 4 for keeping only the values of the
+// even planes (the others get their size only).
 
 #include "Errors.h"
 #include "FuzzSupport.h"
@@ -25,11 +27,18 @@ struct TOutcome {
     TPics Pics;
 };
 
-void Load(TOutcome& outcome, const std::string& list, bool namesOnly, std::uint8_t channel,
-          int threads) {
+void Load(TOutcome& outcome, const std::string& list, std::uint8_t first, int threads) {
+    const bool namesOnly = first == 'N';
+    const auto channel = static_cast<std::uint8_t>(first % 4);
     TLoadOptions options;
     options.BaseFolder = ScratchFolder();
     options.Threads = threads;
+    if (first & 4)
+        options.FullDepth = [](std::int32_t) { return true; };
+    if (first & 8)
+        options.Bits = 12;
+    if (first & 16)
+        options.Keep = [](std::int32_t plane) { return plane % 2 == 0; };
     options.Progress = [&](std::int32_t plane, const std::string&) {
         if (!outcome.Reported.empty() && plane <= outcome.Reported.back())
             Finding("progress reported plane " + std::to_string(plane) + " after plane " +
@@ -42,22 +51,28 @@ void Load(TOutcome& outcome, const std::string& list, bool namesOnly, std::uint8
     } catch (const EFileError& e) {
         outcome.Raised = &typeid(e);
         outcome.Message = e.what();
-    } catch (const EJpegError& e) {
+    } catch (const EPictureError& e) {
         outcome.Raised = &typeid(e);
         outcome.Message = e.what();
     }
 }
 
+template <class TPlane> bool SamePlane(const TPlane& p, const TPlane& q) {
+    return p.Width == q.Width && p.Height == q.Height && p.Data.size() == q.Data.size() &&
+           (p.Data.size() == 0 ||
+            std::memcmp(p.Data.data(), q.Data.data(), p.Data.size() * sizeof *p.Data.data()) == 0);
+}
+
 bool SamePlanes(const TPics& a, const TPics& b) {
-    if (a.Count() != b.Count())
+    if (a.Count() != b.Count() || a.DeepPlanes.size() != b.DeepPlanes.size())
         return false;
-    for (std::size_t i = 0; i < a.Planes.size(); ++i) {
-        const TPic& p = a.Planes[i];
-        const TPic& q = b.Planes[i];
-        if (p.Width != q.Width || p.Height != q.Height || p.Data.size() != q.Data.size() ||
-            (p.Data.size() > 0 && std::memcmp(p.Data.data(), q.Data.data(), p.Data.size()) != 0))
+    for (std::size_t i = 0; i < a.Planes.size(); ++i)
+        if (!SamePlane(a.Planes[i], b.Planes[i]))
             return false;
-    }
+    for (std::size_t i = 0; i < a.DeepPlanes.size(); ++i)
+        if (!SamePlane(a.DeepPlanes[i], b.DeepPlanes[i]) ||
+            a.DeepPlanes[i].SourceMax != b.DeepPlanes[i].SourceMax)
+            return false;
     return true;
 }
 
@@ -71,13 +86,12 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static const std::string list = ScratchFolder() + "/list.txt";
     WriteScratchFile(list, data, size);
-    const bool namesOnly = size > 0 && data[0] == 'N';
-    const auto channel = static_cast<std::uint8_t>(size > 0 ? data[0] % 4 : 0);
+    const std::uint8_t first = size > 0 ? data[0] : 0;
 
     TOutcome one;
     TOutcome two;
-    Load(one, list, namesOnly, channel, 1);
-    Load(two, list, namesOnly, channel, 2);
+    Load(one, list, first, 1);
+    Load(two, list, first, 2);
 
     const bool sameRaised = one.Raised == nullptr || two.Raised == nullptr
                                 ? one.Raised == two.Raised

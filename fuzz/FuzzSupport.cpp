@@ -3,6 +3,8 @@
 #include "JpegWriter.h"
 #include "SampleStack.h"
 
+#include <algorithm>
+#include <bit>
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
@@ -75,12 +77,36 @@ std::vector<std::uint8_t> SamplePixels(int width, int height, int components, in
     return RenderSamplePicture(options, LayoutSampleDots(options), picture);
 }
 
+TRawPicture SamplePicture(int width, int height, int colourSamples, int extraSamples, int bits,
+                          int picture) {
+    const int components = colourSamples == 1 ? 1 : 3;
+    const std::vector<std::uint8_t> pixels = SamplePixels(width, height, components, picture % 17);
+    TRawPicture raw;
+    raw.Width = width;
+    raw.Height = height;
+    raw.Samples = colourSamples + extraSamples;
+    raw.Bits = bits;
+    const std::uint32_t largest = (std::uint32_t(1) << bits) - 1;
+    const std::size_t count = std::size_t(width) * std::size_t(height);
+    raw.Values.reserve(count * std::size_t(raw.Samples));
+    for (std::size_t p = 0; p < count; ++p) {
+        for (int c = 0; c < colourSamples; ++c) {
+            const std::uint32_t v =
+                pixels[p * components + std::size_t(std::min(c, components - 1))];
+            raw.Values.push_back((v * largest + 127) / 255);
+        }
+        for (int c = 0; c < extraSamples; ++c)
+            raw.Values.push_back(std::uint32_t(p * 37 + std::size_t(c) * 101) % (largest + 1));
+    }
+    return raw;
+}
+
 // ---------------------------------------------------------------------------
 
 std::vector<std::string> ListFolderNames() {
     using namespace NListFolder;
-    return {kColour, kColour444, kGrey,   kProgressive, kDamaged, kCmyk,
-            kText,   kEmpty,     kFolder, kPipe,        kZero,    kLoop};
+    return {kColour,    kColour444, kGrey,  kProgressive, kDamaged, kCmyk, kDeepPng, kTiff,
+            kFloatTiff, kText,      kEmpty, kFolder,      kPipe,    kZero, kLoop};
 }
 
 void FillListFolder(const std::string& folder) {
@@ -107,6 +133,20 @@ void FillListFolder(const std::string& folder) {
     for (std::size_t i = 0; i < cmyk.size(); ++i)
         cmyk[i] = static_cast<std::uint8_t>(i * 7);
     write(kCmyk, EncodeJpeg(16, 16, 4, cmyk.data()));
+
+    write(kDeepPng, EncodePng(SamplePicture(48, 32, 1, 0, 16, 3)));
+    TTiffWriteOptions tiff;
+    tiff.Photometric = TTiffPhotometric::Rgb;
+    tiff.Compression = TTiffCompression::Lzw;
+    tiff.BigEndian = true;
+    write(kTiff, EncodeTiff({SamplePicture(48, 32, 3, 0, 8, 2)}, tiff));
+    TRawPicture floats = SamplePicture(16, 16, 1, 0, 16, 1);
+    floats.Bits = 32;
+    for (std::uint32_t& v : floats.Values)
+        v = std::bit_cast<std::uint32_t>(float(v) / 65535);
+    tiff = {};
+    tiff.SampleFormat = TTiffSampleFormat::Float;
+    write(kFloatTiff, EncodeTiff({floats}, tiff));
 
     WriteScratchFile(at(kText), std::string_view("not a photograph\n"));
     WriteScratchFile(at(kEmpty), std::string_view());

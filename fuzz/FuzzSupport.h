@@ -3,6 +3,8 @@
 // fuzzing process works in, the photographs and junk files the list target finds
 // there, and the framing of a picture-set input.
 
+#include "PictureWriter.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -27,6 +29,13 @@ inline void WriteScratchFile(const std::string& path, std::string_view text) {
 /// from the sample-stack generator so that the seeds look like real input.
 std::vector<std::uint8_t> SamplePixels(int width, int height, int components, int picture);
 
+/// SamplePixels as a picture for the PNG and TIFF writers: colourSamples samples of
+/// bits bits (1 … 16) a pixel, each 8-bit value scaled to the depth (a fourth colour
+/// sample repeats the third), then extraSamples of a gradient (alpha). Any picture
+/// number is taken modulo the 17 of a stack.
+TRawPicture SamplePicture(int width, int height, int colourSamples, int extraSamples, int bits,
+                          int picture);
+
 // ---------------------------------------------------------------------------
 // The list target's folder
 
@@ -38,6 +47,9 @@ inline constexpr const char* kGrey = "grey.jpg";               ///< greyscale
 inline constexpr const char* kProgressive = "progressive.jpg"; ///< progressive colour
 inline constexpr const char* kDamaged = "damaged.jpg";         ///< cut short, one byte changed
 inline constexpr const char* kCmyk = "cmyk.jpg";               ///< four components
+inline constexpr const char* kDeepPng = "deep.png";            ///< 16-bit grey
+inline constexpr const char* kTiff = "colour.tif";             ///< colour, LZW, big-endian
+inline constexpr const char* kFloatTiff = "float.tif";         ///< 32-bit float, refused
 inline constexpr const char* kText = "notes.txt";              ///< text, not a photograph
 inline constexpr const char* kEmpty = "empty.jpg";             ///< no bytes at all
 inline constexpr const char* kFolder = "folder";               ///< a folder

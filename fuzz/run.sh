@@ -27,7 +27,7 @@ export TMPDIR=$scratch
 
 status=0
 summary=()
-for target in fuzz_jpeg fuzz_list fuzz_picset; do
+for target in fuzz_jpeg fuzz_list fuzz_picset fuzz_png fuzz_tiff; do
     corpus=build-fuzz/corpus/$target
     findings=build-fuzz/findings/$target
     log=build-fuzz/$target.log
