@@ -103,9 +103,9 @@ void FoldRow(const std::uint8_t* __restrict values, const std::uint8_t* __restri
 class TStreamEval::TFold {
 public:
     TFold(TStreamEval& eval, const TPictureSettings& settings,
-          const std::vector<std::string>& names, bool deep)
-        : eval_(eval), settings_(settings), names_(names), deep_(deep), width_(eval.Width),
-          height_(eval.Height), stride_((std::size_t(eval.Width) + 7) / 8),
+          const std::vector<std::string>& names, bool deep, bool forTable)
+        : eval_(eval), settings_(settings), names_(names), deep_(deep), forTable_(forTable),
+          width_(eval.Width), height_(eval.Height), stride_((std::size_t(eval.Width) + 7) / 8),
           rowState_(std::make_unique<std::atomic<std::uint8_t>[]>(std::size_t(eval.Height))),
           rowHasDot_(std::size_t(eval.Height), 0) {
         eval.Dark.SetSize(width_, height_);
@@ -134,11 +134,38 @@ public:
             Fail(index);
             throw;
         }
-        if (!found)
+        if (!found) {
             Lose(); // the load fails: no codes are needed any more
-        else if (index == 2)
+            return false;
+        }
+        if (index == 2)
             eval_.StartBitmap();
-        return found;
+        if (index != 1 && codesPending_.fetch_sub(1, std::memory_order_acq_rel) == 1)
+            Settle();
+        return true;
+    }
+
+    /// The codes, the points and, with forTable, the refined centres, once: by the
+    /// thread that brought in the last picture they need, while the bright
+    /// reference, which they do not need, may still be decoding; or by the caller
+    /// once every photograph is in. What it raises is kept for Settled.
+    void Settle() {
+        if (settling_.exchange(true, std::memory_order_acq_rel))
+            return;
+        try {
+            Gather(ThreadsFor(eval_.Threads), forTable_);
+            if (forTable_)
+                eval_.Refine();
+        } catch (...) {
+            settleError_ = std::current_exception();
+        }
+    }
+
+    /// After every photograph is in: Settle, unless it ran, and what it raised.
+    void Settled() {
+        Settle();
+        if (settleError_)
+            std::rethrow_exception(settleError_);
     }
 
     /// Pictures 0 and 2 are in whole (a picture set): every row is settled.
@@ -374,7 +401,8 @@ private:
     TStreamEval& eval_;
     const TPictureSettings settings_;
     const std::vector<std::string>& names_;
-    const bool deep_; // pictures 0 and 2 are kept at full depth too
+    const bool deep_;     // pictures 0 and 2 are kept at full depth too
+    const bool forTable_; // what the point table needs is kept, and refined
     const std::int32_t width_;
     const std::int32_t height_;
     const std::size_t stride_;
@@ -386,6 +414,10 @@ private:
     std::atomic<int> waiters_{0};
     std::atomic<bool> lost_{false};
     std::atomic<std::int32_t> lowestFailure_{TPicEval::kStackPlanes};
+    // Photographs the codes still wait for: all but the bright reference.
+    std::atomic<int> codesPending_{TPicEval::kStackPlanes - 1};
+    std::atomic<bool> settling_{false};
+    std::exception_ptr settleError_; // written by the one Settle that runs
 };
 
 TStreamEval::TStreamEval() = default;
@@ -441,11 +473,14 @@ std::optional<TLoadOutcome> TStreamEval::LoadList(const std::string& fileName, s
     TLoadOutcome outcome;
     outcome.Replaced = true;
     try {
-        TFold fold(*this, settings, names, deep);
-        // Pictures 0 and 2 first: the code pictures' rows wait for theirs.
-        std::vector<std::int32_t> order{0, 2, 1};
+        TFold fold(*this, settings, names, deep, forTable);
+        // Pictures 0 and 2 first: the code pictures' rows wait for theirs. The
+        // bright reference last: the codes do not need it, and while it is decoded
+        // the codes, the points and the refined centres are made.
+        std::vector<std::int32_t> order{0, 2};
         for (std::int32_t i = 3; i < TPicEval::kStackPlanes; ++i)
             order.push_back(i);
+        order.push_back(1);
         TLoadOptions bounded = options;
         bounded.Threads = DecodeThreads(options.Threads, names.size(), keptBytes, decoderBytes);
         const TDecodeResult decoded =
@@ -457,7 +492,7 @@ std::optional<TLoadOutcome> TStreamEval::LoadList(const std::string& fileName, s
             early_.reset();
             return outcome;
         }
-        fold.Gather(ThreadsFor(Threads), forTable);
+        fold.Settled();
     } catch (...) {
         early_.reset();
         return ErrorOutcome(std::current_exception(), true);
@@ -493,7 +528,7 @@ std::optional<TLoadOutcome> TStreamEval::LoadSet(const std::string& headerFileNa
     TLoadOutcome outcome;
     outcome.Replaced = true;
     try {
-        TFold fold(*this, {}, header.PlaneFiles, false);
+        TFold fold(*this, {}, header.PlaneFiles, false, forTable);
         const int threads = ThreadsFor(Threads);
         LoadPlane(Dark, header.PlaneFiles[0]);
         LoadPlane(Lit, header.PlaneFiles[2]);
@@ -503,7 +538,7 @@ std::optional<TLoadOutcome> TStreamEval::LoadSet(const std::string& headerFileNa
             const std::int32_t index = task == 0 ? 1 : task + 2;
             fold.FoldPlaneFile(index, header.PlaneFiles[std::size_t(index)]);
         });
-        fold.Gather(threads, forTable);
+        fold.Settled();
     } catch (const std::exception&) {
         // A file that could not be read after all: the whole stack's load says how.
         early_.reset();
@@ -511,6 +546,14 @@ std::optional<TLoadOutcome> TStreamEval::LoadSet(const std::string& headerFileNa
     }
     outcome.Usable = true;
     return outcome;
+}
+
+void TStreamEval::Refine() {
+    const auto start = std::chrono::steady_clock::now();
+    const bool deep = DeepDark.Data.size() != 0 && DeepLit.Data.size() != 0;
+    refined_ = RefineCentres({Dark, Lit, deep ? &DeepDark : nullptr, deep ? &DeepLit : nullptr},
+                             Runs, Points, ThreadsFor(Threads));
+    Timings.Table = SecondsSince(start);
 }
 
 std::uint64_t TStreamEval::KeptBytes(bool deep) const {
@@ -525,18 +568,16 @@ void TStreamEval::Evaluate(const std::string& fileName, bool withBitmap,
         TPicEval::OutputProblem(fileName, withBitmap, tableFileName, sources_);
     if (!problem.empty())
         throw std::invalid_argument(problem);
-    auto start = std::chrono::steady_clock::now();
     std::optional<TAtomicFile> table;
     if (!tableFileName.empty()) {
-        const bool deep = DeepDark.Data.size() != 0 && DeepLit.Data.size() != 0;
-        const std::vector<TRefinedPoint> refined =
-            RefineCentres({Dark, Lit, deep ? &DeepDark : nullptr, deep ? &DeepLit : nullptr}, Runs,
-                          Points, ThreadsFor(Threads));
+        if (!refined_)
+            Refine();
+        const auto start = std::chrono::steady_clock::now();
         table.emplace(tableFileName);
-        table->Write(PointTableText(Points, refined));
-        Timings.Table = SecondsSince(start);
-        start = std::chrono::steady_clock::now();
+        table->Write(PointTableText(Points, *refined_));
+        Timings.Table += SecondsSince(start);
     }
+    const auto start = std::chrono::steady_clock::now();
     Points.WritePoints(fileName);
     const std::string bitmapName = ChangeFileExt(fileName, ".bmp");
     if (withBitmap && early_ && bitmapName == BitmapFileName) {

@@ -4,6 +4,7 @@
 
 #include "CodeRuns.h"
 #include "Evaluator.h"
+#include "Refine.h"
 
 #include <cstdint>
 #include <memory>
@@ -84,8 +85,11 @@ private:
     class TFold;
     // Starts writing the marked picture early, once picture 2 is in.
     void StartBitmap();
+    // The refined centres of the points (for the point table), into refined_.
+    void Refine();
     // The memory the kept pictures, bits and codes take, without the runs.
     std::uint64_t KeptBytes(bool deep) const;
     std::vector<std::string> sources_;
     std::unique_ptr<TEarlyPointBitmap> early_;
+    std::optional<std::vector<TRefinedPoint>> refined_; // once Refine ran
 };
