@@ -50,8 +50,8 @@ bool Compress(jpeg_compress_struct& cinfo, TErrorManager& err, int width, int he
     jpeg_set_defaults(&cinfo);
     jpeg_set_quality(&cinfo, options.Quality, TRUE);
     // jpeg_set_defaults gives colour 4:2:0: luma sampled 2 × 2, chroma 1 × 1.
-    if (components == 3 && JpegChroma(options) != TJpegChroma::Chroma420) {
-        cinfo.comp_info[0].h_samp_factor = JpegChroma(options) == TJpegChroma::Chroma422 ? 2 : 1;
+    if (components == 3 && options.Chroma != TJpegChroma::Chroma420) {
+        cinfo.comp_info[0].h_samp_factor = options.Chroma == TJpegChroma::Chroma422 ? 2 : 1;
         cinfo.comp_info[0].v_samp_factor = 1;
     }
     if (options.Progressive)

@@ -16,16 +16,9 @@ enum class TJpegChroma {
 
 struct TJpegWriteOptions {
     int Quality = 90; ///< 1 … 100
-    /// false: 4:4:4 whatever Chroma says (the former switch, which its callers still set).
-    bool Subsample420 = true;
     bool Progressive = false;
     TJpegChroma Chroma = TJpegChroma::Chroma420; ///< colour: the chroma sampling
 };
-
-/// The chroma sampling that options give: Chroma, or 4:4:4 without Subsample420.
-inline TJpegChroma JpegChroma(const TJpegWriteOptions& options) {
-    return options.Subsample420 ? options.Chroma : TJpegChroma::Chroma444;
-}
 
 /// Encodes width × height pixels with components bytes each, row after row:
 /// 1 = grey, 3 = red, green, blue, 4 = CMYK. Raises std::runtime_error on failure.

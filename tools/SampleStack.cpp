@@ -342,7 +342,6 @@ void WritePhotograph(const std::string& path, const TRenderer& renderer, int k,
     if (options.Format == TSampleFormat::Jpeg) {
         TJpegWriteOptions jpeg;
         jpeg.Quality = options.Quality;
-        jpeg.Subsample420 = options.Subsample420;
         jpeg.Chroma = options.Chroma;
         WriteJpegRows(
             path, options.Width, options.Height, components,

@@ -44,11 +44,9 @@ struct TSampleOptions {
     /// Dot numbers are dealt out to the grid positions in a random order instead of
     /// row by row, so that neighbouring dots carry unrelated codes.
     bool Shuffle = false;
-    std::array<double, 3> Tint = {1, 1, 1}; ///< multipliers for red, green, blue
-    bool Greyscale = false;                 ///< single-channel photographs instead of colour
-    int Quality = 90;                       ///< JPEG quality 1 … 100
-    /// false: colour JPEGs with 4:4:4 chroma whatever Chroma says (the former switch).
-    bool Subsample420 = true;
+    std::array<double, 3> Tint = {1, 1, 1};      ///< multipliers for red, green, blue
+    bool Greyscale = false;                      ///< single-channel photographs instead of colour
+    int Quality = 90;                            ///< JPEG quality 1 … 100
     TJpegChroma Chroma = TJpegChroma::Chroma420; ///< chroma sampling of colour JPEGs
     /// How the photographs are stored.
     TSampleFormat Format = TSampleFormat::Jpeg;
@@ -67,9 +65,9 @@ struct TSampleOptions {
 /// [row − 0.5, row + 0.5], so X and Y are in the units of a pixel's column and row.
 struct TSampleDot {
     int Number;
-    int Code; ///< 2 × Number + 1 for the dots LayoutSampleDots makes (see DistinctCodes)
-    double X; ///< column of the centre
-    double Y; ///< row of the centre
+    int Code;        ///< 2 × Number + 1 for the dots LayoutSampleDots makes (see DistinctCodes)
+    double X;        ///< column of the centre
+    double Y;        ///< row of the centre
     double Gain = 1; ///< the dot's light relative to options.Brightness
 };
 

@@ -522,6 +522,5 @@ TEST(SampleStackFiles, ColourJpegsWithTheChosenChromaSampling) {
     options.Chroma = TJpegChroma::Chroma444;
     EXPECT_EQ(sampling(options), std::pair(1, 1));
     options.Chroma = TJpegChroma::Chroma422;
-    options.Subsample420 = false; // the former switch still means 4:4:4
-    EXPECT_EQ(sampling(options), std::pair(1, 1));
+    EXPECT_EQ(sampling(options), std::pair(2, 1));
 }

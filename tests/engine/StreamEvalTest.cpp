@@ -36,7 +36,7 @@ std::vector<TStreamCase> StreamCases() {
     dense.Blur = 2;
     dense.Jitter = 2;
     dense.Tint = {1.0, 0.8, 0.6};
-    dense.Subsample420 = false;
+    dense.Chroma = TJpegChroma::Chroma444;
     dense.Seed = 3;
     cases.push_back({"dense", dense});
     TSampleOptions grey = Sample(250, 190, 24);
@@ -54,7 +54,7 @@ std::vector<TStreamCase> StreamCases() {
     sparse.Seed = 9;
     cases.push_back({"sparse", sparse});
     TSampleOptions sparse444 = sparse;
-    sparse444.Subsample420 = false;
+    sparse444.Chroma = TJpegChroma::Chroma444;
     sparse444.Seed = 10;
     cases.push_back({"sparse444", sparse444});
     TSampleOptions sparse422 = sparse;

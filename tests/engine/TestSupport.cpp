@@ -104,7 +104,7 @@ TRawPicture PatternSamples(int width, int height, int samples, int bits, unsigne
 void WritePatternJpeg(const std::string& path, int width, int height, int components, unsigned seed,
                       bool subsample420, bool progressive) {
     TJpegWriteOptions options;
-    options.Subsample420 = subsample420;
+    options.Chroma = subsample420 ? TJpegChroma::Chroma420 : TJpegChroma::Chroma444;
     options.Progressive = progressive;
     std::vector<std::uint8_t> pixels = PatternPixels(width, height, components, seed);
     WriteJpeg(path, width, height, components, pixels.data(), options);

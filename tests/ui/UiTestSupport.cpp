@@ -74,7 +74,7 @@ QString WriteJpegStack(const QString& folder, const QString& base, std::uint8_t 
         pixels.insert(pixels.end(), {red, green, blue});
     TJpegWriteOptions options;
     options.Quality = 100;
-    options.Subsample420 = false;
+    options.Chroma = TJpegChroma::Chroma444;
     QByteArray list = "photographs\r\nof one colour\r\n";
     for (int k = 0; k < count; ++k) {
         const QString name = base + QStringLiteral("_%1.jpg").arg(k, 2, 10, QChar(u'0'));
