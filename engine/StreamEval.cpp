@@ -112,6 +112,7 @@ public:
         eval.Lit.SetSize(width_, height_);
         eval.DeepDark = TDeepPic{};
         eval.DeepLit = TDeepPic{};
+        eval.refined_.reset();
         if (deep) {
             eval.DeepDark.SetSize(width_, height_);
             eval.DeepLit.SetSize(width_, height_);
@@ -204,8 +205,8 @@ public:
         }
     }
 
-    /// The codes and points with their centres, once every photograph is in; the
-    /// evaluator's Timings start here.
+    /// The codes and points with their centres, once every photograph they need is
+    /// in; the evaluator's Timings start here.
     void Gather(int threads, bool forTable) {
         const auto start = std::chrono::steady_clock::now();
         TCode& codes = eval_.CodeMatrix;

@@ -40,7 +40,9 @@ public:
     bool KeepCodeMatrix = false;
     TCode CodeMatrix;     ///< the codes, when KeepCodeMatrix; else 0 × 0
     TUniquePoints Points; ///< with their centres, once LoadList succeeded
-    TEvalTimings Timings; ///< Matrix and Points from LoadList, the rest from Evaluate
+    /// Matrix, Points and (when LoadList kept what the point table needs) Table from
+    /// LoadList, the rest from Evaluate.
+    TEvalTimings Timings;
     /// The marked picture's file, when Evaluate is to write one: named before
     /// LoadList, picture 2 goes to a temporary file as soon as it is decoded, on a
     /// thread that takes only time the decoding leaves, and Evaluate then only adds

@@ -119,10 +119,10 @@ void FillListFolder(const std::string& folder) {
     const std::vector<std::uint8_t> colour = SamplePixels(48, 32, 3, 2);
     write(kColour, EncodeJpeg(48, 32, 3, colour.data()));
     const std::vector<std::uint8_t> other = SamplePixels(40, 24, 3, 5);
-    write(kColour444, EncodeJpeg(40, 24, 3, other.data(), {80, false, false}));
+    write(kColour444, EncodeJpeg(40, 24, 3, other.data(), {80, false, TJpegChroma::Chroma444}));
     const std::vector<std::uint8_t> grey = SamplePixels(48, 32, 1, 3);
     write(kGrey, EncodeJpeg(48, 32, 1, grey.data()));
-    write(kProgressive, EncodeJpeg(48, 32, 3, colour.data(), {90, true, true}));
+    write(kProgressive, EncodeJpeg(48, 32, 3, colour.data(), {90, true, TJpegChroma::Chroma420}));
 
     std::vector<std::uint8_t> damaged = EncodeJpeg(48, 32, 3, colour.data());
     damaged[damaged.size() / 2] ^= 0x5A;

@@ -112,12 +112,15 @@ void JpegSeeds(const fs::path& folder) {
     const std::vector<std::uint8_t> grey = SamplePixels(64, 48, 1, 7);
     const std::vector<std::uint8_t> odd = SamplePixels(37, 21, 3, 9);
     Write(folder / "colour420.jpg", Text(EncodeJpeg(64, 48, 3, colour.data())));
-    Write(folder / "colour444.jpg", Text(EncodeJpeg(64, 48, 3, colour.data(), {75, false, false})));
+    Write(folder / "colour444.jpg",
+          Text(EncodeJpeg(64, 48, 3, colour.data(), {75, false, TJpegChroma::Chroma444})));
     Write(folder / "grey.jpg", Text(EncodeJpeg(64, 48, 1, grey.data())));
-    Write(folder / "progressive.jpg", Text(EncodeJpeg(64, 48, 3, colour.data(), {90, true, true})));
+    Write(folder / "progressive.jpg",
+          Text(EncodeJpeg(64, 48, 3, colour.data(), {90, true, TJpegChroma::Chroma420})));
     Write(folder / "progressive-grey.jpg",
-          Text(EncodeJpeg(64, 48, 1, grey.data(), {90, true, true})));
-    Write(folder / "odd-size.jpg", Text(EncodeJpeg(37, 21, 3, odd.data(), {20, true, false})));
+          Text(EncodeJpeg(64, 48, 1, grey.data(), {90, true, TJpegChroma::Chroma420})));
+    Write(folder / "odd-size.jpg",
+          Text(EncodeJpeg(37, 21, 3, odd.data(), {20, false, TJpegChroma::Chroma420})));
     std::vector<std::uint8_t> cmyk(std::size_t(8) * 8 * 4, 0x80);
     Write(folder / "cmyk.jpg", Text(EncodeJpeg(8, 8, 4, cmyk.data())));
 
