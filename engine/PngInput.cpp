@@ -99,6 +99,20 @@ void OnRead(png_structp png, png_bytep data, std::size_t length) {
     }
 }
 
+// libpng's reader and its information, freed together; also when the decoder's
+// constructor raises after making them.
+struct TPngHandles {
+    png_structp Png = nullptr;
+    png_infop Info = nullptr;
+    TPngHandles() = default;
+    TPngHandles(const TPngHandles&) = delete;
+    TPngHandles& operator=(const TPngHandles&) = delete;
+    ~TPngHandles() {
+        if (Png)
+            png_destroy_read_struct(&Png, Info ? &Info : nullptr, nullptr);
+    }
+};
+
 // Owns one libpng reader. The libpng calls that can fail run inside the Guard
 // members: setjmp lives in a frame that holds no C++ object with a destructor.
 class TPngDecoder {
@@ -109,15 +123,17 @@ public:
           input_(std::make_unique<TPngInput>()) {
         input_->fd = file.Descriptor();
         input_->maxBytes = kMaxHeaderBytes;
-        png_ = png_create_read_struct(PNG_LIBPNG_VER_STRING, input_.get(), OnError, OnWarning);
-        if (png_)
-            info_ = png_create_info_struct(png_);
+        handles_.Png =
+            png_create_read_struct(PNG_LIBPNG_VER_STRING, input_.get(), OnError, OnWarning);
+        if (handles_.Png)
+            handles_.Info = png_create_info_struct(handles_.Png);
+        png_ = handles_.Png;
+        info_ = handles_.Info;
         if (!png_ || !info_)
             Raise("there is not enough memory for the PNG decoder");
         if (!GuardSetUp())
             Raise();
     }
-    ~TPngDecoder() { png_destroy_read_struct(&png_, info_ ? &info_ : nullptr, nullptr); }
     TPngDecoder(const TPngDecoder&) = delete;
     TPngDecoder& operator=(const TPngDecoder&) = delete;
 
@@ -244,7 +260,8 @@ private:
     std::uint64_t fileSize_;
     TPictureSettings settings_;
     std::unique_ptr<TPngInput> input_;
-    png_structp png_ = nullptr;
+    TPngHandles handles_;
+    png_structp png_ = nullptr; // handles_' reader and information, in short
     png_infop info_ = nullptr;
     png_uint_32 width_ = 0, height_ = 0;
     int bits_ = 0;
