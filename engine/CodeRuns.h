@@ -22,16 +22,18 @@ template <class F>
 std::size_t ForEachCodeRun(const std::int32_t* code, std::int32_t width, F&& run) {
     std::size_t count = 0;
     for (std::int32_t col = 0; col < width;) {
-        if (code[col] == 0) {
-            // Most pixels lie on no dot: eight at a time where they can.
-            col += col + 8 <= width && AllZero8(code + col) ? 8 : 1;
+        // Most pixels lie on no dot: eight codes of 0 at a time where they can.
+        if (col + 8 <= width && AllZero8(code + col)) {
+            col += 8;
             continue;
         }
         std::int32_t next = col + 1;
         while (next < width && code[next] == code[col])
             ++next;
-        run(col, next);
-        ++count;
+        if (code[col] != 0) {
+            run(col, next);
+            ++count;
+        }
         col = next;
     }
     return count;

@@ -127,9 +127,7 @@ public:
             png_create_read_struct(PNG_LIBPNG_VER_STRING, input_.get(), OnError, OnWarning);
         if (handles_.Png)
             handles_.Info = png_create_info_struct(handles_.Png);
-        png_ = handles_.Png;
-        info_ = handles_.Info;
-        if (!png_ || !info_)
+        if (!handles_.Png || !handles_.Info)
             Raise("there is not enough memory for the PNG decoder");
         if (!GuardSetUp())
             Raise();
@@ -196,41 +194,41 @@ private:
     }
 
     bool GuardSetUp() {
-        if (setjmp(png_jmpbuf(png_)))
+        if (setjmp(png_jmpbuf(handles_.Png)))
             return false;
-        png_set_read_fn(png_, input_.get(), OnRead);
+        png_set_read_fn(handles_.Png, input_.get(), OnRead);
         // A bad checksum is damaged data, in any chunk. The chunks' checksums cover
         // every byte of the compressed picture, so the compressed stream's own
         // checksum of the inflated bytes, which costs a twentieth of the decoding,
         // adds nothing that the file's damage could escape.
-        png_set_crc_action(png_, PNG_CRC_ERROR_QUIT, PNG_CRC_ERROR_QUIT);
-        png_set_option(png_, PNG_IGNORE_ADLER32, PNG_OPTION_ON);
-        png_set_chunk_malloc_max(png_, kMaxChunkBytes);
+        png_set_crc_action(handles_.Png, PNG_CRC_ERROR_QUIT, PNG_CRC_ERROR_QUIT);
+        png_set_option(handles_.Png, PNG_IGNORE_ADLER32, PNG_OPTION_ON);
+        png_set_chunk_malloc_max(handles_.Png, kMaxChunkBytes);
         return true;
     }
 
     bool GuardReadInfo() {
-        if (setjmp(png_jmpbuf(png_)))
+        if (setjmp(png_jmpbuf(handles_.Png)))
             return false;
-        png_read_info(png_, info_);
+        png_read_info(handles_.Png, handles_.Info);
         int colourType = 0, interlace = 0;
-        png_get_IHDR(png_, info_, &width_, &height_, &bits_, &colourType, &interlace, nullptr,
-                     nullptr);
+        png_get_IHDR(handles_.Png, handles_.Info, &width_, &height_, &bits_, &colourType,
+                     &interlace, nullptr, nullptr);
         palette_ = colourType == PNG_COLOR_TYPE_PALETTE;
         colour_ = (colourType & PNG_COLOR_MASK_COLOR) != 0;
-        channels_ = png_get_channels(png_, info_);
+        channels_ = png_get_channels(handles_.Png, handles_.Info);
         // Samples as stored: a palette becomes its 8-bit colours, samples of fewer
         // than 8 bits one byte each with their own values.
         if (palette_)
-            png_set_palette_to_rgb(png_);
+            png_set_palette_to_rgb(handles_.Png);
         else if (bits_ < 8)
-            png_set_packing(png_);
-        passes_ = png_set_interlace_handling(png_);
-        png_read_update_info(png_, info_);
-        rowBytes_ = png_get_rowbytes(png_, info_);
-        layout_.Samples = png_get_channels(png_, info_);
+            png_set_packing(handles_.Png);
+        passes_ = png_set_interlace_handling(handles_.Png);
+        png_read_update_info(handles_.Png, handles_.Info);
+        rowBytes_ = png_get_rowbytes(handles_.Png, handles_.Info);
+        layout_.Samples = png_get_channels(handles_.Png, handles_.Info);
         layout_.ColourSamples = colour_ ? 3 : 1;
-        layout_.Wide = png_get_bit_depth(png_, info_) == 16;
+        layout_.Wide = png_get_bit_depth(handles_.Png, handles_.Info) == 16;
         // 16-bit samples stay big-endian as stored: the converter reads them so.
         layout_.Swapped = layout_.Wide && std::endian::native == std::endian::little;
         if (palette_)
@@ -243,16 +241,16 @@ private:
     }
 
     bool GuardReadRow(std::uint8_t* row) {
-        if (setjmp(png_jmpbuf(png_)))
+        if (setjmp(png_jmpbuf(handles_.Png)))
             return false;
-        png_read_row(png_, row, nullptr);
+        png_read_row(handles_.Png, row, nullptr);
         return true;
     }
 
     bool GuardReadEnd() {
-        if (setjmp(png_jmpbuf(png_)))
+        if (setjmp(png_jmpbuf(handles_.Png)))
             return false;
-        png_read_end(png_, nullptr);
+        png_read_end(handles_.Png, nullptr);
         return true;
     }
 
@@ -261,8 +259,6 @@ private:
     TPictureSettings settings_;
     std::unique_ptr<TPngInput> input_;
     TPngHandles handles_;
-    png_structp png_ = nullptr; // handles_' reader and information, in short
-    png_infop info_ = nullptr;
     png_uint_32 width_ = 0, height_ = 0;
     int bits_ = 0;
     int channels_ = 0;

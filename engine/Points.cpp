@@ -1,5 +1,6 @@
 #include "Points.h"
 
+#include "CodeRuns.h"
 #include "FileUtil.h"
 #include "Format.h"
 #include "Parallel.h"
@@ -134,21 +135,10 @@ public:
 
     // The codes of one row, rows of a band arriving from the top.
     void AddRow(const std::int32_t* codes, std::int32_t row, std::int32_t width) {
-        std::int32_t col = 0;
-        while (col < width) {
-            // Most pixels lie on no dot: pass over eight codes of 0 at a time.
-            if (col + 8 <= width && AllZero8(codes + col)) {
-                col += 8;
-                continue;
-            }
-            const std::int32_t code = codes[col];
-            std::int32_t next = col + 1;
-            while (next < width && codes[next] == code)
-                ++next;
-            if (code > 0)
-                AddRun(code, col, row, next - col);
-            col = next;
-        }
+        ForEachCodeRun(codes, width, [&](std::int32_t first, std::int32_t next) {
+            if (codes[first] > 0)
+                AddRun(codes[first], first, row, next - first);
+        });
     }
 
     // Takes in every code of other.

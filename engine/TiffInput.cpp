@@ -443,9 +443,11 @@ template <class T> void Unpack(const std::uint8_t* packed, int bits, std::size_t
 // Reads the picture's rows from the top, as packed samples of each plane read.
 class TTiffRows {
 public:
-    TTiffRows(const TInputFile& file, const std::string& fileName, const TTiffPicture& picture)
+    /// tiff: the handle that read the picture's directory, which reads plane 0.
+    TTiffRows(std::unique_ptr<TTiff> tiff, const TInputFile& file, const std::string& fileName,
+              const TTiffPicture& picture)
         : picture_(picture) {
-        handles_.push_back(std::make_unique<TTiff>(file, fileName));
+        handles_.push_back(std::move(tiff));
         // A picture stored plane by plane is read with a handle for each plane, so
         // that each reads its strips in order.
         if (!picture.Tiled)
@@ -583,19 +585,26 @@ private:
     std::vector<std::uint16_t> wide_, planeWide_;
 };
 
-TTiffPicture OpenPicture(const TInputFile& file, const std::string& fileName,
-                         const TPictureSettings& settings) {
+// A TIFF open at its first image, and what that image is.
+struct TOpenTiff {
+    std::unique_ptr<TTiff> Tiff;
+    TTiffPicture Picture;
+};
+
+TOpenTiff OpenPicture(const TInputFile& file, const std::string& fileName,
+                      const TPictureSettings& settings) {
     if (FirstDirectoryOffset(file, fileName) == 0)
         Refuse(fileName, "is a TIFF that holds no picture");
-    const TTiff tiff(file, fileName);
-    return Inspect(tiff, fileName, file.Size(), settings);
+    TOpenTiff open{std::make_unique<TTiff>(file, fileName), {}};
+    open.Picture = Inspect(*open.Tiff, fileName, file.Size(), settings);
+    return open;
 }
 
 } // namespace
 
 TPictureHeader ReadTiffHeader(const TInputFile& file, const std::string& fileName,
                               const TPictureSettings& settings) {
-    const TTiffPicture p = OpenPicture(file, fileName, settings);
+    const TTiffPicture p = OpenPicture(file, fileName, settings).Picture;
     TPictureHeader header;
     header.Format = TPictureFormat::Tiff;
     header.Width = std::int32_t(p.Width);
@@ -609,10 +618,11 @@ TPictureHeader ReadTiffHeader(const TInputFile& file, const std::string& fileNam
 
 void DecodeTiffRows(const TInputFile& file, const std::string& fileName,
                     const TPictureSettings& settings, TPictureRowSink& sink) {
-    const TTiffPicture p = OpenPicture(file, fileName, settings);
+    TOpenTiff open = OpenPicture(file, fileName, settings);
+    const TTiffPicture& p = open.Picture;
     const auto width = std::int32_t(p.Width), height = std::int32_t(p.Height);
     try {
-        TTiffRows rows(file, fileName, p);
+        TTiffRows rows(std::move(open.Tiff), file, fileName, p);
         TTiffSamples samples(p);
         TSampleConverter converter(samples.Layout(), settings.Channel);
         sink.Begin({width, height, p.MaxValue});
