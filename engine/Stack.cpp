@@ -93,24 +93,28 @@ bool TPics::LoadFromList(const std::string& fileName, bool namesOnly, std::uint8
     // nothing here; its turn to be decoded settles it, as it would have.
     const TPictureSettings settings{channel, options.Bits};
     std::vector<std::optional<TPictureHeader>> headers(names.size());
-    bool deep = false;
+    // The planes kept at full depth: all that FullDepth names, once one of them
+    // holds more than 8 bits a sample.
+    std::vector<char> deep(names.size(), 0);
+    bool anyDeep = false;
     for (std::size_t i = 0; i < names.size(); ++i) {
         try {
             headers[i] = ReadPictureHeader(names[i], settings);
         } catch (const EFileError&) {
         } catch (const EPictureError&) {
         }
-        deep = deep || (headers[i] && headers[i]->Deep() && options.FullDepth &&
-                        options.FullDepth(std::int32_t(i)));
+        deep[i] = options.FullDepth && options.FullDepth(std::int32_t(i)) ? 1 : 0;
+        anyDeep = anyDeep || (deep[i] && headers[i] && headers[i]->Deep());
     }
+    if (!anyDeep)
+        deep.assign(names.size(), 0);
     std::vector<TPictureSize> sizes;
     std::uint64_t planeBytes = 0;
     std::uint64_t decoderBytes = 0;
     for (std::size_t i = 0; i < names.size(); ++i) {
         if (!headers[i])
             continue;
-        const bool kept = deep && options.FullDepth(std::int32_t(i));
-        sizes.push_back({headers[i]->Width, headers[i]->Height, kept ? 3 : 1});
+        sizes.push_back({headers[i]->Width, headers[i]->Height, deep[i] ? 3 : 1});
         planeBytes += std::uint64_t(headers[i]->Width) * std::uint64_t(headers[i]->Height) *
                       std::uint64_t(sizes.back().Bytes);
         decoderBytes = std::max(decoderBytes, headers[i]->DecoderBytes);
@@ -133,12 +137,13 @@ bool TPics::LoadFromList(const std::string& fileName, bool namesOnly, std::uint8
 }
 
 std::vector<char> TPics::DecodePlanes(const std::vector<std::string>& names,
-                                      const TPictureSettings& settings, bool deep,
-                                      const TLoadOptions& options) {
+                                      const TPictureSettings& settings,
+                                      const std::vector<char>& deep, const TLoadOptions& options) {
     std::vector<std::int32_t> order(names.size());
     for (std::size_t i = 0; i < order.size(); ++i)
         order[i] = std::int32_t(i);
-    if (deep)
+    const bool anyDeep = std::find(deep.begin(), deep.end(), 1) != deep.end();
+    if (anyDeep)
         DeepPlanes.resize(Planes.size());
     // Decoding one photograph touches only its own planes, so several are decoded
     // at once.
@@ -147,13 +152,13 @@ std::vector<char> TPics::DecodePlanes(const std::vector<std::string>& names,
         const std::string& name = names[std::size_t(i)];
         if (options.Keep && !options.Keep(i))
             return LoadPlaneSizeFromPicture(plane, name, settings);
-        TDeepPic* full = deep && options.FullDepth(i) ? &DeepPlanes[std::size_t(i)] : nullptr;
+        TDeepPic* full = deep[std::size_t(i)] ? &DeepPlanes[std::size_t(i)] : nullptr;
         return LoadPlaneFromPicture(plane, name, settings, full);
     });
     if (result.Error) {
         for (std::size_t i = std::size_t(result.FirstError); i < Planes.size(); ++i) {
             Planes[i] = TPic{};
-            if (deep)
+            if (anyDeep)
                 DeepPlanes[i] = TDeepPic{};
         }
         std::rethrow_exception(result.Error);

@@ -142,11 +142,12 @@ public:
     const std::vector<std::string>& SourceFiles() const { return sources_; }
 
 private:
-    // Decodes photograph i into plane i for every name; gives which were found.
-    // Raises the error of the lowest plane whose photograph raised, leaving that
-    // plane and every later one 0 x 0, the earlier ones loaded.
+    // Decodes photograph i into plane i for every name, and into DeepPlanes[i]
+    // where deep[i]; gives which were found. Raises the error of the lowest plane
+    // whose photograph raised, leaving that plane and every later one 0 x 0, the
+    // earlier ones loaded.
     std::vector<char> DecodePlanes(const std::vector<std::string>& names,
-                                   const TPictureSettings& settings, bool deep,
+                                   const TPictureSettings& settings, const std::vector<char>& deep,
                                    const TLoadOptions& options);
 
     friend bool LoadPicSet(TPics& pics, const std::string& headerFileName,

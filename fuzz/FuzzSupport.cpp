@@ -1,6 +1,7 @@
 #include "FuzzSupport.h"
 
 #include "JpegWriter.h"
+#include "PictureRows.h"
 #include "SampleStack.h"
 
 #include <algorithm>
@@ -86,7 +87,7 @@ TRawPicture SamplePicture(int width, int height, int colourSamples, int extraSam
     raw.Height = height;
     raw.Samples = colourSamples + extraSamples;
     raw.Bits = bits;
-    const std::uint32_t largest = (std::uint32_t(1) << bits) - 1;
+    const std::uint32_t largest = LargestSample(bits);
     const std::size_t count = std::size_t(width) * std::size_t(height);
     raw.Values.reserve(count * std::size_t(raw.Samples));
     for (std::size_t p = 0; p < count; ++p) {

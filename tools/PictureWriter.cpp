@@ -1,6 +1,7 @@
 #include "PictureWriter.h"
 
 #include "FileUtil.h"
+#include "PictureRows.h"
 #include "Text.h"
 
 #include <algorithm>
@@ -47,10 +48,6 @@ private:
     const char* format_;
     const std::string* fileName_;
 };
-
-std::uint32_t MaxSample(int bits) {
-    return bits >= 32 ? 0xFFFFFFFFu : (std::uint32_t(1) << bits) - 1;
-}
 
 std::uint64_t ValueCount(const TPictureShape& shape) {
     return std::uint64_t(shape.Width) * std::uint64_t(shape.Height) * std::uint64_t(shape.Samples);
@@ -100,7 +97,7 @@ public:
     const std::uint32_t* Make(int first, int count) {
         count_ = 0; // a source that raises leaves no band
         source_(first, count, values_.data());
-        const std::uint32_t top = MaxSample(shape_.Bits);
+        const std::uint32_t top = LargestSample(shape_.Bits);
         const std::size_t n = std::size_t(count) * rowValues_;
         for (std::size_t i = 0; i < n; ++i)
             if (values_[i] > top)

@@ -485,14 +485,14 @@ std::vector<std::uint8_t> RenderSamplePicture(const TSampleOptions& options,
 std::uint32_t SampleMaxValue(const TSampleOptions& options) {
     if (options.Depth != 16)
         return 255;
-    return (std::uint32_t(1) << std::clamp(options.SignificantBits, 1, 16)) - 1;
+    return LargestSample(std::clamp(options.SignificantBits, 1, 16));
 }
 
 std::vector<std::uint16_t> RenderSamplePicture16(const TSampleOptions& options,
                                                  const std::vector<TSampleDot>& dots, int k) {
     CheckSampleOptions(options);
-    return RenderWhole<std::uint16_t>(
-        options, dots, k, TFineQuantizer((std::uint32_t(1) << options.SignificantBits) - 1));
+    return RenderWhole<std::uint16_t>(options, dots, k,
+                                      TFineQuantizer(LargestSample(options.SignificantBits)));
 }
 
 std::string SamplePictureName(const std::string& baseName, int k, TSampleFormat format) {

@@ -1,6 +1,7 @@
 #include "TestSupport.h"
 
 #include "JpegWriter.h"
+#include "PictureRows.h"
 
 #include <algorithm>
 #include <cstddef>
@@ -87,7 +88,7 @@ TRawPicture PatternSamples(int width, int height, int samples, int bits, unsigne
     picture.Height = height;
     picture.Samples = samples;
     picture.Bits = bits;
-    const std::uint64_t largest = bits >= 32 ? 0xFFFFFFFFull : (1ull << bits) - 1;
+    const std::uint64_t largest = LargestSample(bits);
     std::uint64_t state = seed * 0x9E3779B97F4A7C15ull + 1;
     picture.Values.resize(std::size_t(width) * std::size_t(height) * std::size_t(samples));
     for (std::size_t i = 0; i < picture.Values.size(); ++i) {
