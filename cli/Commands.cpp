@@ -97,11 +97,20 @@ void CheckOutcome(const TLoadOutcome& outcome, const TStackArgs& args,
                   << '\n';
 }
 
+// Says on stderr which settings a run chose from the stack.
+void ReportChosen(const TSuggestion& suggestion, const TStackArgs& args) {
+    if (args.Request().Automatic())
+        std::cerr << "Settings chosen from the stack: mindif " << int(suggestion.MinDif)
+                  << ", tolerance " << int(suggestion.Tolerance) << '\n';
+}
+
 // Loads the stack named by args.Input into eval, resolving the relative names inside
 // the list or header against its own folder. Raises TCliUsageError when an output
 // is one of the input files, and TCliError unless the stack is complete (17
 // pictures of one size). A list is checked before any photograph is decoded.
-// Of a list, only the values of the planes keep (all when empty) are kept.
+// Of a list, only the values of the planes keep (all when empty) are kept. Settings
+// the arguments leave to be chosen are chosen from the stack, which then is read
+// whole.
 void LoadStack(TPicEval& eval, const TStackArgs& args, const TOutputs& outputs,
                std::function<bool(std::int32_t)> keep = {}, bool forTable = false) {
     const auto start = std::chrono::steady_clock::now();
@@ -109,6 +118,9 @@ void LoadStack(TPicEval& eval, const TStackArgs& args, const TOutputs& outputs,
     eval.SetMinDif(args.MinDif);
     eval.Threads = args.Threads;
     SetInterruptActivity("loading " + QuotedName(args.Input));
+    const TSettingsRequest request = args.Request();
+    if (request.Automatic())
+        keep = {};
     TLoadOutcome outcome;
     if (IsPicSetHeader(args.Input)) {
         CheckOutputs(outputs, 0, {args.Input});
@@ -125,6 +137,17 @@ void LoadStack(TPicEval& eval, const TStackArgs& args, const TOutputs& outputs,
         outcome = eval.LoadList(args.Input, args.Channel, options);
     }
     CheckOutcome(outcome, args, start);
+    if (request.Automatic()) {
+        const TSuggestion suggestion = SuggestSettings(eval, request, args.Threads);
+        eval.SetMinDif(suggestion.MinDif);
+        eval.SetTolerance(suggestion.Tolerance);
+        ReportChosen(suggestion, args);
+    }
+}
+
+// The points and their coverage after an evaluation that refined them, on stderr.
+void ReportCoverage(const std::vector<TRefinedPoint>& refined) {
+    std::cerr << "Coverage: " << CoverageText(CoverageOf(refined)) << '\n';
 }
 
 // The time of each stage of an evaluation and the peak memory, on stderr.
@@ -158,6 +181,8 @@ std::optional<std::string> EvaluateStreamed(const TEvaluateArgs& args, const TOu
     stream.Tolerance = stack.Tolerance;
     stream.MinDif = stack.MinDif;
     stream.Threads = stack.Threads;
+    stream.SuggestMinDif = stack.SuggestMinDif;
+    stream.SuggestTolerance = stack.SuggestTolerance;
     if (!args.NoBitmap)
         stream.BitmapFileName = ChangeFileExt(args.Points, ".bmp");
     const bool forTable = !args.Table.empty();
@@ -174,8 +199,12 @@ std::optional<std::string> EvaluateStreamed(const TEvaluateArgs& args, const TOu
     if (!outcome)
         return std::nullopt;
     CheckOutcome(*outcome, stack, start);
+    if (stream.Suggestion)
+        ReportChosen(*stream.Suggestion, stack);
     SetInterruptActivity("evaluating " + QuotedName(stack.Input));
     stream.Evaluate(args.Points, !args.NoBitmap, args.Table);
+    if (forTable)
+        ReportCoverage(stream.Refined());
     if (stack.Timings)
         ReportTimings(stream.Timings, forTable);
     return EvaluateSummary(args, stream.Points.EntryCount, stream.Width, stream.Height);
@@ -208,6 +237,8 @@ std::string RunEvaluate(const TEvaluateArgs& args) {
     SetInterruptActivity("evaluating " + QuotedName(args.Stack.Input));
     TBitmap display(eval.Width, eval.Height);
     eval.Evaluate(args.Points, !args.NoBitmap, display, args.Table);
+    if (!args.Table.empty())
+        ReportCoverage(eval.Refined);
     if (args.Stack.Timings)
         ReportTimings(eval.Timings, !args.Table.empty());
     return EvaluateSummary(args, eval.Points.EntryCount, eval.Width, eval.Height);
@@ -240,6 +271,28 @@ std::string RunRender(const TRenderArgs& args) {
     ShowView(eval, args.View, args.Plane, out);
     out.SaveToFile(args.Out);
     return "Rendered the " + what + " (" + StackSizeText(eval) + ") to " + args.Out;
+}
+
+std::string RunSuggest(const TSuggestArgs& args) {
+    TPicEval eval("ST1");
+    TStackArgs stack = args.Stack;
+    stack.SuggestMinDif = stack.SuggestTolerance = false; // chosen below, with the figures
+    LoadStack(eval, stack, [](std::size_t) { return std::vector<std::string>{}; });
+    SetInterruptActivity("suggesting settings for " + QuotedName(stack.Input));
+    const TSuggestion suggestion = SuggestSettings(eval, {}, stack.Threads);
+    std::cerr << suggestion.MinDifReason() << '\n' << suggestion.ToleranceReason() << '\n';
+    const TSettingsTrial chosen =
+        TrySettings(eval, suggestion.MinDif, suggestion.Tolerance, stack.Threads);
+    const TSettingsTrial defaults =
+        TrySettings(eval, TEvalDefaults::MinDif, TEvalDefaults::Tolerance, stack.Threads);
+    std::cerr << "Points: " << chosen.Points << " with mindif " << int(suggestion.MinDif)
+              << " and tolerance " << int(suggestion.Tolerance) << ", " << defaults.Points
+              << " with the defaults (mindif " << int(TEvalDefaults::MinDif) << ", tolerance "
+              << int(TEvalDefaults::Tolerance) << ")\n"
+              << "Coverage with the suggestion: " << CoverageText(chosen.Coverage) << '\n'
+              << "Coverage with the defaults: " << CoverageText(defaults.Coverage) << '\n';
+    return "mindif " + std::to_string(suggestion.MinDif) + "\ntolerance " +
+           std::to_string(suggestion.Tolerance);
 }
 
 std::string RunSaveSet(const TSaveSetArgs& args) {

@@ -4,6 +4,7 @@
 // print.
 
 #include "Evaluator.h"
+#include "Suggest.h"
 #include "Views.h"
 
 #include <cstdint>
@@ -25,9 +26,21 @@ struct TStackArgs {
     int Bits = 0;
     std::uint8_t Tolerance = TEvalDefaults::Tolerance;
     std::uint8_t MinDif = TEvalDefaults::MinDif;
-    bool Quiet = false;   ///< no progress lines on stderr
-    int Threads = 0;      ///< 0: one per core
-    bool Timings = false; ///< the time of each stage on stderr
+    bool SuggestTolerance = false; ///< chosen from the stack instead (--tolerance auto)
+    bool SuggestMinDif = false;    ///< likewise (--mindif auto)
+    bool Quiet = false;            ///< no progress lines on stderr
+    int Threads = 0;               ///< 0: one per core
+    bool Timings = false;          ///< the time of each stage on stderr
+
+    /// The settings given; the others are to be chosen from the stack.
+    TSettingsRequest Request() const {
+        TSettingsRequest request;
+        if (!SuggestMinDif)
+            request.MinDif = MinDif;
+        if (!SuggestTolerance)
+            request.Tolerance = Tolerance;
+        return request;
+    }
 };
 
 struct TEvaluateArgs {
@@ -54,6 +67,10 @@ struct TRenderArgs {
     std::uint8_t Plane = 2;
 };
 
+struct TSuggestArgs {
+    TStackArgs Stack;
+};
+
 struct TSaveSetArgs {
     TStackArgs Stack;
     std::string Header;
@@ -63,4 +80,5 @@ struct TSaveSetArgs {
 /// error) on failure, having written no output file when the input did not load.
 std::string RunEvaluate(const TEvaluateArgs& args);
 std::string RunRender(const TRenderArgs& args);
+std::string RunSuggest(const TSuggestArgs& args);
 std::string RunSaveSet(const TSaveSetArgs& args);

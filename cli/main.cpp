@@ -8,6 +8,7 @@
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <cctype>
 #include <exception>
 #include <iostream>
 #include <map>
@@ -16,7 +17,8 @@ namespace {
 
 constexpr const char* kProgram = "kelvaron-eval-cli";
 
-const std::map<std::string, int> kChannels = {{"red", 0}, {"green", 1}, {"blue", 2}, {"grey", 3}};
+const std::map<std::string, int> kChannels = {
+    {"red", kChannelRed}, {"green", kChannelGreen}, {"blue", kChannelBlue}, {"grey", kChannelGrey}};
 
 const std::map<std::string, TView> kViews = {{"plane", TView::Plane},
                                              {"matrix", TView::Matrix},
@@ -35,6 +37,23 @@ const CLI::Validator kDecimal(
     },
     "");
 
+// A setting of 0 … 255, or "auto": chosen from the stack.
+const CLI::Validator kSetting(
+    [](std::string& text) -> std::string {
+        std::string lower = text;
+        std::transform(lower.begin(), lower.end(), lower.begin(),
+                       [](unsigned char c) { return char(std::tolower(c)); });
+        if (lower == "auto") {
+            text = lower;
+            return {};
+        }
+        std::string problem = kDecimal(text);
+        if (problem.empty() && (text.size() > 3 || std::stoi(text) > 255))
+            problem = "must be 0 to 255 or auto, not " + text;
+        return problem;
+    },
+    "0…255|auto");
+
 // A file name the command writes: an empty one names no file.
 const CLI::Validator kFileName(
     [](const std::string& text) -> std::string {
@@ -46,14 +65,18 @@ const CLI::Validator kFileName(
 struct TStackOptions {
     TStackArgs Args;
     int Channel = TEvalDefaults::Channel;
-    int Tolerance = TEvalDefaults::Tolerance;
-    int MinDif = TEvalDefaults::MinDif;
+    std::string Tolerance = std::to_string(TEvalDefaults::Tolerance);
+    std::string MinDif = std::to_string(TEvalDefaults::MinDif);
 
     TStackArgs Get() const {
         TStackArgs args = Args;
         args.Channel = std::uint8_t(Channel);
-        args.Tolerance = std::uint8_t(Tolerance);
-        args.MinDif = std::uint8_t(MinDif);
+        args.SuggestTolerance = Tolerance == "auto";
+        args.SuggestMinDif = MinDif == "auto";
+        if (!args.SuggestTolerance)
+            args.Tolerance = std::uint8_t(std::stoi(Tolerance));
+        if (!args.SuggestMinDif)
+            args.MinDif = std::uint8_t(std::stoi(MinDif));
         return args;
     }
 };
@@ -70,15 +93,15 @@ void AddStackOptions(CLI::App& command, TStackOptions& options, bool withSetting
     if (withSettings) {
         command
             .add_option("--tolerance", options.Tolerance,
-                        "subtracted from picture 2 for the threshold")
-            ->transform(kDecimal)
-            ->check(CLI::Range(0, 255))
+                        "subtracted from picture 2 for the threshold; auto: chosen from the "
+                        "stack, as suggest does")
+            ->transform(kSetting)
             ->capture_default_str();
         command
             .add_option("--mindif", options.MinDif,
-                        "how far picture 2 must exceed picture 0 on a dot")
-            ->transform(kDecimal)
-            ->check(CLI::Range(0, 255))
+                        "how far picture 2 must exceed picture 0 on a dot; auto: chosen from "
+                        "the stack, as suggest does")
+            ->transform(kSetting)
             ->capture_default_str();
     }
     command
@@ -139,6 +162,13 @@ int main(int argc, char** argv) {
         ->check(CLI::Range(0, 16))
         ->capture_default_str();
 
+    TSuggestArgs suggest;
+    TStackOptions suggestStack;
+    CLI::App* suggestCommand = app.add_subcommand(
+        "suggest", "choose mindif and tolerance from the stack: prints \"mindif N\" and "
+                   "\"tolerance N\", and on stderr why and the points each setting gives");
+    AddStackOptions(*suggestCommand, suggestStack, false);
+
     TSaveSetArgs saveSet;
     TStackOptions saveSetStack;
     CLI::App* saveSetCommand = app.add_subcommand(
@@ -165,6 +195,8 @@ int main(int argc, char** argv) {
     std::string doing = "to save the picture set";
     if (*evaluateCommand)
         doing = "to evaluate the stack";
+    else if (*suggestCommand)
+        doing = "to suggest settings";
     else if (*renderCommand)
         doing = "to render the view";
 
@@ -177,6 +209,9 @@ int main(int argc, char** argv) {
             render.Stack = renderStack.Get();
             render.Plane = std::uint8_t(plane);
             summary = RunRender(render);
+        } else if (*suggestCommand) {
+            suggest.Stack = suggestStack.Get();
+            summary = RunSuggest(suggest);
         } else {
             saveSet.Stack = saveSetStack.Get();
             summary = RunSaveSet(saveSet);

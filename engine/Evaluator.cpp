@@ -203,6 +203,7 @@ void TPicEval::Evaluate(const std::string& fileName, bool withBitmap, TBitmap& d
             Progress(stages);
     };
     Timings = TEvalTimings{};
+    Refined.clear();
     TStopwatch watch;
     // With threads to spare, the marked picture's file is written alongside, on a
     // core of its own.
@@ -233,13 +234,12 @@ void TPicEval::Evaluate(const std::string& fileName, bool withBitmap, TBitmap& d
     if (!tableFileName.empty()) {
         // An incomplete stack gives no codes, and so no points to refine. The
         // refinement takes every core: the bitmap's writer mostly waits for the disk.
-        const std::vector<TRefinedPoint> refined =
-            IsStackComplete() ? RefineCentres({Pics.Planes[0], Pics.Planes[2], Pics.DeepPlane(0),
-                                               Pics.DeepPlane(2)},
-                                              CodeMatrix, Points, ThreadsFor(Threads))
-                              : std::vector<TRefinedPoint>{};
+        Refined = IsStackComplete() ? RefineCentres({Pics.Planes[0], Pics.Planes[2],
+                                                     Pics.DeepPlane(0), Pics.DeepPlane(2)},
+                                                    CodeMatrix, Points, ThreadsFor(Threads))
+                                    : std::vector<TRefinedPoint>{};
         table.emplace(tableFileName);
-        table->Write(PointTableText(Points, refined));
+        table->Write(PointTableText(Points, Refined));
         Timings.Table = watch.Lap();
     }
     Points.WritePoints(fileName);

@@ -6,6 +6,7 @@
 #include "CodeMatrix.h"
 #include "PictureRows.h"
 #include "Points.h"
+#include "Refine.h"
 #include "Stack.h"
 
 #include <cstdint>
@@ -72,6 +73,8 @@ public:
     std::int32_t Width = 0;      ///< columns, likewise
     int Threads = 0;             ///< threads the pixel loops may use; 0: one per core
     TEvalTimings Timings;        ///< of the last Evaluate
+    /// The refined points of the last Evaluate that wrote a point table; else empty.
+    std::vector<TRefinedPoint> Refined;
     /// Called on the calling thread after each of the kEvaluateStages stages of
     /// Evaluate (code matrix, point list, points file, marks, BMP file), with the
     /// number of stages done.

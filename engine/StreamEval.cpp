@@ -13,6 +13,7 @@
 #include "StreamEval.h"
 
 #include "AtomicFile.h"
+#include "DotValues.h"
 #include "Errors.h"
 #include "FileUtil.h"
 #include "Format.h"
@@ -105,7 +106,8 @@ public:
     TFold(TStreamEval& eval, const TPictureSettings& settings,
           const std::vector<std::string>& names, bool deep, bool forTable)
         : eval_(eval), settings_(settings), names_(names), deep_(deep), forTable_(forTable),
-          width_(eval.Width), height_(eval.Height), stride_((std::size_t(eval.Width) + 7) / 8),
+          suggest_(eval.Request().Automatic()), width_(eval.Width), height_(eval.Height),
+          stride_((std::size_t(eval.Width) + 7) / 8),
           rowState_(std::make_unique<std::atomic<std::uint8_t>[]>(std::size_t(eval.Height))),
           rowHasDot_(std::size_t(eval.Height), 0) {
         eval.Dark.SetSize(width_, height_);
@@ -113,12 +115,14 @@ public:
         eval.DeepDark = TDeepPic{};
         eval.DeepLit = TDeepPic{};
         eval.refined_.reset();
+        eval.Suggestion.reset();
         if (deep) {
             eval.DeepDark.SetSize(width_, height_);
             eval.DeepLit.SetSize(width_, height_);
         }
-        for (TGrid<std::uint8_t>& bits : bits_)
-            bits.Resize(height_, std::int32_t(stride_));
+        if (!suggest_)
+            for (TGrid<std::uint8_t>& bits : bits_)
+                bits.Resize(height_, std::int32_t(stride_));
         for (std::int32_t row = 0; row < height_; ++row)
             rowState_[std::size_t(row)].store(0, std::memory_order_relaxed);
     }
@@ -141,6 +145,9 @@ public:
         }
         if (index == 2)
             eval_.StartBitmap();
+        if (suggest_ && (index == 0 || index == 2) &&
+            referencesPending_.fetch_sub(1, std::memory_order_acq_rel) == 1)
+            SettleReferences(ThreadsFor(eval_.Threads));
         if (index != 1 && codesPending_.fetch_sub(1, std::memory_order_acq_rel) == 1)
             Settle();
         return true;
@@ -154,6 +161,8 @@ public:
         if (settling_.exchange(true, std::memory_order_acq_rel))
             return;
         try {
+            if (suggest_)
+                Choose(ThreadsFor(eval_.Threads));
             Gather(ThreadsFor(eval_.Threads), forTable_);
             if (forTable_)
                 eval_.Refine();
@@ -171,6 +180,10 @@ public:
 
     /// Pictures 0 and 2 are in whole (a picture set): every row is settled.
     void SettleAll(int threads) {
+        if (suggest_) {
+            SettleReferences(threads);
+            return;
+        }
         ForEachBand(height_, threads, threads, [&](int, std::int32_t begin, std::int32_t end) {
             for (std::int32_t row = begin; row < end; ++row) {
                 rowState_[std::size_t(row)].store(1, std::memory_order_relaxed);
@@ -199,7 +212,10 @@ public:
             TransposeBytes(columns.data(), column, std::size_t(count), column, rows.data(),
                            kColumns);
             for (std::int32_t row = 0; row < height_; ++row)
-                if (rowHasDot_[std::size_t(row)])
+                if (suggest_ && rowHasDot_[std::size_t(row)])
+                    dotValues_.KeepColumns(index - 3, row, first, count,
+                                           rows.data() + std::size_t(row) * kColumns);
+                else if (rowHasDot_[std::size_t(row)])
                     FoldRow(rows.data() + std::size_t(row) * kColumns, eval_.Lit.Data[row] + first,
                             Bits(index - 3, row) + first / 8, count, eval_.Tolerance);
         }
@@ -296,6 +312,10 @@ private:
             fold_.CheckNotAbandoned(index_);
             if (index_ == 1 || !fold_.WaitForRow(row) || !fold_.rowHasDot_[std::size_t(row)])
                 return;
+            if (fold_.suggest_) {
+                fold_.dotValues_.KeepRow(index_ - 3, row, buffer_.data());
+                return;
+            }
             FoldRow(buffer_.data(), fold_.eval_.Lit.Data[row], fold_.Bits(index_ - 3, row),
                     fold_.width_, fold_.eval_.Tolerance);
         }
@@ -315,7 +335,7 @@ private:
     // pictures.
     void RowIn(std::int32_t row) {
         std::atomic<std::uint8_t>& state = rowState_[std::size_t(row)];
-        if (state.fetch_add(1, std::memory_order_acq_rel) != 1)
+        if (state.fetch_add(1, std::memory_order_acq_rel) != 1 || suggest_)
             return;
         rowHasDot_[std::size_t(row)] =
             eval_.Tolerance > 0 &&
@@ -327,6 +347,42 @@ private:
             std::lock_guard lock(mutex_);
             changed_.notify_all();
         }
+    }
+
+    // Pictures 0 and 2 are in whole, and the settings are to be chosen: the pixels
+    // above the noise floor (or the mindif given) are found, the rows that hold
+    // one settled at once.
+    void SettleReferences(int threads) {
+        const int bands = std::max(1, std::min(threads, int(height_)));
+        std::vector<TLevelCounts> parts(static_cast<std::size_t>(bands));
+        ForEachBand(height_, bands, bands, [&](int band, std::int32_t begin, std::int32_t end) {
+            TSettingsCounts part;
+            for (std::int32_t row = begin; row < end; ++row)
+                part.AddContrastRow(eval_.Dark.Data[row], eval_.Lit.Data[row], width_);
+            parts[std::size_t(band)] = part.Contrast;
+        });
+        for (const TLevelCounts& part : parts)
+            contrast_.Add(part);
+        const int floor = LevelsFloor(contrast_, eval_.Request());
+        const bool codes = !eval_.Request().Tolerance || *eval_.Request().Tolerance > 0;
+        dotValues_.Prepare(eval_.Dark, eval_.Lit, floor, threads);
+        for (std::int32_t row = 0; row < height_; ++row) {
+            rowHasDot_[std::size_t(row)] = codes && dotValues_.RowHasDot(row) ? 1 : 0;
+            rowState_[std::size_t(row)].store(kSettled, std::memory_order_seq_cst);
+        }
+        std::lock_guard lock(mutex_);
+        changed_.notify_all();
+    }
+
+    // Every code picture is in: the settings chosen from what was kept.
+    void Choose(int threads) {
+        TSettingsCounts counts;
+        counts.Contrast = contrast_;
+        dotValues_.CountLevels(eval_.Dark, eval_.Lit, threads, counts);
+        const TSuggestion suggestion = ChooseSettings(counts, eval_.Request());
+        eval_.MinDif = suggestion.MinDif;
+        eval_.Tolerance = suggestion.Tolerance;
+        eval_.Suggestion = suggestion;
     }
 
     // Waits until row is settled (pictures 0 and 2 in); false when it never will be
@@ -368,6 +424,10 @@ private:
     // Eight pixels at a time: their bits of each code picture, one byte, are spread
     // over the eight codes at once.
     void CodeRow(std::int32_t row, std::int32_t* out) const {
+        if (suggest_) {
+            dotValues_.CodeRow(row, eval_.Dark, eval_.Lit, eval_.MinDif, eval_.Tolerance, out);
+            return;
+        }
         const std::uint8_t* dark = eval_.Dark.Data[row];
         const std::uint8_t* lit = eval_.Lit.Data[row];
         const int minDif = eval_.MinDif;
@@ -404,10 +464,14 @@ private:
     const std::vector<std::string>& names_;
     const bool deep_;     // pictures 0 and 2 are kept at full depth too
     const bool forTable_; // what the point table needs is kept, and refined
+    const bool suggest_;  // the settings are chosen once the pictures are in
     const std::int32_t width_;
     const std::int32_t height_;
     const std::size_t stride_;
     std::array<TGrid<std::uint8_t>, kCodePictures> bits_; // per code picture, from picture 3
+    TDotValues dotValues_;                  // instead of the bits, where the settings are chosen
+    TLevelCounts contrast_;                 // of every pixel, where the settings are chosen
+    std::atomic<int> referencesPending_{2}; // of pictures 0 and 2
     std::unique_ptr<std::atomic<std::uint8_t>[]> rowState_;
     std::vector<std::uint8_t> rowHasDot_; // written as the row settles
     std::mutex mutex_;
@@ -557,10 +621,27 @@ void TStreamEval::Refine() {
     Timings.Table = SecondsSince(start);
 }
 
+TSettingsRequest TStreamEval::Request() const {
+    TSettingsRequest request;
+    if (!SuggestMinDif)
+        request.MinDif = MinDif;
+    if (!SuggestTolerance)
+        request.Tolerance = Tolerance;
+    return request;
+}
+
+const std::vector<TRefinedPoint>& TStreamEval::Refined() const {
+    static const std::vector<TRefinedPoint> kNone;
+    return refined_ ? *refined_ : kNone;
+}
+
 std::uint64_t TStreamEval::KeptBytes(bool deep) const {
     const std::uint64_t pixels = std::uint64_t(Width) * std::uint64_t(Height);
-    return 2 * pixels + std::uint64_t(Height) * kCodePictures * ((std::uint64_t(Width) + 7) / 8) +
-           (deep ? 4 * pixels : 0) + (KeepCodeMatrix ? 4 * pixels : 0);
+    // Where the settings are chosen, every pixel might lie above the noise floor.
+    const std::uint64_t codes = Request().Automatic() ? TDotValues::kBytesPerPixel * pixels
+                                                      : std::uint64_t(Height) * kCodePictures *
+                                                            ((std::uint64_t(Width) + 7) / 8);
+    return 2 * pixels + codes + (deep ? 4 * pixels : 0) + (KeepCodeMatrix ? 4 * pixels : 0);
 }
 
 void TStreamEval::Evaluate(const std::string& fileName, bool withBitmap,

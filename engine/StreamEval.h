@@ -5,6 +5,7 @@
 #include "CodeRuns.h"
 #include "Evaluator.h"
 #include "Refine.h"
+#include "Suggest.h"
 
 #include <cstdint>
 #include <memory>
@@ -26,6 +27,15 @@ public:
     std::uint8_t Tolerance = TEvalDefaults::Tolerance;
     std::uint8_t MinDif = TEvalDefaults::MinDif;
     int Threads = 0; ///< 0: one per core
+    /// Settings the load chooses from the stack itself (SuggestSettings gives the
+    /// same) instead of taking MinDif or Tolerance as they are: once pictures 0 and
+    /// 2 are in, the code pictures' values are kept at the pixels above the noise
+    /// floor (TDotValues, 18 bytes each, instead of 14 bits every pixel), and the
+    /// settings are chosen once every picture is in. The load then sets MinDif and
+    /// Tolerance to what it chose and Suggestion to the figures.
+    bool SuggestMinDif = false;
+    bool SuggestTolerance = false;
+    std::optional<TSuggestion> Suggestion;
     std::int32_t Width = 0;
     std::int32_t Height = 0;
     TPic Dark; ///< picture 0
@@ -80,11 +90,16 @@ public:
     /// what forTable keeps).
     void Evaluate(const std::string& fileName, bool withBitmap, const std::string& tableFileName);
 
+    /// The refined points, once a load kept what the point table needs; else empty.
+    const std::vector<TRefinedPoint>& Refined() const;
+
     /// The list file and the photographs it names, once LoadList has read them.
     const std::vector<std::string>& SourceFiles() const { return sources_; }
 
 private:
     class TFold;
+    // The settings given, the others to be chosen.
+    TSettingsRequest Request() const;
     // Starts writing the marked picture early, once picture 2 is in.
     void StartBitmap();
     // The refined centres of the points (for the point table), into refined_.

@@ -607,15 +607,18 @@ public:
     }
 
     void Add(int code, double x, double y) {
+        ++result_.Points;
         auto it = byCode_.find(code);
         if (it == byCode_.end()) {
             ++result_.Extra;
+            ++result_.Wrong;
             return;
         }
         const double error = std::hypot(x - it->second->X, y - it->second->Y);
         sum_ += error;
         result_.MaxError = std::max(result_.MaxError, error);
         result_.Far += error > kFarError ? 1 : 0;
+        (error <= kRightError ? result_.Right : result_.Wrong) += 1;
         ++result_.Found;
     }
 
@@ -646,6 +649,16 @@ TTruthComparison CompareWithTruth(const std::vector<TSampleDot>& truth,
             throw EFileError("Cannot read \"" + pointsFile + "\": line " + std::to_string(i + 1) +
                              " is not \"code x y count\"");
         tally.Add(code, x, y);
+    }
+    return tally.Result();
+}
+
+TTruthComparison CompareWithTruth(const std::vector<TSampleDot>& truth,
+                                  const TUniquePoints& points) {
+    TErrorTally tally(truth);
+    for (std::int32_t i = 0; i < points.EntryCount; ++i) {
+        const TUniquePoint& point = points.Entries[std::size_t(i)];
+        tally.Add(point.Code, point.X, point.Y);
     }
     return tally.Result();
 }

@@ -10,6 +10,7 @@
 
 #include "JpegWriter.h"
 #include "PictureWriter.h"
+#include "Points.h"
 
 #include <array>
 #include <cstdint>
@@ -146,10 +147,18 @@ struct TTruthComparison {
     double MeanError = 0;  ///< mean distance of found centres from the true ones, pixels
     double MaxError = 0;   ///< the largest such distance
     std::size_t Far = 0;   ///< found centres more than kFarError pixels from the true ones
+    /// Dots found with their centre within kRightError pixels of the true one.
+    std::size_t Right = 0;
+    /// Points that are no dot's: a code no dot carries (Extra) or a centre more than
+    /// kRightError pixels from its dot.
+    std::size_t Wrong = 0;
+    std::size_t Points = 0; ///< points compared (Found + Extra)
 };
 
 /// A centre this far from the true one, in pixels, counts as far off.
 inline constexpr double kFarError = 0.5;
+/// A found centre at most this far from the true one, in pixels, finds its dot.
+inline constexpr double kRightError = 2.0;
 
 /// The plain and the refined centres of a point table, each compared with the truth.
 struct TTableComparison {
@@ -161,6 +170,10 @@ struct TTableComparison {
 /// Raises EFileError when the file cannot be read or a line is malformed.
 TTruthComparison CompareWithTruth(const std::vector<TSampleDot>& truth,
                                   const std::string& pointsFile);
+
+/// The same comparison for a point list in memory, its centres as computed.
+TTruthComparison CompareWithTruth(const std::vector<TSampleDot>& truth,
+                                  const TUniquePoints& points);
 
 /// Matches the rows of a point table (kelvaron-eval-cli evaluate --table) with the
 /// dots by code, for its plain centres (x, y) and its refined ones. Raises EFileError
