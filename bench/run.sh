@@ -18,7 +18,7 @@
 # Usage: bench/run.sh [extra Google Benchmark arguments]
 # Environment, for the whole-process timings:
 #   ROUNDS=N      rounds per stack (7)
-#   STACKS=LIST   stacks to time, out of "small dots10k large png16 png16dense" (all;
+#   STACKS=LIST   stacks to time, out of "small dots10k dense large png16 png16dense" (all;
 #                 empty: none)
 #   DIRTY_MIB=N   memory the throwaway process fills before each run (512; 0: none)
 # The generated stacks and their picture sets are kept in build-bench/bench-stacks
@@ -36,22 +36,24 @@ fail() {
 }
 
 rounds=${ROUNDS:-7}
-stacks=${STACKS-small dots10k large png16 png16dense}
+stacks=${STACKS-small dots10k dense large png16 png16dense}
 dirty_mib=${DIRTY_MIB:-512}
-declare -A stack_size=([small]="1280 x 960" [dots10k]="4000 x 3000" [large]="8000 x 6000"
-    [png16]="4000 x 3000" [png16dense]="4000 x 3000")
-# The PNG stacks: kelvaron-make-sample's options beside their size, 16 bits and grey,
-# and what the table calls them.
-declare -A camera_options=(
-    [png16]="--spacing 34"
-    [png16dense]="--spacing 30 --dot-radius 5 --blur 1 --noise 2")
-declare -A stack_label=([png16]="4000 x 3000, 16-bit PNG, sparse"
-    [png16dense]="4000 x 3000, 16-bit PNG, dense")
+declare -A stack_size=([small]="1280 x 960" [dots10k]="4000 x 3000" [dense]="4000 x 3000"
+    [large]="8000 x 6000" [png16]="4000 x 3000" [png16dense]="4000 x 3000")
+# The stacks kelvaron-make-sample writes: its options beside their size, and what
+# the tables call them. The dense one has a dot every 30 pixels (13,300 dots) in
+# JPEGs of quality 90; the PNG stacks are 16-bit grey.
+declare -A sample_options=(
+    [dense]="--spacing 30 --dot-radius 5 --blur 1 --noise 2 --quality 90"
+    [png16]="--format png --grey --depth 16 --spacing 34"
+    [png16dense]="--format png --grey --depth 16 --spacing 30 --dot-radius 5 --blur 1 --noise 2")
+declare -A stack_label=([dots10k]="4000 x 3000, sparse" [dense]="4000 x 3000, dense"
+    [png16]="4000 x 3000, 16-bit PNG, sparse" [png16dense]="4000 x 3000, 16-bit PNG, dense")
 [[ $rounds =~ ^[1-9][0-9]*$ ]] || fail "ROUNDS must be a whole number from 1 on, not '$rounds'"
 [[ $dirty_mib =~ ^[0-9]+$ ]] || fail "DIRTY_MIB must be a whole number of MiB, not '$dirty_mib'"
 for stack in $stacks; do
     [ -n "${stack_size[$stack]:-}" ] ||
-        fail "unknown stack '$stack' in STACKS (small, dots10k, large, png16, png16dense)"
+        fail "unknown stack '$stack' in STACKS (small, dots10k, dense, large, png16, png16dense)"
 done
 command -v djpeg >/dev/null || fail "djpeg is missing (Debian package libjpeg-turbo-progs)"
 
@@ -88,7 +90,7 @@ png_floor="$build/bin/kelvaron-png-floor"
 
 # Whether stack $1 is one of the PNG stacks.
 is_camera() {
-    [ -n "${camera_options[$1]:-}" ]
+    [[ ${sample_options[$1]:-} == *"--format png"* ]]
 }
 
 # The clock, in microseconds, into the variable named $1 (no process started).
@@ -186,11 +188,11 @@ list_photos() {
 # the stack's decode benchmark is run once, briefly, for that.
 ensure_stack() {
     local list="$build/bench-stacks/$1/stack.txt"
-    if [ ! -f "$list" ] && is_camera "$1"; then
+    if [ ! -f "$list" ] && [ -n "${sample_options[$1]:-}" ]; then
         echo "Generating the $1 stack ..." >&2
         # shellcheck disable=SC2086 # the options are words
         "$make_sample" --out "$build/bench-stacks/$1" --name stack --width 4000 --height 3000 \
-            --format png --grey --depth 16 --seed 2024 ${camera_options[$1]} >/dev/null ||
+            --seed 2024 ${sample_options[$1]} >/dev/null ||
             fail "kelvaron-make-sample could not generate the $1 stack"
     elif [ ! -f "$list" ]; then
         echo "Generating the $1 stack ..." >&2
@@ -322,36 +324,61 @@ for stack in small dots10k large; do
     peak[$stack]=${line#peak memory }
 done
 
-# The point table's cost as users meet it: whole kelvaron-eval-cli processes on the
-# 4000 x 3000 stack, plain evaluate against evaluate --table, one of each per round,
-# the order alternating so that neither always runs on the cache the other left.
-# Wall-clock per process, in microseconds; median and worst of the rounds.
-table_rounds=7
-table_line=""
-table_list="$build/bench-stacks/dots10k/stack.txt"
-if [ -f "$table_list" ]; then
-    table_out=""
-    make_scratch table_out kelvaron-table
-    plain_us=() table_us=()
-    for ((round = 0; round < table_rounds; ++round)); do
-        if ((round % 2 == 0)); then order="plain table"; else order="table plain"; fi
+# What an option costs as users meet it: whole kelvaron-eval-cli processes, plain
+# evaluate against evaluate with the option, one of each per round, the order
+# alternating so that neither always runs on the cache the other left. Wall-clock
+# per process; median and worst of the rounds.
+# option_cost STACK WHAT OPTION...: one line into cost_lines.
+option_rounds=7
+cost_lines=()
+option_cost() {
+    local stack=$1 what=$2 list out="" round kind order plain_us=() with_us=()
+    shift 2
+    list="$build/bench-stacks/$stack/stack.txt"
+    [ -f "$list" ] || return 0
+    make_scratch out "kelvaron-option-$stack"
+    local options=("${@//@OUT@/$out}")
+    for ((round = 0; round < option_rounds; ++round)); do
+        if ((round % 2 == 0)); then order="plain with"; else order="with plain"; fi
         for kind in $order; do
+            dirty_memory
             if [ "$kind" = plain ]; then
-                time_evaluate "$table_list" "$table_out"
+                time_evaluate "$list" "$out"
                 plain_us+=("$elapsed_us")
             else
-                time_evaluate "$table_list" "$table_out" --table "$table_out/table.csv"
-                table_us+=("$elapsed_us")
+                time_evaluate "$list" "$out" "${options[@]}"
+                with_us+=("$elapsed_us")
             fi
         done
     done
-    table_rows=$(($(wc -l <"$table_out/table.csv") - 1))
-    table_line=$(printf '%s\n' "${plain_us[@]}" | sort -n | tr '\n' ' ')
-    table_line+=";"$(printf '%s\n' "${table_us[@]}" | sort -n | tr '\n' ' ')
-fi
+    cost_lines+=("$(awk -v what="$what" -v label="${stack_label[$stack]:-${stack_size[$stack]}}" \
+        -v rounds="$option_rounds" -v plain="${plain_us[*]}" -v with="${with_us[*]}" '
+        function sort(s, v,   n, i, j, t) {
+            n = split(s, v, " ")
+            for (i = 2; i <= n; ++i) {
+                t = v[i] + 0
+                for (j = i - 1; j >= 1 && v[j] + 0 > t; --j) v[j + 1] = v[j]
+                v[j + 1] = t
+            }
+            return n
+        }
+        BEGIN {
+            n = sort(plain, p); sort(with, w); m = int((n + 1) / 2)
+            printf "%s, %s, whole process, %d rounds: evaluate median %.0f ms (worst %.0f), with it median %.0f ms (worst %.0f): %+.1f %%\n",
+                what, label, rounds, p[m] / 1000, p[n] / 1000, w[m] / 1000, w[n] / 1000,
+                100 * (w[m] / p[m] - 1)
+        }')")
+    rm -rf "$out"
+}
+for stack in dots10k dense; do
+    ensure_stack "$stack"
+    option_cost "$stack" "Point table (--table)" --table @OUT@/table.csv
+    option_cost "$stack" "Settings chosen from the stack (--mindif auto --tolerance auto)" \
+        --mindif auto --tolerance auto
+done
 
 awk -F, -v small="${peak[small]}" -v mid="${peak[dots10k]}" -v large="${peak[large]}" \
-    -v rounds="$table_rounds" -v process="$table_line" -v rows="${table_rows:-0}" '
+    '
     # Rows: "name",iterations,real_time,cpu_time,time_unit,... for the "_min" aggregates.
     /_min"/ {
         name = $1; gsub(/"/, "", name); sub(/\/repeats:[0-9]+\/real_time_min$/, "", name)
@@ -383,17 +410,8 @@ awk -F, -v small="${peak[small]}" -v mid="${peak[dots10k]}" -v large="${peak[lar
         ea = time["BM_Evaluate/dots10k/threads:0"]
         printf "Refined centres, 4000 x 3000, in process: %.1f ms on one thread, %.1f ms on all = %s x Evaluate on all (%.1f ms)\n",
             r1, ra, ratio(ra, ea), ea
-        # process: the sorted microseconds of the plain runs, ";", those with --table.
-        if (process != "") {
-            split(process, halves, ";")
-            n = split(halves[1], plain, " "); split(halves[2], table, " ")
-            m = int((n + 1) / 2)
-            printf "Point table, 4000 x 3000, whole process, %d rounds, %d rows: evaluate median %.0f ms (worst %.0f), with --table median %.0f ms (worst %.0f): %+.1f %% (median ratio %s)\n",
-                rounds, rows, plain[m] / 1000, plain[n] / 1000, table[m] / 1000, table[n] / 1000,
-                100 * (table[m] / plain[m] - 1), ratio(table[m], plain[m])
-        } else
-            printf "Point table, whole process: no 4000 x 3000 stack (the benchmarks made none)\n"
     }' "$results"
+printf '%s\n' "${cost_lines[@]}"
 
 process_rows=()
 for stack in $stacks; do

@@ -13,7 +13,6 @@
 #include "StreamEval.h"
 
 #include "AtomicFile.h"
-#include "DotValues.h"
 #include "Errors.h"
 #include "FileUtil.h"
 #include "Format.h"
@@ -120,9 +119,11 @@ public:
             eval.DeepDark.SetSize(width_, height_);
             eval.DeepLit.SetSize(width_, height_);
         }
-        if (!suggest_)
-            for (TGrid<std::uint8_t>& bits : bits_)
-                bits.Resize(height_, std::int32_t(stride_));
+        for (TGrid<std::uint8_t>& bits : bits_)
+            bits.Resize(height_, std::int32_t(stride_));
+        if (suggest_)
+            for (TPic& picture : held_)
+                picture.SetSize(width_, height_);
         for (std::int32_t row = 0; row < height_; ++row)
             rowState_[std::size_t(row)].store(0, std::memory_order_relaxed);
     }
@@ -145,9 +146,9 @@ public:
         }
         if (index == 2)
             eval_.StartBitmap();
-        if (suggest_ && (index == 0 || index == 2) &&
-            referencesPending_.fetch_sub(1, std::memory_order_acq_rel) == 1)
-            SettleReferences(ThreadsFor(eval_.Threads));
+        if (suggest_ && ChoiceReads(index) &&
+            choicePending_.fetch_sub(1, std::memory_order_acq_rel) == 1)
+            ChooseAndSettle(ThreadsFor(eval_.Threads), true);
         if (index != 1 && codesPending_.fetch_sub(1, std::memory_order_acq_rel) == 1)
             Settle();
         return true;
@@ -161,8 +162,6 @@ public:
         if (settling_.exchange(true, std::memory_order_acq_rel))
             return;
         try {
-            if (suggest_)
-                Choose(ThreadsFor(eval_.Threads));
             Gather(ThreadsFor(eval_.Threads), forTable_);
             if (forTable_)
                 eval_.Refine();
@@ -181,15 +180,27 @@ public:
     /// Pictures 0 and 2 are in whole (a picture set): every row is settled.
     void SettleAll(int threads) {
         if (suggest_) {
-            SettleReferences(threads);
+            ChooseAndSettle(threads, false);
             return;
         }
         ForEachBand(height_, threads, threads, [&](int, std::int32_t begin, std::int32_t end) {
             for (std::int32_t row = begin; row < end; ++row) {
                 rowState_[std::size_t(row)].store(1, std::memory_order_relaxed);
-                RowIn(row);
+                RowIn(row, 2);
             }
         });
+    }
+
+    /// Loads the pictures the settings are chosen from beside pictures 0 and 2, of a
+    /// picture set, whose plane files files names.
+    void LoadHeld(const std::vector<std::string>& files) {
+        for (const std::int32_t index : kLevelPictures)
+            LoadPlane(HeldPicture(index), files[std::size_t(index)]);
+    }
+
+    /// Whether picture index is read whole, for the settings to be chosen from.
+    bool Held(std::int32_t index) const {
+        return suggest_ && (index == kLevelPictures[0] || index == kLevelPictures[1]);
     }
 
     /// Folds the column-ordered plane file of picture index (3 … 16) into its bits,
@@ -212,10 +223,7 @@ public:
             TransposeBytes(columns.data(), column, std::size_t(count), column, rows.data(),
                            kColumns);
             for (std::int32_t row = 0; row < height_; ++row)
-                if (suggest_ && rowHasDot_[std::size_t(row)])
-                    dotValues_.KeepColumns(index - 3, row, first, count,
-                                           rows.data() + std::size_t(row) * kColumns);
-                else if (rowHasDot_[std::size_t(row)])
+                if (rowHasDot_[std::size_t(row)])
                     FoldRow(rows.data() + std::size_t(row) * kColumns, eval_.Lit.Data[row] + first,
                             Bits(index - 3, row) + first / 8, count, eval_.Tolerance);
         }
@@ -282,7 +290,7 @@ private:
         }
         bool Needed(std::int32_t first, std::int32_t count) override {
             fold_.CheckNotAbandoned(index_);
-            if (index_ == 0 || index_ == 2)
+            if (index_ == 0 || index_ == 2 || fold_.Held(index_))
                 return true;
             if (index_ == 1)
                 return false;
@@ -297,6 +305,8 @@ private:
                 return fold_.eval_.Dark.Data[row];
             if (index_ == 2)
                 return fold_.eval_.Lit.Data[row];
+            if (fold_.Held(index_))
+                return fold_.HeldPicture(index_).Data[row];
             return buffer_.data();
         }
         std::uint16_t* DeepRowBuffer(std::int32_t row) override {
@@ -306,16 +316,13 @@ private:
         }
         void RowDone(std::int32_t row) override {
             if (index_ == 0 || index_ == 2) {
-                fold_.RowIn(row);
+                fold_.RowIn(row, index_);
                 return;
             }
             fold_.CheckNotAbandoned(index_);
-            if (index_ == 1 || !fold_.WaitForRow(row) || !fold_.rowHasDot_[std::size_t(row)])
+            if (index_ == 1 || fold_.Held(index_) || !fold_.WaitForRow(row) ||
+                !fold_.rowHasDot_[std::size_t(row)])
                 return;
-            if (fold_.suggest_) {
-                fold_.dotValues_.KeepRow(index_ - 3, row, buffer_.data());
-                return;
-            }
             FoldRow(buffer_.data(), fold_.eval_.Lit.Data[row], fold_.Bits(index_ - 3, row),
                     fold_.width_, fold_.eval_.Tolerance);
         }
@@ -330,59 +337,68 @@ private:
         return bits_[std::size_t(codePicture)][row];
     }
 
-    // A row of picture 0 or 2 is in; the second of them tells whether the row holds
-    // a lit dot. With a tolerance of 0 no pixel gets a code: no row needs the code
-    // pictures.
-    void RowIn(std::int32_t row) {
+    // A row of picture 0 or 2 (index) is in; the second of them tells whether the
+    // row holds a lit dot. With a tolerance of 0 no pixel gets a code: no row needs
+    // the code pictures. Where the settings are still to be chosen, the row's
+    // contrast is counted instead, and the row waits for them.
+    void RowIn(std::int32_t row, std::int32_t index) {
         std::atomic<std::uint8_t>& state = rowState_[std::size_t(row)];
-        if (state.fetch_add(1, std::memory_order_acq_rel) != 1 || suggest_)
+        if (state.fetch_add(1, std::memory_order_acq_rel) != 1)
             return;
-        rowHasDot_[std::size_t(row)] =
-            eval_.Tolerance > 0 &&
-                    RowHasDot(eval_.Dark.Data[row], eval_.Lit.Data[row], width_, eval_.MinDif)
-                ? 1
-                : 0;
-        state.store(kSettled, std::memory_order_seq_cst);
+        if (suggest_) {
+            AddContrastRow(contrast_[index == 0 ? 0 : 1], eval_.Dark.Data[row], eval_.Lit.Data[row],
+                           width_);
+            return;
+        }
+        SettleRow(row);
         if (waiters_.load(std::memory_order_seq_cst) > 0) {
             std::lock_guard lock(mutex_);
             changed_.notify_all();
         }
     }
 
-    // Pictures 0 and 2 are in whole, and the settings are to be chosen: the pixels
-    // above the noise floor (or the mindif given) are found, the rows that hold
-    // one settled at once.
-    void SettleReferences(int threads) {
-        const int bands = std::max(1, std::min(threads, int(height_)));
-        std::vector<TLevelCounts> parts(static_cast<std::size_t>(bands));
-        ForEachBand(height_, bands, bands, [&](int band, std::int32_t begin, std::int32_t end) {
-            TSettingsCounts part;
-            for (std::int32_t row = begin; row < end; ++row)
-                part.AddContrastRow(eval_.Dark.Data[row], eval_.Lit.Data[row], width_);
-            parts[std::size_t(band)] = part.Contrast;
-        });
-        for (const TLevelCounts& part : parts)
-            contrast_.Add(part);
-        const int floor = LevelsFloor(contrast_, eval_.Request());
-        const bool codes = !eval_.Request().Tolerance || *eval_.Request().Tolerance > 0;
-        dotValues_.Prepare(eval_.Dark, eval_.Lit, floor, threads);
-        for (std::int32_t row = 0; row < height_; ++row) {
-            rowHasDot_[std::size_t(row)] = codes && dotValues_.RowHasDot(row) ? 1 : 0;
-            rowState_[std::size_t(row)].store(kSettled, std::memory_order_seq_cst);
-        }
-        std::lock_guard lock(mutex_);
-        changed_.notify_all();
+    // Whether row holds a lit dot, from pictures 0 and 2 and the settings.
+    void SettleRow(std::int32_t row) {
+        rowHasDot_[std::size_t(row)] =
+            eval_.Tolerance > 0 &&
+                    RowHasDot(eval_.Dark.Data[row], eval_.Lit.Data[row], width_, eval_.MinDif)
+                ? 1
+                : 0;
+        rowState_[std::size_t(row)].store(kSettled, std::memory_order_seq_cst);
     }
 
-    // Every code picture is in: the settings chosen from what was kept.
-    void Choose(int threads) {
-        TSettingsCounts counts;
-        counts.Contrast = contrast_;
-        dotValues_.CountLevels(eval_.Dark, eval_.Lit, threads, counts);
-        const TSuggestion suggestion = ChooseSettings(counts, eval_.Request());
+    // Whether the settings are chosen from picture index.
+    bool ChoiceReads(std::int32_t index) const { return index == 0 || index == 2 || Held(index); }
+
+    TPic& HeldPicture(std::int32_t index) { return held_[index == kLevelPictures[0] ? 0 : 1]; }
+
+    // Every picture the settings are chosen from is in (with its contrast counted,
+    // where counted): the settings are chosen, the rows settled, and the pictures
+    // read whole for the choice folded into their bits and let go.
+    void ChooseAndSettle(int threads, bool counted) {
+        TLevelCounts contrast = contrast_[0];
+        contrast.Add(contrast_[1]);
+        const TSuggestion suggestion =
+            ChooseSettings(CountSettings(eval_.Dark, eval_.Lit, {&held_[0], &held_[1]},
+                                         eval_.Request(), threads, counted ? &contrast : nullptr),
+                           eval_.Request());
         eval_.MinDif = suggestion.MinDif;
         eval_.Tolerance = suggestion.Tolerance;
         eval_.Suggestion = suggestion;
+        ForEachBand(height_, threads, threads, [&](int, std::int32_t begin, std::int32_t end) {
+            for (std::int32_t row = begin; row < end; ++row) {
+                SettleRow(row);
+                if (!rowHasDot_[std::size_t(row)])
+                    continue;
+                for (const std::int32_t index : kLevelPictures)
+                    FoldRow(HeldPicture(index).Data[row], eval_.Lit.Data[row], Bits(index - 3, row),
+                            width_, eval_.Tolerance);
+            }
+        });
+        for (TPic& picture : held_)
+            picture = TPic{};
+        std::lock_guard lock(mutex_);
+        changed_.notify_all();
     }
 
     // Waits until row is settled (pictures 0 and 2 in); false when it never will be
@@ -424,10 +440,6 @@ private:
     // Eight pixels at a time: their bits of each code picture, one byte, are spread
     // over the eight codes at once.
     void CodeRow(std::int32_t row, std::int32_t* out) const {
-        if (suggest_) {
-            dotValues_.CodeRow(row, eval_.Dark, eval_.Lit, eval_.MinDif, eval_.Tolerance, out);
-            return;
-        }
         const std::uint8_t* dark = eval_.Dark.Data[row];
         const std::uint8_t* lit = eval_.Lit.Data[row];
         const int minDif = eval_.MinDif;
@@ -469,9 +481,12 @@ private:
     const std::int32_t height_;
     const std::size_t stride_;
     std::array<TGrid<std::uint8_t>, kCodePictures> bits_; // per code picture, from picture 3
-    TDotValues dotValues_;                  // instead of the bits, where the settings are chosen
-    TLevelCounts contrast_;                 // of every pixel, where the settings are chosen
-    std::atomic<int> referencesPending_{2}; // of pictures 0 and 2
+    // Where the settings are chosen: the pictures they are chosen from beside 0 and
+    // 2, whole until then, and the contrast of every pixel, of the rows that picture
+    // 0 brought in second and of those picture 2 did.
+    std::array<TPic, 2> held_;
+    std::array<TLevelCounts, 2> contrast_;
+    std::atomic<int> choicePending_{4}; // pictures the settings are chosen from
     std::unique_ptr<std::atomic<std::uint8_t>[]> rowState_;
     std::vector<std::uint8_t> rowHasDot_; // written as the row settles
     std::mutex mutex_;
@@ -598,10 +613,13 @@ std::optional<TLoadOutcome> TStreamEval::LoadSet(const std::string& headerFileNa
         LoadPlane(Dark, header.PlaneFiles[0]);
         LoadPlane(Lit, header.PlaneFiles[2]);
         StartBitmap();
+        if (Request().Automatic())
+            fold.LoadHeld(header.PlaneFiles);
         fold.SettleAll(threads);
         ForEachIndex(TPicEval::kStackPlanes - 2, threads, [&](std::int32_t task) {
             const std::int32_t index = task == 0 ? 1 : task + 2;
-            fold.FoldPlaneFile(index, header.PlaneFiles[std::size_t(index)]);
+            if (!fold.Held(index))
+                fold.FoldPlaneFile(index, header.PlaneFiles[std::size_t(index)]);
         });
         fold.Settled();
     } catch (const std::exception&) {
@@ -637,11 +655,11 @@ const std::vector<TRefinedPoint>& TStreamEval::Refined() const {
 
 std::uint64_t TStreamEval::KeptBytes(bool deep) const {
     const std::uint64_t pixels = std::uint64_t(Width) * std::uint64_t(Height);
-    // Where the settings are chosen, every pixel might lie above the noise floor.
-    const std::uint64_t codes = Request().Automatic() ? TDotValues::kBytesPerPixel * pixels
-                                                      : std::uint64_t(Height) * kCodePictures *
-                                                            ((std::uint64_t(Width) + 7) / 8);
-    return 2 * pixels + codes + (deep ? 4 * pixels : 0) + (KeepCodeMatrix ? 4 * pixels : 0);
+    // Where the settings are chosen, two code pictures are held whole until then.
+    const std::uint64_t held = Request().Automatic() ? 2 * pixels : 0;
+    const std::uint64_t codes =
+        std::uint64_t(Height) * kCodePictures * ((std::uint64_t(Width) + 7) / 8);
+    return 2 * pixels + held + codes + (deep ? 4 * pixels : 0) + (KeepCodeMatrix ? 4 * pixels : 0);
 }
 
 void TStreamEval::Evaluate(const std::string& fileName, bool withBitmap,

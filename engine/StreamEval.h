@@ -28,11 +28,11 @@ public:
     std::uint8_t MinDif = TEvalDefaults::MinDif;
     int Threads = 0; ///< 0: one per core
     /// Settings the load chooses from the stack itself (SuggestSettings gives the
-    /// same) instead of taking MinDif or Tolerance as they are: once pictures 0 and
-    /// 2 are in, the code pictures' values are kept at the pixels above the noise
-    /// floor (TDotValues, 18 bytes each, instead of 14 bits every pixel), and the
-    /// settings are chosen once every picture is in. The load then sets MinDif and
-    /// Tolerance to what it chose and Suggestion to the figures.
+    /// same) instead of taking MinDif or Tolerance as they are: code pictures 3 and 4
+    /// are then held whole (2 bytes a pixel more) until they and pictures 0 and 2
+    /// are in, and the settings are chosen from those four before any code picture
+    /// is folded into bits. The load sets MinDif and Tolerance to what it chose and
+    /// Suggestion to the figures.
     bool SuggestMinDif = false;
     bool SuggestTolerance = false;
     std::optional<TSuggestion> Suggestion;

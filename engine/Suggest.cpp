@@ -1,15 +1,24 @@
 #include "Suggest.h"
 
 #include "Parallel.h"
+#include "Vectorize.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <vector>
 
 namespace {
 
-constexpr std::int32_t kCodePictures = TPicEval::kStackPlanes - 3;
+// 1 where a pixel lies above the floor, else 0, for width pixels.
+KELVARON_VECTOR_CLONES
+void MarkOnDot(const std::uint8_t* __restrict dark, const std::uint8_t* __restrict lit,
+               std::uint8_t* __restrict marks, std::int32_t width, int floor) {
+    for (std::int32_t col = 0; col < width; ++col)
+        marks[col] = OnLitDot(dark[col], lit[col], floor) ? 1 : 0;
+}
+
 // The spreads of the code values are read up to all but this share of them.
 constexpr double kSpreadShare = 1e-4;
 // The noise floor leaves out all but this share of the background, and at most a
@@ -100,25 +109,12 @@ void TSettingsCounts::Add(const TSettingsCounts& other) {
     Contrast.Add(other.Contrast);
     LitBelow.Add(other.LitBelow);
     UnlitAbove.Add(other.UnlitAbove);
-    LevelPixels += other.LevelPixels;
 }
 
-void TSettingsCounts::AddContrastRow(const std::uint8_t* dark, const std::uint8_t* lit,
-                                     std::int32_t width) {
+void AddContrastRow(TLevelCounts& contrast, const std::uint8_t* dark, const std::uint8_t* lit,
+                    std::int32_t width) {
     for (std::int32_t col = 0; col < width; ++col)
-        Contrast.Add(int(lit[col]) - int(dark[col]));
-}
-
-void TSettingsCounts::AddLevels(int dark, int lit, const std::uint8_t* values, int count) {
-    const int contrast = lit - dark;
-    for (int k = 0; k < count; ++k) {
-        const int below = lit - int(values[k]);
-        if (2 * below < contrast)
-            LitBelow.Add(below);
-        else
-            UnlitAbove.Add(int(values[k]) - dark);
-    }
-    ++LevelPixels;
+        contrast.Add(int(lit[col]) - int(dark[col]));
 }
 
 std::uint8_t LevelsFloor(const TLevelCounts& contrast, const TSettingsRequest& request) {
@@ -136,7 +132,7 @@ TSuggestion ChooseSettings(const TSettingsCounts& counts, const TSettingsRequest
     for (int c = noise.Floor + 1; c <= TLevelCounts::kOffset; ++c)
         above += counts.Contrast[c];
     s.AboveFloor = total > 0 ? double(above) / double(total) : 0;
-    s.NoDots = counts.LevelPixels == 0;
+    s.NoDots = above == 0;
     s.LitSpread = std::max(0, counts.LitBelow.Reach(kSpreadShare));
     s.UnlitSpread = std::max(0, counts.UnlitAbove.Reach(kSpreadShare));
     const int margin = std::max(1, int(std::ceil(noise.Sigma)));
@@ -148,8 +144,8 @@ TSuggestion ChooseSettings(const TSettingsCounts& counts, const TSettingsRequest
     if (request.Tolerance)
         s.Tolerance = *request.Tolerance;
     else if (!s.NoDots)
-        s.Tolerance = std::uint8_t(
-            std::clamp((s.LitSpread + 1 + int(s.MinDif) + 1 - s.UnlitSpread + 1) / 2, 1, 255));
+        s.Tolerance = std::uint8_t(std::clamp(
+            s.LitSpread + 1 + (3 * (int(s.MinDif) - s.UnlitSpread - s.LitSpread) + 4) / 5, 1, 255));
     return s;
 }
 
@@ -173,43 +169,62 @@ std::string TSuggestion::ToleranceReason() const {
            std::to_string(UnlitSpread) + " above picture 0";
 }
 
-TSuggestion SuggestSettings(const TPicEval& eval, const TSettingsRequest& request, int threads) {
-    if (!eval.IsStackComplete())
-        return ChooseSettings({}, request);
-    const std::vector<TPic>& planes = eval.Pics.Planes;
-    const std::int32_t width = eval.Width, height = eval.Height;
+TSettingsCounts CountSettings(const TPic& dark, const TPic& lit,
+                              const std::array<const TPic*, 2>& levels,
+                              const TSettingsRequest& request, int threads,
+                              const TLevelCounts* contrast) {
+    const std::int32_t width = dark.Width, height = dark.Height;
     const int bands = std::max(1, std::min(ThreadsFor(threads), int(height)));
     std::vector<TSettingsCounts> parts(static_cast<std::size_t>(bands));
-    ForEachBand(height, bands, bands, [&](int band, std::int32_t begin, std::int32_t end) {
-        for (std::int32_t row = begin; row < end; ++row)
-            parts[std::size_t(band)].AddContrastRow(planes[0].Data[row], planes[2].Data[row],
-                                                    width);
-    });
     TSettingsCounts counts;
-    for (const TSettingsCounts& part : parts)
-        counts.Contrast.Add(part.Contrast);
+    if (contrast) {
+        counts.Contrast = *contrast;
+    } else {
+        ForEachBand(height, bands, bands, [&](int band, std::int32_t begin, std::int32_t end) {
+            for (std::int32_t row = begin; row < end; ++row)
+                AddContrastRow(parts[std::size_t(band)].Contrast, dark.Data[row], lit.Data[row],
+                               width);
+        });
+        for (const TSettingsCounts& part : parts)
+            counts.Contrast.Add(part.Contrast);
+    }
     const int floor = LevelsFloor(counts.Contrast, request);
-    parts.assign(std::size_t(bands), TSettingsCounts{});
     ForEachBand(height, bands, bands, [&](int band, std::int32_t begin, std::int32_t end) {
-        std::uint8_t values[kCodePictures];
+        TSettingsCounts& part = parts[std::size_t(band)];
+        std::vector<std::uint8_t> onDot(std::size_t(width) + 8, 0);
         for (std::int32_t row = begin; row < end; ++row) {
-            const std::uint8_t* dark = planes[0].Data[row];
-            const std::uint8_t* lit = planes[2].Data[row];
-            for (std::int32_t col = 0; col < width; ++col) {
-                if (!OnLitDot(dark[col], lit[col], floor))
+            const std::uint8_t* d = dark.Data[row];
+            const std::uint8_t* l = lit.Data[row];
+            MarkOnDot(d, l, onDot.data(), width, floor);
+            // Eight marks at a time: most stretches of a picture lie off the dots.
+            for (std::int32_t first = 0; first < width; first += 8) {
+                std::uint64_t marks;
+                std::memcpy(&marks, onDot.data() + first, sizeof marks);
+                if (marks == 0)
                     continue;
-                for (std::int32_t k = 0; k < kCodePictures; ++k)
-                    values[k] = planes[std::size_t(k) + 3].Data[row][col];
-                parts[std::size_t(band)].AddLevels(dark[col], lit[col], values, kCodePictures);
+                for (std::int32_t col = first; col < std::min(first + 8, width); ++col)
+                    if (onDot[std::size_t(col)] != 0)
+                        for (const TPic* picture : levels)
+                            part.AddLevel(d[col], l[col], picture->Data[row][col]);
             }
         }
     });
     for (const TSettingsCounts& part : parts) {
         counts.LitBelow.Add(part.LitBelow);
         counts.UnlitAbove.Add(part.UnlitAbove);
-        counts.LevelPixels += part.LevelPixels;
     }
-    return ChooseSettings(counts, request);
+    return counts;
+}
+
+TSuggestion SuggestSettings(const TPicEval& eval, const TSettingsRequest& request, int threads) {
+    if (!eval.IsStackComplete())
+        return ChooseSettings({}, request);
+    const std::vector<TPic>& planes = eval.Pics.Planes;
+    return ChooseSettings(CountSettings(planes[0], planes[2],
+                                        {&planes[std::size_t(kLevelPictures[0])],
+                                         &planes[std::size_t(kLevelPictures[1])]},
+                                        request, threads),
+                          request);
 }
 
 TCoverage CoverageOf(const std::vector<TRefinedPoint>& refined) {

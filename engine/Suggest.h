@@ -6,7 +6,8 @@
 // lower tail, mirrored, tells how far noise reaches above the background: the
 // noise floor, the lowest mindif that leaves the background out.
 //
-// Tolerance comes from the code pictures, read at the pixels above the noise floor.
+// Tolerance comes from the code pictures, read at the pixels above the noise floor:
+// the first two, where about half the dots are lit.
 // A code picture's value there lies near plane 2 where its dot is lit and near
 // plane 0 where it is not; which one is told by the nearer. Of the lit ones, how
 // far they reach below plane 2 (the lit spread, L), of the unlit ones how far above
@@ -15,13 +16,15 @@
 // beyond it: a pixel of contrast c needs L < tolerance ≤ c − U. The dimmest pixel
 // a code is given has contrast mindif + 1, so
 //   - mindif is the noise floor, or L + U + 2 margins where that is higher, and
-//   - tolerance sits halfway between L + 1 and mindif + 1 − U.
+//   - tolerance sits three fifths of the way from L + 1 to mindif + 1 − U: the
+//     lit values' tail, which JPEG errors at bright dots lengthen, is the longer.
 // Every figure is a count over pixels, so the suggestion is the same on any number
 // of threads and for the streamed evaluation as for the whole stack.
 
 #include "Evaluator.h"
 #include "Refine.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <optional>
@@ -53,20 +56,41 @@ private:
     std::array<std::uint64_t, 2 * kOffset + 1> counts_{};
 };
 
-/// What the suggestion reads: the contrast of every pixel, then the code pictures'
-/// levels at the pixels above the noise floor.
+/// What the suggestion reads: the contrast of every pixel, then the levels of two
+/// code pictures at the pixels above the noise floor.
 struct TSettingsCounts {
-    TLevelCounts Contrast;         ///< plane 2 − plane 0, every pixel
-    TLevelCounts LitBelow;         ///< plane 2 − value, of the code values read as lit
-    TLevelCounts UnlitAbove;       ///< value − plane 0, of the code values read as unlit
-    std::uint64_t LevelPixels = 0; ///< pixels whose code values were counted
+    TLevelCounts Contrast;   ///< plane 2 − plane 0, every pixel
+    TLevelCounts LitBelow;   ///< plane 2 − value, of the code values read as lit
+    TLevelCounts UnlitAbove; ///< value − plane 0, of the code values read as unlit
 
     void Add(const TSettingsCounts& other);
-    /// Counts the contrast of one row.
-    void AddContrastRow(const std::uint8_t* dark, const std::uint8_t* lit, std::int32_t width);
-    /// Counts the values of the code pictures at one pixel of contrast lit − dark.
-    void AddLevels(int dark, int lit, const std::uint8_t* values, int count);
+    /// Counts a code picture's value at a pixel of planes 0 and 2 dark and lit: as
+    /// lit where it lies nearer to lit, else as unlit.
+    void AddLevel(int dark, int lit, int value) {
+        const int below = lit - value;
+        if (2 * below < lit - dark)
+            LitBelow.Add(below);
+        else
+            UnlitAbove.Add(value - dark);
+    }
 };
+
+/// Counts the contrast lit − dark of one row.
+void AddContrastRow(TLevelCounts& contrast, const std::uint8_t* dark, const std::uint8_t* lit,
+                    std::int32_t width);
+
+/// The code pictures whose levels are counted: the first two, in each of which
+/// about half the dots are lit, whatever the numbering of the dots.
+inline constexpr std::array<std::int32_t, 2> kLevelPictures = {3, 4};
+
+/// Counts what the suggestion reads from planes 0 and 2 (dark, lit) and the
+/// pictures kLevelPictures (levels), all of one size, on threads (0: all cores);
+/// the counts do not depend on their number. A given contrast is taken as counted
+/// already.
+TSettingsCounts CountSettings(const TPic& dark, const TPic& lit,
+                              const std::array<const TPic*, 2>& levels,
+                              const TSettingsRequest& request, int threads,
+                              const TLevelCounts* contrast = nullptr);
 
 /// The settings chosen and the figures they were read from.
 struct TSuggestion {
