@@ -140,6 +140,8 @@ TSuggestion ChooseSettings(const TSettingsCounts& counts, const TSettingsRequest
                                 : std::max(noise.Floor, s.LitSpread + s.UnlitSpread + 2 * margin);
     if (!request.MinDif && request.Tolerance)
         minDif = std::max(noise.Floor, int(*request.Tolerance) + s.UnlitSpread + margin - 1);
+    if (!request.MinDif && s.NoDots) // nothing to read: the default, clear of the noise
+        minDif = std::max(noise.Floor, int(TEvalDefaults::MinDif));
     s.MinDif = std::uint8_t(std::clamp(minDif, 0, 254));
     if (request.Tolerance)
         s.Tolerance = *request.Tolerance;
@@ -150,20 +152,23 @@ TSuggestion ChooseSettings(const TSettingsCounts& counts, const TSettingsRequest
 }
 
 std::string TSuggestion::MinDifReason() const {
-    std::string text = "mindif " + std::to_string(MinDif) + ": the background's contrast is " +
-                       std::to_string(Background) + " ± " + Figure(Noise) +
-                       " and its noise reaches up to " + std::to_string(NoiseFloor) + "; " +
-                       Figure(100 * AboveFloor) + " % of the pixels lie above that";
+    const std::string text = "mindif " + std::to_string(MinDif) +
+                             ": the background's contrast is " + std::to_string(Background) +
+                             " ± " + Figure(Noise) + " and its noise reaches up to " +
+                             std::to_string(NoiseFloor) + "; ";
     if (NoDots)
-        return text + ", none of them a dot";
-    return text + ", and their code values read right from a contrast of " +
+        return text + "no pixel lies above that, so the stack shows no dots";
+    return text + Figure(100 * AboveFloor) +
+           " % of the pixels lie above that, and their code values read right from a "
+           "contrast of " +
            std::to_string(LitSpread + UnlitSpread + 1) + " up";
 }
 
 std::string TSuggestion::ToleranceReason() const {
     if (NoDots)
         return "tolerance " + std::to_string(Tolerance) +
-               ": no pixel stands out of the noise, so the code pictures tell nothing";
+               ": no pixel stands out of the noise, so the code pictures tell nothing and the "
+               "default stays";
     return "tolerance " + std::to_string(Tolerance) + ": lit code values lie up to " +
            std::to_string(LitSpread) + " below picture 2, unlit ones up to " +
            std::to_string(UnlitSpread) + " above picture 0";

@@ -1,8 +1,9 @@
 // kelvaron-check-points: compares a points file with the ground truth of the
 // sample stack it was made from.
 //
-// Prints one line: dots found, mean and largest centre error, centres more than
-// half a pixel off, points without a dot. With --table, a point table's refined
+// Prints two lines: dots found, mean and largest centre error, centres more than
+// half a pixel off, points without a dot; then the dots found right (centre within
+// 2 px) and the points that are wrong. With --table, a point table's refined
 // centres are scored as well, on a second line beside its plain ones.
 // Exit status: 0 every dot found and no stray point, 1 otherwise or on a read
 // error, 2 bad command line.
@@ -37,6 +38,11 @@ int main(int argc, char** argv) {
                       "%zu of %zu dots found, mean centre error %.3f px, largest %.3f px, "
                       "%zu above %.1f px, %zu points without a dot",
                       c.Found, c.Dots, c.MeanError, c.MaxError, c.Far, kFarError, c.Extra);
+        std::cout << line << '\n';
+        std::snprintf(line, sizeof line,
+                      "%zu of %zu dots right (their code, centre within %.0f px), %zu of %zu "
+                      "points wrong (no dot's code, or further off)",
+                      c.Right, c.Dots, kRightError, c.Wrong, c.Points);
         std::cout << line << '\n';
         if (!tableFile.empty()) {
             const TTableComparison t = CompareTableWithTruth(truth, tableFile);
