@@ -38,7 +38,7 @@ TNoise NoiseOf(const TLevelCounts& contrast) {
     const std::uint64_t total = contrast.Total();
     if (total == 0)
         return noise;
-    const int mode = contrast.Mode();
+    const int mode = contrast.Mode(contrast.Median());
     noise.Background = mode;
     // at[s]: pixels at or below mode − s. Below the mode lies half the background.
     const int lowest = -TLevelCounts::kOffset;
@@ -87,8 +87,21 @@ std::uint64_t TLevelCounts::Total() const {
     return total;
 }
 
-int TLevelCounts::Mode() const {
-    return int(std::max_element(counts_.begin(), counts_.end()) - counts_.begin()) - kOffset;
+int TLevelCounts::Mode(int highest) const {
+    const auto end =
+        counts_.begin() + std::ptrdiff_t(std::clamp(highest, -kOffset, kOffset) + kOffset) + 1;
+    return int(std::max_element(counts_.begin(), end) - counts_.begin()) - kOffset;
+}
+
+int TLevelCounts::Median() const {
+    const std::uint64_t total = Total();
+    std::uint64_t below = 0;
+    for (std::size_t i = 0; i < counts_.size(); ++i) {
+        below += counts_[i];
+        if (total > 0 && 2 * below >= total)
+            return int(i) - kOffset;
+    }
+    return 0;
 }
 
 int TLevelCounts::Reach(double fraction) const {

@@ -1,10 +1,11 @@
 #pragma once
 // Suggested settings: a mindif and a tolerance read from the stack itself.
 //
-// Mindif comes from the contrast plane 2 − plane 0. Its most frequent value is the
-// background's, and below it lies noise alone (the dots only add light), so the
-// lower tail, mirrored, tells how far noise reaches above the background: the
-// noise floor, the lowest mindif that leaves the background out.
+// Mindif comes from the contrast plane 2 − plane 0. Its most frequent value up to
+// its median is the background's (dots of one saturated contrast can outnumber any
+// one value of the background, but not all of it), and below it lies noise alone (the dots only add
+// light), so the lower tail, mirrored, tells how far noise reaches above the background: the noise
+// floor, the lowest mindif that leaves the background out.
 //
 // Tolerance comes from the code pictures, read at the pixels above the noise floor:
 // the first two, where about half the dots are lit.
@@ -46,8 +47,12 @@ public:
     void Add(const TLevelCounts& other);
     std::uint64_t operator[](int value) const { return counts_[std::size_t(value + kOffset)]; }
     std::uint64_t Total() const;
-    /// The most frequent value (the lowest of equals); 0 when empty.
-    int Mode() const;
+    /// The most frequent value up to highest (the lowest of equals); −255 when
+    /// there is none.
+    int Mode(int highest = kOffset) const;
+    /// The smallest value at or below which lie at least half the counts; 0 when
+    /// empty.
+    int Median() const;
     /// The smallest value v with at most fraction × Total() counts above it; 0 when
     /// empty.
     int Reach(double fraction) const;

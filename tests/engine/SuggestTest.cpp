@@ -125,6 +125,30 @@ TEST(LevelCounts, ModeAndReachCountFromTheTop) {
     EXPECT_EQ(counts.Reach(0), 255);     // nothing may lie above
     EXPECT_EQ(counts.Reach(1.0 / 7), 5); // one value may
     EXPECT_EQ(counts.Reach(2.0 / 7), 0);
+    EXPECT_EQ(counts.Median(), 0);
+    EXPECT_EQ(counts.Mode(-1), -255); // the lowest of equals below 0
+}
+
+TEST(ChooseSettings, DotsOfOneContrastDoNotPassForTheBackground) {
+    // About 9000 background pixels over −8 … 8 (at most 1000 at one contrast), and
+    // 1500 pixels of saturated dots, all at a contrast of 230: the background is
+    // the contrast below which the noise lies, not the most frequent one.
+    TSettingsCounts counts;
+    for (int v = -8; v <= 8; ++v)
+        for (int i = 0; i < 1000 - 110 * std::abs(v); ++i)
+            counts.Contrast.Add(v);
+    for (int i = 0; i < 1500; ++i) {
+        counts.Contrast.Add(230);
+        counts.LitBelow.Add(i % 4);
+        counts.UnlitAbove.Add(i % 3);
+    }
+    const TSuggestion s = ChooseSettings(counts, {});
+    EXPECT_FALSE(s.NoDots);
+    EXPECT_EQ(s.Background, 0);
+    EXPECT_GE(s.MinDif, 8);
+    EXPECT_LT(s.MinDif, 230);
+    EXPECT_GT(s.Tolerance, 3);
+    EXPECT_LE(s.Tolerance, s.MinDif + 1 - 2);
 }
 
 TEST(Coverage, TellsTypicalTinyStrayAndOtherPoints) {
@@ -194,6 +218,30 @@ TEST_F(DimStack, TheSuggestionFindsTheDotsTheDefaultsLose) {
     EXPECT_EQ(chosen.Wrong, 0u);
     TrySettings(eval, TEvalDefaults::MinDif, TEvalDefaults::Tolerance);
     EXPECT_EQ(CompareWithTruth(stack_->Dots, eval.Points).Right, 0u);
+}
+
+TEST(SuggestSettings, FindsLargeDenseDotsDrivenPastWhite) {
+    // Their saturated cores share one contrast, 255 less the dark level, and hold
+    // more pixels than any one contrast of the background.
+    TSampleOptions options;
+    options.Width = 320;
+    options.Height = 240;
+    options.Spacing = 12;
+    options.DotRadius = 4.2;
+    options.Brightness = 600;
+    options.Seed = 30;
+    TTempDir folder;
+    const TSampleStack stack = WriteSampleStack(folder.path(), "s", options);
+    TPicEval eval;
+    TLoadOptions load;
+    load.BaseFolder = folder.path();
+    ASSERT_TRUE(eval.LoadList(stack.ListFile, kChannelGrey, load).Usable);
+    const TSuggestion s = SuggestSettings(eval);
+    EXPECT_FALSE(s.NoDots) << s.MinDifReason();
+    TrySettings(eval, s.MinDif, s.Tolerance);
+    const TTruthComparison found = CompareWithTruth(stack.Dots, eval.Points);
+    EXPECT_EQ(found.Right, found.Dots) << s.MinDifReason();
+    EXPECT_EQ(found.Wrong, 0u);
 }
 
 TEST_F(DimStack, StreamedChoiceIsTheWholeStacksAndGivesItsFilesByHand) {
