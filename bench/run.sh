@@ -219,6 +219,19 @@ check_points() {
         fail "evaluate $2 gave other points than the first run on the list file$(set_hint "$2")"
 }
 
+# An awk function for the tables: the numbers in s, sorted, into v; returns their
+# count.
+readonly awk_sorted='
+    function sorted(s, v,   n, i, j, t) {
+        n = split(s, v, " ")
+        for (i = 2; i <= n; ++i) {
+            t = v[i] + 0
+            for (j = i - 1; j >= 1 && v[j] + 0 > t; --j) v[j + 1] = v[j]
+            v[j + 1] = t
+        }
+        return n
+    }'
+
 # One row of the whole-process table for stack $1 from the rounds' figures, each a
 # list of numbers in round order: $2 floor (µs), $3 evaluate list (µs), $4 evaluate
 # set (µs), $5 peak memory list (KiB), $6 peak memory set (KiB). The memory bound
@@ -229,16 +242,7 @@ process_row() {
     awk -v size="${stack_size[$1]}" -v label="${stack_label[$1]:-${stack_size[$1]}}" \
         -v per_pixel="$per_pixel" -v floor="$2" -v on_list="$3" -v on_set="$4" \
         -v peak_list="$5" -v peak_set="$6" '
-    # The numbers in s, sorted, into v; returns their count.
-    function sorted(s, v,   n, i, j, t) {
-        n = split(s, v, " ")
-        for (i = 2; i <= n; ++i) {
-            t = v[i] + 0
-            for (j = i - 1; j >= 1 && v[j] + 0 > t; --j) v[j + 1] = v[j]
-            v[j + 1] = t
-        }
-        return n
-    }
+    '"$awk_sorted"'
     function median(v, n) { return (n % 2) ? v[(n + 1) / 2] : (v[n / 2] + v[n / 2 + 1]) / 2 }
     function largest(s,   v, n) { n = sorted(s, v); return v[n] }
     # Each run in s over the floor of its round; the median and the worst of these
@@ -353,17 +357,9 @@ option_cost() {
     done
     cost_lines+=("$(awk -v what="$what" -v label="${stack_label[$stack]:-${stack_size[$stack]}}" \
         -v rounds="$option_rounds" -v plain="${plain_us[*]}" -v with="${with_us[*]}" '
-        function sort(s, v,   n, i, j, t) {
-            n = split(s, v, " ")
-            for (i = 2; i <= n; ++i) {
-                t = v[i] + 0
-                for (j = i - 1; j >= 1 && v[j] + 0 > t; --j) v[j + 1] = v[j]
-                v[j + 1] = t
-            }
-            return n
-        }
+        '"$awk_sorted"'
         BEGIN {
-            n = sort(plain, p); sort(with, w); m = int((n + 1) / 2)
+            n = sorted(plain, p); sorted(with, w); m = int((n + 1) / 2)
             printf "%s, %s, whole process, %d rounds: evaluate median %.0f ms (worst %.0f), with it median %.0f ms (worst %.0f): %+.1f %%\n",
                 what, label, rounds, p[m] / 1000, p[n] / 1000, w[m] / 1000, w[n] / 1000,
                 100 * (w[m] / p[m] - 1)

@@ -34,12 +34,7 @@ struct TStackArgs {
 
     /// The settings given; the others are to be chosen from the stack.
     TSettingsRequest Request() const {
-        TSettingsRequest request;
-        if (!SuggestMinDif)
-            request.MinDif = MinDif;
-        if (!SuggestTolerance)
-            request.Tolerance = Tolerance;
-        return request;
+        return TSettingsRequest::Given(MinDif, SuggestMinDif, Tolerance, SuggestTolerance);
     }
 };
 

@@ -640,12 +640,7 @@ void TStreamEval::Refine() {
 }
 
 TSettingsRequest TStreamEval::Request() const {
-    TSettingsRequest request;
-    if (!SuggestMinDif)
-        request.MinDif = MinDif;
-    if (!SuggestTolerance)
-        request.Tolerance = Tolerance;
-    return request;
+    return TSettingsRequest::Given(MinDif, SuggestMinDif, Tolerance, SuggestTolerance);
 }
 
 const std::vector<TRefinedPoint>& TStreamEval::Refined() const {

@@ -207,6 +207,7 @@ TSettingsCounts CountSettings(const TPic& dark, const TPic& lit,
             counts.Contrast.Add(part.Contrast);
     }
     const int floor = LevelsFloor(counts.Contrast, request);
+    parts.assign(parts.size(), TSettingsCounts{});
     ForEachBand(height, bands, bands, [&](int band, std::int32_t begin, std::int32_t end) {
         TSettingsCounts& part = parts[std::size_t(band)];
         std::vector<std::uint8_t> onDot(std::size_t(width) + 8, 0);
@@ -227,10 +228,8 @@ TSettingsCounts CountSettings(const TPic& dark, const TPic& lit,
             }
         }
     });
-    for (const TSettingsCounts& part : parts) {
-        counts.LitBelow.Add(part.LitBelow);
-        counts.UnlitAbove.Add(part.UnlitAbove);
-    }
+    for (const TSettingsCounts& part : parts)
+        counts.Add(part);
     return counts;
 }
 

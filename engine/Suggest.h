@@ -37,6 +37,17 @@ struct TSettingsRequest {
     std::optional<std::uint8_t> MinDif;
     std::optional<std::uint8_t> Tolerance;
     bool Automatic() const { return !MinDif || !Tolerance; }
+
+    /// The settings given: minDif unless it is to be suggested, tolerance likewise.
+    static TSettingsRequest Given(std::uint8_t minDif, bool suggestMinDif, std::uint8_t tolerance,
+                                  bool suggestTolerance) {
+        TSettingsRequest request;
+        if (!suggestMinDif)
+            request.MinDif = minDif;
+        if (!suggestTolerance)
+            request.Tolerance = tolerance;
+        return request;
+    }
 };
 
 /// Counts of the values −255 … 255.
