@@ -393,7 +393,8 @@ void DecodeInto(TPictureRowSink& sink, const std::string& fileName, std::uint8_t
     const std::int32_t lastGroup = group > 0 ? (height - 1) / group * group : 0;
     try {
         sink.Begin({width, height, 255});
-        std::vector<std::uint8_t> rgbx(grey ? 0 : 4 * std::size_t(width));
+        // A grey row that is not needed goes to rgbx too.
+        std::vector<std::uint8_t> rgbx((grey ? 1 : 4) * std::size_t(width));
         std::int32_t row = 0;
         while (row < height) {
             if (group > 0 && row % group == 0) {
@@ -405,6 +406,13 @@ void DecodeInto(TPictureRowSink& sink, const std::string& fileName, std::uint8_t
                     row += skip;
                     continue;
                 }
+            }
+            // Within a row of blocks that is made, a row that is not needed is still
+            // read, but neither its channel nor its grey mix is taken.
+            if (!sink.Needed(row, 1)) {
+                decoder.ReadScanline(rgbx.data());
+                ++row;
+                continue;
             }
             std::uint8_t* values = sink.RowBuffer(row);
             if (grey) {

@@ -58,9 +58,10 @@ public:
     /// other member. May raise, which ends the decoding.
     virtual void Begin(const TPictureLayout& layout) = 0;
     /// Whether any of rows first … first + count − 1 is needed. Rows that are not
-    /// may be passed over without being made, their data still read and checked;
-    /// asked at most once for each band of rows, before the first of them is handed
-    /// over.
+    /// may be passed over without being made, their data still read and checked,
+    /// and are then not handed over. Asked before the first of them is handed over;
+    /// a decoder that makes rows in bands may ask for a band and then for single
+    /// rows of it.
     virtual bool Needed(std::int32_t first, std::int32_t count) = 0;
     /// Where the width values of row are to go; valid until RowDone(row).
     virtual std::uint8_t* RowBuffer(std::int32_t row) = 0;

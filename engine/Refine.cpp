@@ -135,6 +135,8 @@ std::vector<TRefinedPoint> RefineCentres(const TLightPlanes& planes, const TCode
                             const auto i = std::size_t(order[std::size_t(k)].second);
                             if (prior && !rivalled[i])
                                 continue;
+                            if (k + 1 < end)
+                                refiner.Prefetch(order[std::size_t(k) + 1].second);
                             const bool met = refiner.Refine(std::int32_t(i), points.Entries[i],
                                                             refined[i], background[i]);
                             if (!prior)

@@ -54,13 +54,6 @@ public:
 
     const std::vector<TBlob>& Blobs() const { return blobs_; }
 
-    /// The blob of the pixel at (row, col); −1 for a pixel without a code.
-    std::int32_t BlobAtPixel(std::int32_t row, std::int32_t col) const {
-        const std::size_t i = RowCursor(row, col);
-        if (i == RowEnd(row) || run_[i].Begin > col)
-            return -1;
-        return run_[i].Comp;
-    }
     /// The run at index i, and the index after the last run of row.
     const TRun& Run(std::size_t i) const { return run_[i]; }
     std::size_t RowEnd(std::int32_t row) const { return codes_.RowEnd(row); }

@@ -32,6 +32,24 @@ public:
     }
     /// The light of columns first … last of row into out[0 …].
     void Row(std::int32_t row, std::int32_t first, std::int32_t last, std::int32_t* out) const;
+    /// Asks the cache for the light of columns first … last of row.
+    void Prefetch(std::int32_t row, std::int32_t first, std::int32_t last) const {
+        auto fetch = [first, last](const auto* values) {
+            constexpr std::int32_t kLine = 64;
+            const auto* begin = reinterpret_cast<const char*>(values + first);
+            const auto span = std::int32_t(sizeof *values) * (last - first);
+            for (std::int32_t offset = 0; offset < span; offset += kLine)
+                __builtin_prefetch(begin + offset);
+            __builtin_prefetch(begin + span);
+        };
+        if (Deep()) {
+            fetch(deepLit_->Data[row]);
+            fetch(deepDark_->Data[row]);
+        } else {
+            fetch(lit_.Data[row]);
+            fetch(dark_.Data[row]);
+        }
+    }
     /// The table's contrast of (row, col): plane 2 − plane 0 in plane levels.
     std::int32_t Contrast(std::int32_t row, std::int32_t col) const {
         return std::int32_t(lit_.Data[row][col]) - std::int32_t(dark_.Data[row][col]);

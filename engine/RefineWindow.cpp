@@ -37,6 +37,19 @@ bool TRefiner::Refine(std::int32_t point, const TUniquePoint& entry, TRefinedPoi
     return rivalled_;
 }
 
+void TRefiner::Prefetch(std::int32_t point) const {
+    const TBlobShape& shape = shapes_[std::size_t(point)];
+    if (shape.Pixels == 0)
+        return;
+    const double reach = std::min(FirstReach(shape.Radius), kMaxReach) + kPatchMargin;
+    const auto first = std::int32_t(std::max(0.0, shape.Y - reach));
+    const auto last = std::int32_t(std::min(double(light_.Height() - 1), shape.Y + reach));
+    const auto left = std::int32_t(std::max(0.0, shape.X - reach));
+    const auto right = std::int32_t(std::min(double(light_.Width() - 1), shape.X + reach));
+    for (std::int32_t row = first; row <= last; ++row)
+        light_.Prefetch(row, left, right);
+}
+
 bool TRefiner::Settle(std::int32_t point, std::int32_t blobIndex, TRefinedPoint& out) {
     const TBlobShape& shape = shapes_[std::size_t(point)];
     double x = shape.X, y = shape.Y;
@@ -87,8 +100,9 @@ void TRefiner::FindRivals(std::int32_t point) {
             return;
         // Within reach of the widest window's rivals, seen from any centre it may
         // take; the centre keeps near the blob.
-        if (std::hypot(other.X - self.X, other.Y - self.Y) <
-            2 * self.Reach + other.Radius - self.Radius + self.Reach)
+        const double within = 2 * self.Reach + other.Radius - self.Radius + self.Reach;
+        if (DistanceTest(other.X - self.X, other.Y - self.Y,
+                         [within](double distance) { return distance < within; }))
             near_.push_back(n);
     });
     std::sort(near_.begin(), near_.end());
@@ -104,7 +118,9 @@ std::uint32_t TRefiner::Gather(std::int32_t point, std::int32_t blobIndex, std::
     rivals_.clear();
     for (std::int32_t n : near_) {
         const TBlobShape& other = shapes_[std::size_t(n)];
-        if (std::hypot(other.X - col, other.Y - row) < 2 * reach + other.Radius - self.Radius)
+        const double within = 2 * reach + other.Radius - self.Radius;
+        if (DistanceTest(other.X - col, other.Y - row,
+                         [within](double distance) { return distance < within; }))
             rivals_.push_back(n);
     }
     rivalled_ = rivalled_ || !rivals_.empty();

@@ -9,12 +9,28 @@
 #include "RefineLight.h"
 #include "RefineStencil.h"
 
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <vector>
 
 namespace refine_detail {
+
+/// test(std::hypot(dx, dy)) for a test that is monotone in the distance, mostly
+/// without hypot, which is dear: the square root of dx² + dy² lies within a
+/// relative 1e-12 of it (away from overflow and underflow), so where the test gives
+/// one answer at both ends of that interval, that is its answer at hypot too.
+template <class F> bool DistanceTest(double dx, double dy, F&& test) {
+    constexpr double kSlack = 1e-12;
+    const double root = std::sqrt(dx * dx + dy * dy);
+    if (root > 1e-100 && root < 1e100) {
+        const bool low = test(root * (1 - kSlack));
+        if (low == test(root * (1 + kSlack)))
+            return low;
+    }
+    return test(std::hypot(dx, dy));
+}
 
 // Refines the points one at a time; one object per thread. A window is a disc
 // around a centre pixel; its light is read once per place and size.
@@ -32,6 +48,9 @@ public:
         prior_ = prior;
         priorBackground_ = background;
     }
+
+    /// Asks the cache for the light around a point's blob, while another is refined.
+    void Prefetch(std::int32_t point) const;
 
     /// Refines one point into out and its background; true when a neighbour came
     /// close enough to claim pixels of its window.

@@ -51,12 +51,19 @@ void TRefiner::ReadPatch(const TBlobShape& self, std::int32_t blobIndex) {
             continue;
         // Pixels nearer a rival than this point are the rival's; of those that
         // are left, the light the rivals throw is taken off once they are known.
+        // The blob of each pixel from a cursor that walks along the row's runs.
+        std::size_t run = blobs_.RowCursor(r, c0);
+        const std::size_t rowEnd = blobs_.RowEnd(r);
         for (std::int32_t c = c0; c <= c1; ++c) {
+            while (run < rowEnd && blobs_.Run(run).End <= c)
+                ++run;
             std::int32_t& value = out[c - c0];
             if (value == kRival)
                 continue;
+            const bool own = run < rowEnd && blobs_.Run(run).Begin <= c &&
+                             blobs_.Run(run).Comp == blobIndex;
             const double dx = c - col;
-            if (blobs_.BlobAtPixel(r, c) != blobIndex &&
+            if (!own &&
                 Claimed(c, r, std::sqrt(dx * dx + double(dy) * dy) - self.Radius)) {
                 value = kOutside;
                 continue;
@@ -98,7 +105,9 @@ double TRefiner::ContrastAt(double x, double y) const {
 bool TRefiner::Claimed(std::int32_t col, std::int32_t row, double ownDistance) const {
     for (std::int32_t n : rivals_) {
         const TBlobShape& other = shapes_[std::size_t(n)];
-        if (std::hypot(col - other.X, row - other.Y) - other.Radius < ownDistance)
+        if (DistanceTest(col - other.X, row - other.Y, [&](double distance) {
+                return distance - other.Radius < ownDistance;
+            }))
             return true;
     }
     return false;
@@ -108,8 +117,9 @@ bool TRefiner::Competes(const TBlobShape& other, const TBlobShape& self) {
     if (other.Pixels == 0)
         return false;
     return double(other.Pixels) >= kCompetingShare * self.Pixels ||
-           std::hypot(other.X - self.X, other.Y - self.Y) - other.Radius - self.Radius >
-               kCompetingGap;
+           DistanceTest(other.X - self.X, other.Y - self.Y, [&](double distance) {
+               return distance - other.Radius - self.Radius > kCompetingGap;
+           });
 }
 
 double TRefiner::Median(std::vector<std::int32_t>& values) {
