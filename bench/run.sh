@@ -135,9 +135,12 @@ set_hint() {
 # Evaluations are given as ratios to the floor of the same round: the machine's
 # speed drifts from minute to minute, and a round's floor drifts with it.
 
-# The orders of the three within a round, one after the other: all six, arranged
-# so that from two rounds on no run always follows the same other one.
-readonly kOrders=("F L S" "S L F" "L S F" "F S L" "S F L" "L F S")
+#   T  kelvaron-eval-cli evaluate --table on the list file (not on the PNG stacks,
+#      whose L and S runs have the table already).
+# The orders of the four within a round, one after the other: a balanced Latin
+# square, so that over four rounds each kind runs once in each place and right
+# after each other kind once.
+readonly kOrders=("F L T S" "L S F T" "S T L F" "T F S L")
 
 # What the program before leaves behind: a throwaway process (dd with one buffer
 # of DIRTY_MIB) fills that much fresh memory and exits, so that the caches hold
@@ -234,14 +237,16 @@ readonly awk_sorted='
 
 # One row of the whole-process table for stack $1 from the rounds' figures, each a
 # list of numbers in round order: $2 floor (µs), $3 evaluate list (µs), $4 evaluate
-# set (µs), $5 peak memory list (KiB), $6 peak memory set (KiB). The memory bound
-# is 6·W·H + 64 MiB, for the PNG stacks with the point table 8·W·H + 64 MiB.
+# set (µs), $5 peak memory list (KiB), $6 peak memory set (KiB), $7 evaluate list
+# with the point table (µs), $8 its peak memory (KiB); the last two empty for the
+# PNG stacks. The memory bounds are 6·W·H + 64 MiB (for the PNG stacks, with the
+# point table, 8·W·H + 64 MiB) and, with the point table, 4·W·H + 64 MiB.
 process_row() {
     local per_pixel=6
     ! is_camera "$1" || per_pixel=8
     awk -v size="${stack_size[$1]}" -v label="${stack_label[$1]:-${stack_size[$1]}}" \
         -v per_pixel="$per_pixel" -v floor="$2" -v on_list="$3" -v on_set="$4" \
-        -v peak_list="$5" -v peak_set="$6" '
+        -v peak_list="$5" -v peak_set="$6" -v with_table="$7" -v peak_table="$8" '
     '"$awk_sorted"'
     function median(v, n) { return (n % 2) ? v[(n + 1) / 2] : (v[n / 2] + v[n / 2 + 1]) / 2 }
     function largest(s,   v, n) { n = sorted(s, v); return v[n] }
@@ -257,16 +262,22 @@ process_row() {
     BEGIN {
         split(size, wh, " x "); bound = per_pixel * wh[1] * wh[2] / 1048576 + 64
         n = sorted(floor, f)
-        printf "| %s | %.0f | %s | %s | %.0f / %.0f | %.0f |\n", label, median(f, n) / 1000,
-            against_floor(on_list), against_floor(on_set), largest(peak_list) / 1024, bound,
-            largest(peak_set) / 1024
+        table = "-"; table_peak = "-"
+        if (with_table != "") {
+            table = against_floor(with_table)
+            table_peak = sprintf("%.0f / %.0f", largest(peak_table) / 1024,
+                4 * wh[1] * wh[2] / 1048576 + 64)
+        }
+        printf "| %s | %.0f | %s | %s | %s | %.0f / %.0f | %.0f | %s |\n", label,
+            median(f, n) / 1000, against_floor(on_list), table, against_floor(on_set),
+            largest(peak_list) / 1024, bound, largest(peak_set) / 1024, table_peak
     }'
 }
 
 # time_stack NAME: the rounds on one stack; appends its row to process_rows.
 time_stack() {
     local stack=$1 list picset out="" round run
-    local floor=() on_list=() on_set=() peak_list=() peak_set=()
+    local floor=() on_list=() on_set=() peak_list=() peak_set=() with_table=() peak_table=()
     list="$build/bench-stacks/$stack/stack.txt"
     picset="$build/bench-stacks/$stack/set.bbf"
     list_photos "$list"
@@ -282,6 +293,9 @@ time_stack() {
     cp "$out/points.txt" "$out/reference.txt"
     for ((round = 0; round < rounds; ++round)); do
         for run in ${kOrders[round % ${#kOrders[@]}]}; do
+            if [ "$run" = T ] && is_camera "$stack"; then
+                continue
+            fi
             dirty_memory
             case $run in
             F)
@@ -298,12 +312,17 @@ time_stack() {
                 check_points "$out" "$picset"
                 on_set+=("$elapsed_us") peak_set+=("$peak_kib")
                 ;;
+            T)
+                time_evaluate "$list" "$out" --table "$out/table.csv"
+                check_points "$out" "$list"
+                with_table+=("$elapsed_us") peak_table+=("$peak_kib")
+                ;;
             esac
         done
     done
     rm -rf "$out"
     process_rows+=("$(process_row "$stack" "${floor[*]}" "${on_list[*]}" "${on_set[*]}" \
-        "${peak_list[*]}" "${peak_set[*]}")")
+        "${peak_list[*]}" "${peak_set[*]}" "${with_table[*]}" "${peak_table[*]}")")
 }
 
 results=$(mktemp)
@@ -417,7 +436,7 @@ if ((${#process_rows[@]} > 0)); then
     if ((dirty_mib > 0)); then dirtied="$dirty_mib MiB of memory filled"; else dirtied="no memory filled"; fi
     printf '\nWhole processes, %d rounds, %s before each run; ratios to the decode floor of the same round:\n\n' \
         "$rounds" "$dirtied"
-    echo "| stack | decode floor (ms) | evaluate list median / worst (x floor) | evaluate set median / worst (x floor) | peak memory list / bound (MiB) | peak memory set (MiB) |"
-    echo "|---|---|---|---|---|---|"
+    echo "| stack | decode floor (ms) | evaluate list median / worst (x floor) | evaluate list --table median / worst (x floor) | evaluate set median / worst (x floor) | peak memory list / bound (MiB) | peak memory set (MiB) | peak memory list --table / bound (MiB) |"
+    echo "|---|---|---|---|---|---|---|---|"
     printf '%s\n' "${process_rows[@]}"
 fi

@@ -141,6 +141,13 @@ public:
         });
     }
 
+    // The runs of one row, from the left, rows of a band arriving from the top.
+    void AddRuns(const TCodeRun* runs, std::size_t count, std::int32_t row) {
+        for (std::size_t i = 0; i < count; ++i)
+            if (runs[i].Code > 0)
+                AddRun(runs[i].Code, runs[i].Begin, row, runs[i].End - runs[i].Begin);
+    }
+
     // Takes in every code of other.
     void Merge(const TBandGather& other) {
         for (std::int32_t code : other.used_)
@@ -224,6 +231,11 @@ int TCodeGathering::BandCount() const {
 void TCodeGathering::AddRow(int band, const std::int32_t* codes, std::int32_t row,
                             std::int32_t width) {
     bands_->Bands[std::size_t(band)].AddRow(codes, row, width);
+}
+
+void TCodeGathering::AddRuns(int band, const TCodeRun* runs, std::size_t count,
+                             std::int32_t row) {
+    bands_->Bands[std::size_t(band)].AddRuns(runs, count, row);
 }
 
 void TUniquePoints::AddCodeMatrix(const TCode& matrix, int threads) {

@@ -4,11 +4,14 @@
 
 #include "CodeMatrix.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <utility>
 #include <vector>
+
+struct TCodeRun;
 
 /// One point: the pixels that share a code.
 struct TUniquePoint {
@@ -33,6 +36,9 @@ public:
     int BandCount() const;
     /// Gathers the width codes of row into band.
     void AddRow(int band, const std::int32_t* codes, std::int32_t row, std::int32_t width);
+    /// Gathers a row's runs of codes, from the left, into band: the same as AddRow of
+    /// the row they were cut from.
+    void AddRuns(int band, const TCodeRun* runs, std::size_t count, std::int32_t row);
 
 private:
     friend class TUniquePoints;

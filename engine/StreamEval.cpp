@@ -13,6 +13,7 @@
 #include "StreamEval.h"
 
 #include "AtomicFile.h"
+#include "CodeBits.h"
 #include "Errors.h"
 #include "FileUtil.h"
 #include "Format.h"
@@ -70,30 +71,6 @@ bool RowHasDot(const std::uint8_t* __restrict dark, const std::uint8_t* __restri
     for (std::int32_t col = 0; col < width; ++col)
         any |= OnLitDot(dark[col], lit[col], minDif) ? 1 : 0;
     return any != 0;
-}
-
-// One bit per pixel of a code picture's row: whether it lies above the threshold
-// a lit dot would give it, eight pixels a byte, the leftmost in bit 0. (Off the
-// dots the bits mean nothing; the codes are 0 there.)
-KELVARON_VECTOR_CLONES
-void FoldRow(const std::uint8_t* __restrict values, const std::uint8_t* __restrict lit,
-             std::uint8_t* __restrict bits, std::int32_t width, int tolerance) {
-    auto above = [&](std::int32_t col) {
-        return unsigned(int(values[col]) + tolerance > int(lit[col]));
-    };
-    const std::int32_t whole = width / 8;
-    for (std::int32_t byte = 0; byte < whole; ++byte) {
-        unsigned packed = 0;
-        for (int k = 0; k < 8; ++k)
-            packed |= above(8 * byte + k) << k;
-        bits[byte] = std::uint8_t(packed);
-    }
-    if (whole * 8 < width) {
-        unsigned packed = 0;
-        for (std::int32_t col = whole * 8; col < width; ++col)
-            packed |= above(col) << (col - whole * 8);
-        bits[whole] = std::uint8_t(packed);
-    }
 }
 
 } // namespace
@@ -246,9 +223,12 @@ public:
                 if (!rowHasDot_[std::size_t(row)])
                     continue;
                 CodeRow(row, rowCodes.data());
-                gathering.AddRow(band, rowCodes.data(), row, width_);
-                if (forTable)
-                    runs.AddRow(band, row, rowCodes.data());
+                if (forTable) {
+                    const auto [rowRuns, count] = runs.AddRow(band, row, rowCodes.data());
+                    gathering.AddRuns(band, rowRuns, count, row);
+                } else {
+                    gathering.AddRow(band, rowCodes.data(), row, width_);
+                }
                 if (keepCodes)
                     std::copy(rowCodes.begin(), rowCodes.end(), codes.Data[row]);
             }

@@ -1,0 +1,58 @@
+#include "CodeBits.h"
+
+#include <cstring>
+
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+#endif
+
+namespace {
+
+// The rest of a row from column first (a multiple of 8), eight pixels a byte.
+void FoldRowFrom(const std::uint8_t* values, const std::uint8_t* lit, std::uint8_t* bits,
+                 std::int32_t first, std::int32_t width, int tolerance) {
+    for (std::int32_t byte = first / 8; 8 * byte < width; ++byte) {
+        unsigned packed = 0;
+        for (std::int32_t col = 8 * byte, k = 0; k < 8 && col < width; ++col, ++k)
+            packed |= unsigned(int(values[col]) + tolerance > int(lit[col])) << k;
+        bits[byte] = std::uint8_t(packed);
+    }
+}
+
+#if defined(__x86_64__) && defined(__GNUC__)
+// Thirty-two pixels at a time: for a tolerance of at least 1, a pixel lies above
+// exactly when lit − value, 0 where the value is the higher, stays below the
+// tolerance; one byte mask then holds the row's four bytes of bits in order.
+// Returns the pixels done, a multiple of 32; the rest are the caller's.
+__attribute__((target("avx2"))) std::int32_t FoldRowAvx2(const std::uint8_t* values,
+                                                         const std::uint8_t* lit,
+                                                         std::uint8_t* bits, std::int32_t width,
+                                                         int tolerance) {
+    if (tolerance < 1)
+        return 0;
+    const __m256i limit = _mm256_set1_epi8(static_cast<char>(tolerance - 1));
+    std::int32_t col = 0;
+    for (; col + 32 <= width; col += 32) {
+        const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(values + col));
+        const __m256i l = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(lit + col));
+        const __m256i below = _mm256_subs_epu8(l, v);
+        const __m256i above = _mm256_cmpeq_epi8(_mm256_min_epu8(below, limit), below);
+        const auto mask = static_cast<std::uint32_t>(_mm256_movemask_epi8(above));
+        std::memcpy(bits + col / 8, &mask, sizeof mask); // little-endian: pixel order
+    }
+    return col;
+}
+#endif
+
+} // namespace
+
+void FoldRow(const std::uint8_t* values, const std::uint8_t* lit, std::uint8_t* bits,
+             std::int32_t width, int tolerance) {
+    std::int32_t done = 0;
+#if defined(__x86_64__) && defined(__GNUC__)
+    static const bool haveAvx2 = __builtin_cpu_supports("avx2");
+    if (haveAvx2)
+        done = FoldRowAvx2(values, lit, bits, width, tolerance);
+#endif
+    FoldRowFrom(values, lit, bits, done, width, tolerance);
+}
