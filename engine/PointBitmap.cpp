@@ -88,10 +88,20 @@ TEarlyPointBitmap::TEarlyPointBitmap(const TPic& plane, const std::string& fileN
 
 void TEarlyPointBitmap::Finish(const std::vector<std::int32_t>& markedRows,
                                const std::function<const std::uint8_t*(std::int32_t row)>& rowOf) {
+    WriteRows(markedRows, rowOf);
+    Commit();
+}
+
+void TEarlyPointBitmap::WriteRows(
+    const std::vector<std::int32_t>& markedRows,
+    const std::function<const std::uint8_t*(std::int32_t row)>& rowOf) {
     writer_.Wait();
     for (std::int32_t row : markedRows)
         file_->WriteAt(headerSize_ + std::uint64_t(height_ - 1 - row) * stride_, rowOf(row),
                        stride_);
+}
+
+void TEarlyPointBitmap::Commit() {
     file_->Commit();
 }
 

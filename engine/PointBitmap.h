@@ -56,6 +56,11 @@ public:
     /// place. Raises the error the writing met, if any.
     void Finish(const std::vector<std::int32_t>& markedRows,
                 const std::function<const std::uint8_t*(std::int32_t row)>& rowOf);
+    /// Finish in two steps, which may run on different threads: the rows, once the
+    /// early writing is over, and then putting the file in place.
+    void WriteRows(const std::vector<std::int32_t>& markedRows,
+                   const std::function<const std::uint8_t*(std::int32_t row)>& rowOf);
+    void Commit();
 
 private:
     void Write(const TPic& plane, const std::string& fileName, bool lowPriority,

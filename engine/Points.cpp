@@ -233,8 +233,7 @@ void TCodeGathering::AddRow(int band, const std::int32_t* codes, std::int32_t ro
     bands_->Bands[std::size_t(band)].AddRow(codes, row, width);
 }
 
-void TCodeGathering::AddRuns(int band, const TCodeRun* runs, std::size_t count,
-                             std::int32_t row) {
+void TCodeGathering::AddRuns(int band, const TCodeRun* runs, std::size_t count, std::int32_t row) {
     bands_->Bands[std::size_t(band)].AddRuns(runs, count, row);
 }
 

@@ -91,13 +91,14 @@ TNeighbourGrid::TNeighbourGrid(const std::vector<TBlobShape>& shapes, std::int32
                                std::int32_t height)
     : columns_(width / kCellPixels + 1), rows_(height / kCellPixels + 1) {
     start_.assign(std::size_t(columns_) * std::size_t(rows_) + 1, 0);
+    cells_.resize(shapes.size());
+    for (std::size_t p = 0; p < shapes.size(); ++p)
+        if (shapes[p].Pixels != 0)
+            cells_[p] = CellsAround(shapes[p].X, shapes[p].Y, shapes[p].Radius);
     // Each blob goes into every cell its disc's square touches; counted first.
     for (int pass = 0; pass < 2; ++pass) {
         for (std::size_t p = 0; p < shapes.size(); ++p) {
-            const TBlobShape& s = shapes[p];
-            if (s.Pixels == 0)
-                continue;
-            ForCells(s.X, s.Y, s.Radius, [&](std::size_t cell) {
+            ForCells(cells_[p], [&](std::int32_t, std::int32_t, std::size_t cell) {
                 if (pass == 0)
                     ++start_[cell + 1];
                 else

@@ -95,31 +95,46 @@ class TNeighbourGrid {
 public:
     TNeighbourGrid(const std::vector<TBlobShape>& shapes, std::int32_t width, std::int32_t height);
 
-    /// Calls f(point) for every point whose blob square touches the square of half
-    /// side reach around (x, y), some more than once.
+    /// Calls f(point) once for every point whose blob square shares a cell with the
+    /// square of half side reach around (x, y).
     template <class F> void Near(double x, double y, double reach, F&& f) const {
-        ForCells(x, y, reach, [&](std::size_t cell) {
-            for (std::size_t i = start_[cell]; i < start_[cell + 1]; ++i)
-                f(items_[i]);
+        const TCells query = CellsAround(x, y, reach);
+        ForCells(query, [&](std::int32_t row, std::int32_t col, std::size_t cell) {
+            for (std::size_t i = start_[cell]; i < start_[cell + 1]; ++i) {
+                // A point filed in several of the cells is taken in the first of
+                // them that the query meets.
+                const std::int32_t p = items_[i];
+                const TCells& own = cells_[std::size_t(p)];
+                if (col == std::max(query.FirstCol, own.FirstCol) &&
+                    row == std::max(query.FirstRow, own.FirstRow))
+                    f(p);
+            }
         });
     }
 
 private:
-    template <class F> void ForCells(double x, double y, double half, F&& f) const {
+    // The cells a square covers, first and last column and row.
+    struct TCells {
+        std::int32_t FirstCol = 0, LastCol = -1, FirstRow = 0, LastRow = -1;
+    };
+    TCells CellsAround(double x, double y, double half) const {
         auto cell = [](double v, std::int32_t cells) {
             return std::int32_t(std::clamp(std::floor(v / kCellPixels), 0.0, double(cells - 1)));
         };
-        const std::int32_t c0 = cell(x - half, columns_), c1 = cell(x + half, columns_);
-        const std::int32_t r0 = cell(y - half, rows_), r1 = cell(y + half, rows_);
-        for (std::int32_t r = r0; r <= r1; ++r)
-            for (std::int32_t c = c0; c <= c1; ++c)
-                f(std::size_t(r) * std::size_t(columns_) + std::size_t(c));
+        return {cell(x - half, columns_), cell(x + half, columns_), cell(y - half, rows_),
+                cell(y + half, rows_)};
+    }
+    template <class F> void ForCells(const TCells& cells, F&& f) const {
+        for (std::int32_t r = cells.FirstRow; r <= cells.LastRow; ++r)
+            for (std::int32_t c = cells.FirstCol; c <= cells.LastCol; ++c)
+                f(r, c, std::size_t(r) * std::size_t(columns_) + std::size_t(c));
     }
 
     std::int32_t columns_, rows_;
     std::vector<std::size_t> start_;
     std::vector<std::size_t> fill_;
     std::vector<std::int32_t> items_;
+    std::vector<TCells> cells_; // of each point's blob square; none without a blob
 };
 
 } // namespace refine_detail

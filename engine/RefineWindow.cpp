@@ -106,7 +106,6 @@ void TRefiner::FindRivals(std::int32_t point) {
             near_.push_back(n);
     });
     std::sort(near_.begin(), near_.end());
-    near_.erase(std::unique(near_.begin(), near_.end()), near_.end());
 }
 
 std::uint32_t TRefiner::Gather(std::int32_t point, std::int32_t blobIndex, std::int32_t col,

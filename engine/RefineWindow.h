@@ -7,6 +7,7 @@
 #include "Refine.h"
 #include "RefineBlobs.h"
 #include "RefineLight.h"
+#include "RefineMedian.h"
 #include "RefineStencil.h"
 
 #include <cmath>
@@ -97,11 +98,6 @@ private:
 
     static bool Competes(const TBlobShape& other, const TBlobShape& self);
 
-    // The median of values (the mean of the two middle ones for an even count); 0
-    // for none. The values of a window's rim are grey levels close together, so
-    // they are counted rather than sorted; values is left reordered or as it was.
-    double Median(std::vector<std::int32_t>& values);
-
     // The centroid (x, y) of the window's light above the level; false when nothing
     // lies above it. rimLit: whether light above the level reaches the window's rim.
     bool Centroid(std::int32_t peak, double& x, double& y, bool& rimLit, std::uint32_t& flags);
@@ -121,8 +117,7 @@ private:
     std::vector<std::int32_t> near_;
     std::vector<std::int32_t> rivals_;
     std::vector<std::int32_t> ring_;
-    std::vector<std::uint32_t> counts_; // for Median
-    static constexpr std::int64_t kMaxCountedRange = 2048;
+    TMedian median_;
     std::unique_ptr<TStencil> ownStencil_;
     const TStencil* stencil_ = nullptr;
     // The window: its centre pixel, its radius and the stencil's entries in it.

@@ -60,11 +60,10 @@ void TRefiner::ReadPatch(const TBlobShape& self, std::int32_t blobIndex) {
             std::int32_t& value = out[c - c0];
             if (value == kRival)
                 continue;
-            const bool own = run < rowEnd && blobs_.Run(run).Begin <= c &&
-                             blobs_.Run(run).Comp == blobIndex;
+            const bool own =
+                run < rowEnd && blobs_.Run(run).Begin <= c && blobs_.Run(run).Comp == blobIndex;
             const double dx = c - col;
-            if (!own &&
-                Claimed(c, r, std::sqrt(dx * dx + double(dy) * dy) - self.Radius)) {
+            if (!own && Claimed(c, r, std::sqrt(dx * dx + double(dy) * dy) - self.Radius)) {
                 value = kOutside;
                 continue;
             }
@@ -105,9 +104,8 @@ double TRefiner::ContrastAt(double x, double y) const {
 bool TRefiner::Claimed(std::int32_t col, std::int32_t row, double ownDistance) const {
     for (std::int32_t n : rivals_) {
         const TBlobShape& other = shapes_[std::size_t(n)];
-        if (DistanceTest(col - other.X, row - other.Y, [&](double distance) {
-                return distance - other.Radius < ownDistance;
-            }))
+        if (DistanceTest(col - other.X, row - other.Y,
+                         [&](double distance) { return distance - other.Radius < ownDistance; }))
             return true;
     }
     return false;
@@ -120,42 +118,6 @@ bool TRefiner::Competes(const TBlobShape& other, const TBlobShape& self) {
            DistanceTest(other.X - self.X, other.Y - self.Y, [&](double distance) {
                return distance - other.Radius - self.Radius > kCompetingGap;
            });
-}
-
-double TRefiner::Median(std::vector<std::int32_t>& values) {
-    if (values.empty())
-        return 0;
-    const auto [lowest, highest] = std::minmax_element(values.begin(), values.end());
-    const std::int32_t low = *lowest;
-    const std::int64_t range = std::int64_t(*highest) - low + 1;
-    if (range > kMaxCountedRange) {
-        const auto middle = values.begin() + std::ptrdiff_t(values.size() / 2);
-        std::nth_element(values.begin(), middle, values.end());
-        double median = *middle;
-        if (values.size() % 2 == 0)
-            median = (median + *std::max_element(values.begin(), middle)) / 2;
-        return median;
-    }
-    counts_.assign(std::size_t(range), 0);
-    for (std::int32_t v : values)
-        ++counts_[std::size_t(v - low)];
-    // The values at positions (n − 1) / 2 and n / 2 in sorted order.
-    const std::size_t lowerPosition = (values.size() - 1) / 2, upperPosition = values.size() / 2;
-    std::size_t seen = 0;
-    std::int32_t lower = low, upper = low;
-    bool haveLower = false;
-    for (std::size_t bin = 0; bin < counts_.size(); ++bin) {
-        seen += counts_[bin];
-        if (!haveLower && seen > lowerPosition) {
-            lower = low + std::int32_t(bin);
-            haveLower = true;
-        }
-        if (seen > upperPosition) {
-            upper = low + std::int32_t(bin);
-            break;
-        }
-    }
-    return (double(lower) + double(upper)) / 2;
 }
 
 bool TRefiner::Centroid(std::int32_t peak, double& x, double& y, bool& rimLit,
@@ -171,15 +133,12 @@ bool TRefiner::Centroid(std::int32_t peak, double& x, double& y, bool& rimLit,
     for (std::size_t i = rimStart; i < size_; ++i)
         if (at(i) >= kLowest)
             ring_.push_back(at(i));
-    const double background = Median(ring_);
+    const double background = median_.Of(ring_);
     background_ = background;
     // The spread of the rim's light about the background: the sensor's noise,
     // from the median absolute deviation, as a normal distribution's sigma.
     // Twice the background is a whole number.
-    const auto twiceBackground = std::int32_t(2 * background);
-    for (std::int32_t& v : ring_)
-        v = std::abs(2 * v - twiceBackground);
-    const double noise = 1.4826 * Median(ring_) / 2;
+    const double noise = 1.4826 * median_.OfDeviations(ring_, std::int32_t(2 * background)) / 2;
     if (peak <= background)
         return false;
     const double span = peak - background;

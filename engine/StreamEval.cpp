@@ -643,28 +643,49 @@ void TStreamEval::Evaluate(const std::string& fileName, bool withBitmap,
         TPicEval::OutputProblem(fileName, withBitmap, tableFileName, sources_);
     if (!problem.empty())
         throw std::invalid_argument(problem);
+    if (!tableFileName.empty() && !refined_)
+        Refine();
+    const std::string bitmapName = ChangeFileExt(fileName, ".bmp");
+    const bool early = withBitmap && early_ && bitmapName == BitmapFileName;
+    // The marked rows of an early marked picture are written on a thread of their
+    // own (where one can be had) while the table and the points file are; each file
+    // is still put in place in the order below, and the first error raised.
+    std::optional<TPointMarks> marks;
+    auto writeMarkedRows = [this, &marks] {
+        std::vector<std::uint8_t> row(BitmapStride(Width, TPixelFormat::pf24bit));
+        early_->WriteRows(marks->Rows(), [&](std::int32_t r) {
+            marks->DrawRow(Lit, r, row.data());
+            return row.data();
+        });
+    };
+    std::optional<TBackgroundTask> marking; // dropped before the marks and the picture
+    if (early) {
+        marks.emplace(Points, Width, Height);
+        try {
+            marking.emplace([&writeMarkedRows](std::stop_token) { writeMarkedRows(); });
+        } catch (const std::system_error&) {
+            // no thread to be had: the rows are written below
+        }
+    }
     std::optional<TAtomicFile> table;
     if (!tableFileName.empty()) {
-        if (!refined_)
-            Refine();
-        const auto start = std::chrono::steady_clock::now();
+        const auto tableStart = std::chrono::steady_clock::now();
         table.emplace(tableFileName);
         table->Write(PointTableText(Points, *refined_));
-        Timings.Table += SecondsSince(start);
+        Timings.Table += SecondsSince(tableStart);
     }
     const auto start = std::chrono::steady_clock::now();
     Points.WritePoints(fileName);
-    const std::string bitmapName = ChangeFileExt(fileName, ".bmp");
-    if (withBitmap && early_ && bitmapName == BitmapFileName) {
-        const TPointMarks marks(Points, Width, Height);
-        std::vector<std::uint8_t> row(BitmapStride(Width, TPixelFormat::pf24bit));
-        early_->Finish(marks.Rows(), [&](std::int32_t r) {
-            marks.DrawRow(Lit, r, row.data());
-            return row.data();
-        });
+    if (early) {
+        if (marking)
+            marking->Wait();
+        else
+            writeMarkedRows();
+        early_->Commit();
     } else if (withBitmap) {
         WritePointBitmap(Lit, Width, Height, Points, bitmapName);
     }
+    marking.reset();
     early_.reset();
     if (table)
         table->Commit();
