@@ -19,7 +19,38 @@ void FoldRowFrom(const std::uint8_t* values, const std::uint8_t* lit, std::uint8
     }
 }
 
+// DotRow's rest from column first (a multiple of 8).
+void DotRowFrom(const std::uint8_t* dark, const std::uint8_t* lit, std::uint8_t* bits,
+                std::int32_t first, std::int32_t width, int minDif) {
+    for (std::int32_t byte = first / 8; 8 * byte < width; ++byte) {
+        unsigned packed = 0;
+        for (std::int32_t col = 8 * byte, k = 0; k < 8 && col < width; ++col, ++k)
+            packed |= unsigned(int(lit[col]) - int(dark[col]) > minDif) << k;
+        bits[byte] = std::uint8_t(packed);
+    }
+}
+
 #if defined(__x86_64__) && defined(__GNUC__)
+// Thirty-two pixels at a time: lit − dark, 0 where dark is the higher, exceeds
+// minDif exactly when it reaches minDif + 1, which a byte holds below 255.
+__attribute__((target("avx2"))) std::int32_t DotRowAvx2(const std::uint8_t* dark,
+                                                        const std::uint8_t* lit, std::uint8_t* bits,
+                                                        std::int32_t width, int minDif) {
+    if (minDif > 254)
+        return 0;
+    const __m256i least = _mm256_set1_epi8(static_cast<char>(minDif + 1));
+    std::int32_t col = 0;
+    for (; col + 32 <= width; col += 32) {
+        const __m256i d = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(dark + col));
+        const __m256i l = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(lit + col));
+        const __m256i contrast = _mm256_subs_epu8(l, d);
+        const __m256i on = _mm256_cmpeq_epi8(_mm256_max_epu8(contrast, least), contrast);
+        const auto mask = static_cast<std::uint32_t>(_mm256_movemask_epi8(on));
+        std::memcpy(bits + col / 8, &mask, sizeof mask);
+    }
+    return col;
+}
+
 // Thirty-two pixels at a time: for a tolerance of at least 1, a pixel lies above
 // exactly when lit − value, 0 where the value is the higher, stays below the
 // tolerance; one byte mask then holds the row's four bytes of bits in order.
@@ -55,4 +86,15 @@ void FoldRow(const std::uint8_t* values, const std::uint8_t* lit, std::uint8_t* 
         done = FoldRowAvx2(values, lit, bits, width, tolerance);
 #endif
     FoldRowFrom(values, lit, bits, done, width, tolerance);
+}
+
+void DotRow(const std::uint8_t* dark, const std::uint8_t* lit, std::uint8_t* bits,
+            std::int32_t width, int minDif) {
+    std::int32_t done = 0;
+#if defined(__x86_64__) && defined(__GNUC__)
+    static const bool haveAvx2 = __builtin_cpu_supports("avx2");
+    if (haveAvx2)
+        done = DotRowAvx2(dark, lit, bits, width, minDif);
+#endif
+    DotRowFrom(dark, lit, bits, done, width, minDif);
 }

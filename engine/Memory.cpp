@@ -14,18 +14,13 @@
 
 namespace {
 
-constexpr std::size_t kHugePage = std::size_t(2) << 20;
 // Below this, calloc serves: its blocks come from the heap or a mapping of its own.
-// From here on a huge page, even partly used, costs one fault instead of hundreds.
 constexpr std::size_t kMappedFrom = std::size_t(1) << 20;
 
 std::size_t MappedSize(std::size_t size) {
-    return (size + kHugePage - 1) & ~(kHugePage - 1);
+    const auto page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+    return (size + page - 1) / page * page;
 }
-
-} // namespace
-
-namespace {
 
 [[noreturn]] void RaiseNoMemory(std::size_t size) {
     RaiseOutOfMemory("a block of working memory", size);
@@ -42,24 +37,13 @@ void* AllocateZeroed(std::size_t size) {
             RaiseNoMemory(size);
         return block;
     }
-    // Map one huge page more than needed and cut the ends off, so that the block
-    // starts on a huge-page boundary.
     const std::size_t mapped = MappedSize(size);
-    if (mapped < size || mapped + kHugePage < mapped)
+    if (mapped < size)
         RaiseNoMemory(size);
-    void* raw = ::mmap(nullptr, mapped + kHugePage, PROT_READ | PROT_WRITE,
-                       MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (raw == MAP_FAILED)
+    void* block =
+        ::mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (block == MAP_FAILED)
         RaiseNoMemory(size);
-    const auto start = reinterpret_cast<std::uintptr_t>(raw);
-    const std::uintptr_t aligned = (start + kHugePage - 1) & ~std::uintptr_t(kHugePage - 1);
-    if (aligned > start)
-        ::munmap(raw, aligned - start);
-    const std::size_t tail = (start + mapped + kHugePage) - (aligned + mapped);
-    if (tail > 0)
-        ::munmap(reinterpret_cast<void*>(aligned + mapped), tail);
-    void* block = reinterpret_cast<void*>(aligned);
-    ::madvise(block, mapped, MADV_HUGEPAGE); // a hint; without it the block still works
     return block;
 }
 

@@ -4,11 +4,13 @@
 
 #include <cstddef>
 
-/// size bytes, all 0. Large blocks are mapped straight from the system, aligned
-/// for huge pages and marked for them: a picture of many megabytes then costs a
-/// few page faults instead of thousands, and pages that are never written cost no
-/// memory at all. Raises EOutOfMemory (a std::bad_alloc) when the memory cannot be had. A size of 0
-/// gives nullptr.
+/// size bytes, all 0. Large blocks are mapped straight from the system, so that
+/// they need no clearing and pages that are never written cost no memory at all.
+/// They are not marked for huge pages: right after other programs ran, the system
+/// must first gather each huge page, which cost more than the faults it saves, and
+/// a huge page is paid for whole where only some rows of a block are written.
+/// Raises EOutOfMemory (a std::bad_alloc) when the memory cannot be had. A size of
+/// 0 gives nullptr.
 void* AllocateZeroed(std::size_t size);
 
 /// Gives back a block from AllocateZeroed; size must be the size it was asked with.

@@ -82,7 +82,7 @@ private:
     void Measure();
 
     const TCodeRuns& codes_;
-    TGrid<TRun> runs_; // one row: on huge pages, where a few faults bring megabytes
+    TGrid<TRun> runs_; // one row, mapped whole, its pages written once
     TRun* run_ = nullptr;
     std::vector<TBlob> blobs_;
 };

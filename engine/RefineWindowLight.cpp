@@ -125,14 +125,13 @@ bool TRefiner::Centroid(std::int32_t peak, double& x, double& y, bool& rimLit,
     const double inner = std::max(0.0, windowReach_ - kRingDepth);
     const std::size_t rimStart = stencil_->Within(inner * inner);
     const std::int32_t* light = patch_.data() + centreIndex_;
-    auto at = [&](std::size_t i) {
-        const TStencil::TEntry& e = (*stencil_)[i];
-        return light[std::ptrdiff_t(e.Dy) * side_ + e.Dx];
-    };
     ring_.clear();
-    for (std::size_t i = rimStart; i < size_; ++i)
-        if (at(i) >= kLowest)
-            ring_.push_back(at(i));
+    for (std::size_t i = rimStart; i < size_; ++i) {
+        const TStencil::TEntry& e = (*stencil_)[i];
+        const std::int32_t value = light[std::ptrdiff_t(e.Dy) * side_ + e.Dx];
+        if (value >= kLowest)
+            ring_.push_back(value);
+    }
     const double background = median_.Of(ring_);
     background_ = background;
     // The spread of the rim's light about the background: the sensor's noise,
@@ -152,27 +151,34 @@ bool TRefiner::Centroid(std::int32_t peak, double& x, double& y, bool& rimLit,
     const auto tolerance =
         std::int32_t(std::ceil(kNoiseLevel * noise_ + kQuantum * light_.Quantum()));
     bound_.resize(size_);
+    // In locals, which the stores into bound may not alias.
+    std::int32_t* const bound = bound_.data();
+    const TStencil& stencil = *stencil_;
+    const std::ptrdiff_t side = side_;
+    const std::size_t size = size_;
     double sum = 0, sumX = 0, sumY = 0;
-    rimLit = false;
-    for (std::size_t i = 0; i < size_; ++i) {
-        const TStencil::TEntry& e = (*stencil_)[i];
-        const std::int32_t inherited = i == 0 ? kUnbounded : bound_[std::size_t(e.Parent)];
-        const std::int32_t value = light[std::ptrdiff_t(e.Dy) * side_ + e.Dx];
+    bool lit = false, rival = false;
+    for (std::size_t i = 0; i < size; ++i) {
+        const TStencil::TEntry& e = stencil[i];
+        const std::int32_t inherited = i == 0 ? kUnbounded : bound[std::size_t(e.Parent)];
+        const std::int32_t value = light[std::ptrdiff_t(e.Dy) * side + e.Dx];
         if (value < kLowest) {
-            bound_[i] = inherited;
-            if (value == kRival)
-                flags |= kRefineNeighbour;
+            bound[i] = inherited;
+            rival = rival || value == kRival;
             continue;
         }
-        bound_[i] = std::min(inherited, value + tolerance);
+        bound[i] = std::min(inherited, value + tolerance);
         const double w = std::min(std::max(0, value), inherited) - level;
         if (w <= 0)
             continue;
         sum += w;
         sumX += w * e.Dx;
         sumY += w * e.Dy;
-        rimLit = rimLit || i >= rimStart;
+        lit = lit || i >= rimStart;
     }
+    rimLit = lit;
+    if (rival)
+        flags |= kRefineNeighbour;
     if (!(sum > 0))
         return false;
     x = windowCol_ + sumX / sum;

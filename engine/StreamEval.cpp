@@ -219,10 +219,11 @@ public:
         TCodeRunsBuilder runs(width_, height_, forTable ? bands : 1);
         ForEachBand(height_, bands, bands, [&](int band, std::int32_t begin, std::int32_t end) {
             std::vector<std::int32_t> rowCodes(static_cast<std::size_t>(width_));
+            std::vector<std::uint8_t> dots(stride_);
             for (std::int32_t row = begin; row < end; ++row) {
                 if (!rowHasDot_[std::size_t(row)])
                     continue;
-                CodeRow(row, rowCodes.data());
+                CodeRow(row, dots.data(), rowCodes.data());
                 if (forTable) {
                     const auto [rowRuns, count] = runs.AddRow(band, row, rowCodes.data());
                     gathering.AddRuns(band, rowRuns, count, row);
@@ -419,19 +420,16 @@ private:
     // The codes of one row that holds a lit pixel, as the full stack gives them.
     // Eight pixels at a time: their bits of each code picture, one byte, are spread
     // over the eight codes at once.
-    void CodeRow(std::int32_t row, std::int32_t* out) const {
-        const std::uint8_t* dark = eval_.Dark.Data[row];
-        const std::uint8_t* lit = eval_.Lit.Data[row];
-        const int minDif = eval_.MinDif;
+    // dots: room for the row's bits of the pixels on a lit dot.
+    void CodeRow(std::int32_t row, std::uint8_t* dots, std::int32_t* out) const {
+        DotRow(eval_.Dark.Data[row], eval_.Lit.Data[row], dots, width_, eval_.MinDif);
         const std::uint8_t* bits[kCodePictures];
         for (std::int32_t p = 0; p < kCodePictures; ++p)
             bits[p] = bits_[std::size_t(p)][row];
         for (std::int32_t first = 0; first < width_; first += 8) {
             const std::int32_t count = std::min(8, width_ - first);
-            unsigned dots = 0;
-            for (std::int32_t k = 0; k < count; ++k)
-                dots |= unsigned(OnLitDot(dark[first + k], lit[first + k], minDif)) << k;
-            if (dots == 0) {
+            const unsigned lit = dots[first / 8];
+            if (lit == 0) {
                 std::fill_n(out + first, count, 0);
                 continue;
             }
@@ -444,7 +442,7 @@ private:
             for (std::int32_t p = 7; p < kCodePictures; ++p)
                 high |= kSpread[bits[p][byte]] << (p - 7);
             for (std::int32_t k = 0; k < count; ++k)
-                out[first + k] = (dots >> k & 1) != 0
+                out[first + k] = (lit >> k & 1) != 0
                                      ? std::int32_t((low >> (8 * k)) & 0xFF) |
                                            std::int32_t((high >> (8 * k)) & 0xFF) << 8
                                      : 0;
