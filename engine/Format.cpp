@@ -10,6 +10,12 @@
 // ties a double can hold exactly are the odd multiples of 2^-(decimals + 1):
 // x.125, x.375, x.625 and x.875 for two decimals.
 std::string FormatFixed(double value, int decimals) {
+    std::string text;
+    AppendFixed(text, value, decimals);
+    return text;
+}
+
+void AppendFixed(std::string& text, double value, int decimals) {
     const double scaled = std::ldexp(value, decimals + 1);
     if (std::isfinite(value) && scaled == std::trunc(scaled) && std::fmod(scaled, 2) != 0)
         value = std::nextafter(value, value > 0 ? HUGE_VAL : -HUGE_VAL);
@@ -17,8 +23,9 @@ std::string FormatFixed(double value, int decimals) {
     auto [end, error] =
         std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, decimals);
     if (error != std::errc())
-        return "nan";
-    return std::string(buffer, end);
+        text += "nan";
+    else
+        text.append(buffer, end);
 }
 
 std::string FormatCentre(double value) {

@@ -14,6 +14,9 @@ std::string FormatCentre(double value);
 /// not a finite number.
 std::string FormatFixed(double value, int decimals);
 
+/// FormatFixed(value, decimals) added to the end of text.
+void AppendFixed(std::string& text, double value, int decimals);
+
 /// Rounds to the nearest integer, a value exactly halfway going to the even one
 /// (10.5 → 10, 11.5 → 12).
 std::int32_t RoundToPixel(double value);

@@ -8,10 +8,13 @@
 #include "Text.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdlib>
 #include <numbers>
+#include <optional>
 #include <stdexcept>
+#include <system_error>
 #include <utility>
 
 using refine_detail::kMaxGrowth;
@@ -73,6 +76,17 @@ std::vector<TRefinedPoint> RefineCentres(const TLightPlanes& planes, const TCode
 std::vector<TRefinedPoint> RefineCentres(const TLightPlanes& planes, const TCodeRuns& codes,
                                          const TUniquePoints& points, int threads) {
     const TLight light(planes, codes.Width(), codes.Height());
+    // The background's noise, on a thread of its own where there may be one, while
+    // the runs are joined into blobs and the blobs into points.
+    double noise = 0;
+    std::optional<TBackgroundTask> noiseTask;
+    if (ThreadsFor(threads) > 1) {
+        try {
+            noiseTask.emplace([&](std::stop_token) { noise = BackgroundNoise(light, codes); });
+        } catch (const std::system_error&) {
+            // no thread to be had: measured below
+        }
+    }
     const TBlobs blobs(codes, light, ThreadsFor(threads));
     const std::size_t count = std::size_t(std::max(0, points.EntryCount));
 
@@ -102,7 +116,10 @@ std::vector<TRefinedPoint> RefineCentres(const TLightPlanes& planes, const TCode
         s.Pixels = blob.Pixels;
     }
     const TNeighbourGrid grid(shapes, codes.Width(), codes.Height());
-    const double noise = BackgroundNoise(light, codes);
+    if (noiseTask)
+        noiseTask->Wait();
+    else
+        noise = BackgroundNoise(light, codes);
 
     // Points are taken in bands of rows, left to right, so that the windows that
     // follow each other share the rows of the planes and the codes in the cache.
@@ -153,53 +170,92 @@ std::vector<TRefinedPoint> RefineCentres(const TLightPlanes& planes, const TCode
     return refined;
 }
 
-std::string RefineFlagNames(std::uint32_t flags) {
-    std::string names;
+namespace {
+
+void AppendFlagNames(std::string& text, std::uint32_t flags) {
+    bool first = true;
     auto add = [&](std::uint32_t flag, const char* name) {
         if ((flags & flag) == 0)
             return;
-        if (!names.empty())
-            names += '|';
-        names += name;
+        if (!first)
+            text += '|';
+        text += name;
+        first = false;
     };
     add(kRefineBorder, "border");
     add(kRefineNeighbour, "neighbour");
     add(kRefineNone, "unrefined");
+}
+
+template <class T> void AppendInteger(std::string& text, T value) {
+    char buffer[24];
+    const auto end = std::to_chars(buffer, buffer + sizeof buffer, value).ptr;
+    text.append(buffer, end);
+}
+
+// The table's lines of points first … last − 1.
+void AppendTableLines(std::string& text, const TUniquePoints& points,
+                      const std::vector<TRefinedPoint>& refined, std::size_t first,
+                      std::size_t last) {
+    for (std::size_t i = first; i < last; ++i) {
+        const TUniquePoint& point = points.Entries[i];
+        const TRefinedPoint& r = refined[i];
+        AppendInteger(text, point.Code);
+        text += ',';
+        AppendInteger(text, (std::int64_t(point.Code) - 1) / 2);
+        for (double v : {point.X, point.Y}) {
+            text += ',';
+            AppendFixed(text, v, 4);
+        }
+        text += ',';
+        AppendInteger(text, point.PixelCount);
+        for (double v : {r.X, r.Y}) {
+            text += ',';
+            AppendFixed(text, v, 4);
+        }
+        text += ',';
+        AppendInteger(text, r.BlobPixels);
+        text += ',';
+        AppendInteger(text, r.StrayPixels);
+        text += ',';
+        AppendInteger(text, r.Contrast);
+        text += ',';
+        AppendFixed(text, r.Radius, 4);
+        text += ',';
+        AppendFlagNames(text, r.Flags);
+        text += '\n';
+    }
+}
+
+} // namespace
+
+std::string RefineFlagNames(std::uint32_t flags) {
+    std::string names;
+    AppendFlagNames(names, flags);
     return names;
 }
 
-std::string PointTableText(const TUniquePoints& points, const std::vector<TRefinedPoint>& refined) {
+std::string PointTableText(const TUniquePoints& points, const std::vector<TRefinedPoint>& refined,
+                           int threads) {
     std::string text =
         "code,dot,x,y,pixels,refined_x,refined_y,blob_pixels,stray_pixels,contrast,radius,flags\n";
     const std::size_t count = std::min(std::size_t(std::max(0, points.EntryCount)), refined.size());
-    text.reserve(text.size() + count * 80);
-    for (std::size_t i = 0; i < count; ++i) {
-        const TUniquePoint& point = points.Entries[i];
-        const TRefinedPoint& r = refined[i];
-        text += std::to_string(point.Code);
-        text += ',';
-        text += std::to_string((std::int64_t(point.Code) - 1) / 2);
-        for (double v : {point.X, point.Y}) {
-            text += ',';
-            text += FormatFixed(v, 4);
-        }
-        text += ',';
-        text += std::to_string(point.PixelCount);
-        for (double v : {r.X, r.Y}) {
-            text += ',';
-            text += FormatFixed(v, 4);
-        }
-        text += ',';
-        text += std::to_string(r.BlobPixels);
-        text += ',';
-        text += std::to_string(r.StrayPixels);
-        text += ',';
-        text += std::to_string(r.Contrast);
-        text += ',';
-        text += FormatFixed(r.Radius, 4);
-        text += ',';
-        text += RefineFlagNames(r.Flags);
-        text += '\n';
-    }
+    // Bands of lines made on the threads, then joined in order.
+    constexpr std::size_t kLinesPerBand = 2048;
+    const auto bands = std::int32_t((count + kLinesPerBand - 1) / kLinesPerBand);
+    std::vector<std::string> parts(std::size_t(std::max(bands, 1)));
+    ForEachIndex(bands, ThreadsFor(threads), [&](std::int32_t band) {
+        const std::size_t first = std::size_t(band) * kLinesPerBand;
+        const std::size_t last = std::min(count, first + kLinesPerBand);
+        std::string& part = parts[std::size_t(band)];
+        part.reserve((last - first) * 96);
+        AppendTableLines(part, points, refined, first, last);
+    });
+    std::size_t size = text.size();
+    for (const std::string& part : parts)
+        size += part.size();
+    text.reserve(size);
+    for (const std::string& part : parts)
+        text += part;
     return text;
 }

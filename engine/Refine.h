@@ -86,7 +86,9 @@ std::vector<TRefinedPoint> RefineCentres(const TLightPlanes& light, const TCode&
 /// plain centre, the refined centre and the radius have four decimals ("." whatever
 /// the locale, an exact half rounded away from zero); flags are the names "border",
 /// "neighbour" and "unrefined" joined by '|', empty for none. LF line ends.
-std::string PointTableText(const TUniquePoints& points, const std::vector<TRefinedPoint>& refined);
+/// threads: how many threads may share the work (0: all cores).
+std::string PointTableText(const TUniquePoints& points, const std::vector<TRefinedPoint>& refined,
+                           int threads = 1);
 
 /// The names of a point's flags as the table shows them.
 std::string RefineFlagNames(std::uint32_t flags);

@@ -91,6 +91,7 @@ public:
         eval.DeepDark = TDeepPic{};
         eval.DeepLit = TDeepPic{};
         eval.refined_.reset();
+        eval.tableText_.clear();
         eval.Suggestion.reset();
         if (deep) {
             eval.DeepDark.SetSize(width_, height_);
@@ -614,6 +615,7 @@ void TStreamEval::Refine() {
     const bool deep = DeepDark.Data.size() != 0 && DeepLit.Data.size() != 0;
     refined_ = RefineCentres({Dark, Lit, deep ? &DeepDark : nullptr, deep ? &DeepLit : nullptr},
                              Runs, Points, ThreadsFor(Threads));
+    tableText_ = PointTableText(Points, *refined_, ThreadsFor(Threads));
     Timings.Table = SecondsSince(start);
 }
 
@@ -669,7 +671,7 @@ void TStreamEval::Evaluate(const std::string& fileName, bool withBitmap,
     if (!tableFileName.empty()) {
         const auto tableStart = std::chrono::steady_clock::now();
         table.emplace(tableFileName);
-        table->Write(PointTableText(Points, *refined_));
+        table->Write(tableText_);
         Timings.Table += SecondsSince(tableStart);
     }
     const auto start = std::chrono::steady_clock::now();

@@ -102,11 +102,13 @@ private:
     TSettingsRequest Request() const;
     // Starts writing the marked picture early, once picture 2 is in.
     void StartBitmap();
-    // The refined centres of the points (for the point table), into refined_.
+    // The refined centres of the points and the point table's text, into refined_
+    // and tableText_.
     void Refine();
     // The memory the kept pictures, bits and codes take, without the runs.
     std::uint64_t KeptBytes(bool deep) const;
     std::vector<std::string> sources_;
     std::unique_ptr<TEarlyPointBitmap> early_;
     std::optional<std::vector<TRefinedPoint>> refined_; // once Refine ran
+    std::string tableText_;                              // the point table, once Refine ran
 };
