@@ -198,14 +198,14 @@ TEST_F(Cli, InputsThatDoNotLoadCompletelyExitWithOneAndWriteNothing) {
     }
 }
 
-// Evaluates input (with a point table) streamed and whole, each in a folder of its
-// own, and expects the same stdout, stderr, exit status and files; gives the
-// streamed run.
+// Evaluates input (with a point table unless withTable is false) streamed and
+// whole, each in a folder of its own, and expects the same stdout, stderr, exit
+// status and files; gives the streamed run.
 TRun EvaluateStreamedAndWhole(const std::string& input, const char* threads,
-                              const std::string& extra = "") {
+                              const std::string& extra = "", bool withTable = true) {
     TTempDir whole, streamed;
     const std::string arguments = std::string("evaluate --threads ") + threads + " '" + input +
-                                  "' p.txt --table t.csv" + extra;
+                                  "' p.txt" + (withTable ? " --table t.csv" : "") + extra;
     const TRun expected = RunCli(arguments + " --full-stack", whole.path());
     const TRun run = RunCli(arguments, streamed.path());
     EXPECT_EQ(run.Status, expected.Status);
@@ -261,9 +261,11 @@ TEST_F(Cli, StreamingReportsExactlyWhatTheWholeStackReports) {
     for (const auto& c : cases) {
         const std::string list = ListWith(dir, c.changed);
         for (const char* threads : {"1", "2", "4"}) {
-            SCOPED_TRACE(c.name + ", threads " + threads);
-            const TRun run = EvaluateStreamedAndWhole(list, threads);
-            EXPECT_EQ(run.Status, c.changed.empty() ? 0 : 1) << run.Err;
+            for (const bool table : {true, false}) {
+                SCOPED_TRACE(c.name + ", threads " + threads + (table ? ", table" : ""));
+                const TRun run = EvaluateStreamedAndWhole(list, threads, "", table);
+                EXPECT_EQ(run.Status, c.changed.empty() ? 0 : 1) << run.Err;
+            }
         }
     }
 }
