@@ -20,15 +20,18 @@ TCodeRunsBuilder::TCodeRunsBuilder(std::int32_t width, std::int32_t height, int 
     : width_(width), height_(height), rowRuns_(std::size_t(std::max(0, height)), 0),
       bands_(std::size_t(std::max(1, bands))) {}
 
-std::pair<const TCodeRun*, std::size_t> TCodeRunsBuilder::AddRow(int band, std::int32_t row,
-                                                                 const std::int32_t* codes) {
+void TCodeRunsBuilder::AddRow(int band, std::int32_t row, const std::int32_t* codes) {
     std::vector<TCodeRun>& runs = bands_[std::size_t(band)];
-    const std::size_t count =
-        ForEachCodeRun(codes, width_, [&](std::int32_t first, std::int32_t next) {
+    rowRuns_[std::size_t(row)] =
+        std::uint32_t(ForEachCodeRun(codes, width_, [&](std::int32_t first, std::int32_t next) {
             runs.push_back({first, next, codes[first]});
-        });
+        }));
+}
+
+void TCodeRunsBuilder::AddRuns(int band, std::int32_t row, const TCodeRun* runs,
+                               std::size_t count) {
+    bands_[std::size_t(band)].insert(bands_[std::size_t(band)].end(), runs, runs + count);
     rowRuns_[std::size_t(row)] = std::uint32_t(count);
-    return {runs.data() + (runs.size() - count), count};
 }
 
 TCodeRuns TCodeRunsBuilder::Finish() {

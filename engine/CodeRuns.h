@@ -7,7 +7,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <utility>
 #include <vector>
 
 /// One run: columns Begin … End − 1 of a row hold Code.
@@ -70,10 +69,10 @@ class TCodeRunsBuilder {
 public:
     TCodeRunsBuilder(std::int32_t width, std::int32_t height, int bands);
 
-    /// Takes in the width codes of row, of band; returns the row's runs, valid until
-    /// the band's next row.
-    std::pair<const TCodeRun*, std::size_t> AddRow(int band, std::int32_t row,
-                                                   const std::int32_t* codes);
+    /// Takes in the width codes of row, of band.
+    void AddRow(int band, std::int32_t row, const std::int32_t* codes);
+    /// Takes in the runs of row, of band, from the left, as AddRow finds them.
+    void AddRuns(int band, std::int32_t row, const TCodeRun* runs, std::size_t count);
 
     /// The runs gathered; the builder is emptied.
     TCodeRuns Finish();

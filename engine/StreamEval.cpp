@@ -219,20 +219,18 @@ public:
         const int bands = gathering.BandCount();
         TCodeRunsBuilder runs(width_, height_, forTable ? bands : 1);
         ForEachBand(height_, bands, bands, [&](int band, std::int32_t begin, std::int32_t end) {
-            std::vector<std::int32_t> rowCodes(static_cast<std::size_t>(width_));
             std::vector<std::uint8_t> dots(stride_);
+            std::vector<TCodeRun> rowRuns;
             for (std::int32_t row = begin; row < end; ++row) {
                 if (!rowHasDot_[std::size_t(row)])
                     continue;
-                CodeRow(row, dots.data(), rowCodes.data());
-                if (forTable) {
-                    const auto [rowRuns, count] = runs.AddRow(band, row, rowCodes.data());
-                    gathering.AddRuns(band, rowRuns, count, row);
-                } else {
-                    gathering.AddRow(band, rowCodes.data(), row, width_);
-                }
+                RowRuns(row, dots.data(), rowRuns);
+                gathering.AddRuns(band, rowRuns.data(), rowRuns.size(), row);
+                if (forTable)
+                    runs.AddRuns(band, row, rowRuns.data(), rowRuns.size());
                 if (keepCodes)
-                    std::copy(rowCodes.begin(), rowCodes.end(), codes.Data[row]);
+                    for (const TCodeRun& run : rowRuns)
+                        std::fill(codes.Data[row] + run.Begin, codes.Data[row] + run.End, run.Code);
             }
         });
         eval_.Runs = runs.Finish();
@@ -418,20 +416,26 @@ private:
             throw TAbandoned{};
     }
 
-    // The codes of one row that holds a lit pixel, as the full stack gives them.
-    // Eight pixels at a time: their bits of each code picture, one byte, are spread
-    // over the eight codes at once.
+    // The runs of the codes of one row that holds a lit pixel, as the full stack's
+    // codes give them (ForEachCodeRun), into runs. Eight pixels at a time: their bits
+    // of each code picture, one byte, are spread over the eight codes at once.
     // dots: room for the row's bits of the pixels on a lit dot.
-    void CodeRow(std::int32_t row, std::uint8_t* dots, std::int32_t* out) const {
+    void RowRuns(std::int32_t row, std::uint8_t* dots, std::vector<TCodeRun>& runs) const {
         DotRow(eval_.Dark.Data[row], eval_.Lit.Data[row], dots, width_, eval_.MinDif);
         const std::uint8_t* bits[kCodePictures];
         for (std::int32_t p = 0; p < kCodePictures; ++p)
             bits[p] = bits_[std::size_t(p)][row];
+        runs.clear();
+        std::int32_t open = 0, openBegin = 0; // the code of the run that goes on, 0 for none
+        auto close = [&](std::int32_t end) {
+            if (open != 0)
+                runs.push_back({openBegin, end, open});
+            open = 0;
+        };
         for (std::int32_t first = 0; first < width_; first += 8) {
-            const std::int32_t count = std::min(8, width_ - first);
             const unsigned lit = dots[first / 8];
             if (lit == 0) {
-                std::fill_n(out + first, count, 0);
+                close(first);
                 continue;
             }
             // Byte k of low holds bits 0 … 7 of pixel k's code, byte k of high bits 8 … 14.
@@ -442,12 +446,20 @@ private:
                 low |= kSpread[bits[p][byte]] << (p + 1);
             for (std::int32_t p = 7; p < kCodePictures; ++p)
                 high |= kSpread[bits[p][byte]] << (p - 7);
-            for (std::int32_t k = 0; k < count; ++k)
-                out[first + k] = (lit >> k & 1) != 0
-                                     ? std::int32_t((low >> (8 * k)) & 0xFF) |
-                                           std::int32_t((high >> (8 * k)) & 0xFF) << 8
-                                     : 0;
+            const std::int32_t count = std::min(8, width_ - first);
+            for (std::int32_t k = 0; k < count; ++k) {
+                const std::int32_t code = (lit >> k & 1) != 0
+                                              ? std::int32_t((low >> (8 * k)) & 0xFF) |
+                                                    std::int32_t((high >> (8 * k)) & 0xFF) << 8
+                                              : 0;
+                if (code == open)
+                    continue;
+                close(first + k);
+                open = code;
+                openBegin = first + k;
+            }
         }
+        close(width_);
     }
 
     TStreamEval& eval_;
