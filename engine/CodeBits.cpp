@@ -8,24 +8,14 @@
 
 namespace {
 
-// The rest of a row from column first (a multiple of 8), eight pixels a byte.
-void FoldRowFrom(const std::uint8_t* values, const std::uint8_t* lit, std::uint8_t* bits,
-                 std::int32_t first, std::int32_t width, int tolerance) {
+// Bit k of bits[b] set to test(8·b + k), for the columns from first (a multiple of
+// 8) to width.
+template <class F>
+void PackFrom(std::uint8_t* bits, std::int32_t first, std::int32_t width, F&& test) {
     for (std::int32_t byte = first / 8; 8 * byte < width; ++byte) {
         unsigned packed = 0;
         for (std::int32_t col = 8 * byte, k = 0; k < 8 && col < width; ++col, ++k)
-            packed |= unsigned(int(values[col]) + tolerance > int(lit[col])) << k;
-        bits[byte] = std::uint8_t(packed);
-    }
-}
-
-// DotRow's rest from column first (a multiple of 8).
-void DotRowFrom(const std::uint8_t* dark, const std::uint8_t* lit, std::uint8_t* bits,
-                std::int32_t first, std::int32_t width, int minDif) {
-    for (std::int32_t byte = first / 8; 8 * byte < width; ++byte) {
-        unsigned packed = 0;
-        for (std::int32_t col = 8 * byte, k = 0; k < 8 && col < width; ++col, ++k)
-            packed |= unsigned(int(lit[col]) - int(dark[col]) > minDif) << k;
+            packed |= unsigned(test(col)) << k;
         bits[byte] = std::uint8_t(packed);
     }
 }
@@ -73,28 +63,39 @@ __attribute__((target("avx2"))) std::int32_t FoldRowAvx2(const std::uint8_t* val
     }
     return col;
 }
+#else
+std::int32_t DotRowAvx2(const std::uint8_t*, const std::uint8_t*, std::uint8_t*, std::int32_t,
+                        int) {
+    return 0;
+}
+std::int32_t FoldRowAvx2(const std::uint8_t*, const std::uint8_t*, std::uint8_t*, std::int32_t,
+                         int) {
+    return 0;
+}
 #endif
+
+// Whether the processor runs the AVX2 kernels.
+bool UseAvx2() {
+#if defined(__x86_64__) && defined(__GNUC__)
+    static const bool have = __builtin_cpu_supports("avx2");
+    return have;
+#else
+    return false;
+#endif
+}
 
 } // namespace
 
 void FoldRow(const std::uint8_t* values, const std::uint8_t* lit, std::uint8_t* bits,
              std::int32_t width, int tolerance) {
-    std::int32_t done = 0;
-#if defined(__x86_64__) && defined(__GNUC__)
-    static const bool haveAvx2 = __builtin_cpu_supports("avx2");
-    if (haveAvx2)
-        done = FoldRowAvx2(values, lit, bits, width, tolerance);
-#endif
-    FoldRowFrom(values, lit, bits, done, width, tolerance);
+    const std::int32_t done = UseAvx2() ? FoldRowAvx2(values, lit, bits, width, tolerance) : 0;
+    PackFrom(bits, done, width,
+             [&](std::int32_t col) { return int(values[col]) + tolerance > int(lit[col]); });
 }
 
 void DotRow(const std::uint8_t* dark, const std::uint8_t* lit, std::uint8_t* bits,
             std::int32_t width, int minDif) {
-    std::int32_t done = 0;
-#if defined(__x86_64__) && defined(__GNUC__)
-    static const bool haveAvx2 = __builtin_cpu_supports("avx2");
-    if (haveAvx2)
-        done = DotRowAvx2(dark, lit, bits, width, minDif);
-#endif
-    DotRowFrom(dark, lit, bits, done, width, minDif);
+    const std::int32_t done = UseAvx2() ? DotRowAvx2(dark, lit, bits, width, minDif) : 0;
+    PackFrom(bits, done, width,
+             [&](std::int32_t col) { return int(lit[col]) - int(dark[col]) > minDif; });
 }
