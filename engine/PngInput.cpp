@@ -204,6 +204,16 @@ private:
         png_set_crc_action(handles_.Png, PNG_CRC_ERROR_QUIT, PNG_CRC_ERROR_QUIT);
         png_set_option(handles_.Png, PNG_IGNORE_ADLER32, PNG_OPTION_ON);
         png_set_chunk_malloc_max(handles_.Png, kMaxChunkBytes);
+        // Text, colour profiles, suggested palettes and Exif data are passed over
+        // (their bytes still read and checked): nothing here uses them, and libpng
+        // takes such a chunk's claimed length into memory, and clears it, before
+        // reading a byte of it, whatever its limit on chunks says, so that a file of
+        // 416 bytes claiming 1.7 GB of text held the decoding for 18 s.
+        static constexpr png_byte kPassedOver[] = {'t', 'E', 'X', 't', 0, 'z', 'T', 'X', 't', 0,
+                                                   'i', 'T', 'X', 't', 0, 'i', 'C', 'C', 'P', 0,
+                                                   's', 'P', 'L', 'T', 0, 'e', 'X', 'I', 'f', 0};
+        png_set_keep_unknown_chunks(handles_.Png, PNG_HANDLE_CHUNK_NEVER, kPassedOver,
+                                    int(sizeof kPassedOver / 5));
         return true;
     }
 

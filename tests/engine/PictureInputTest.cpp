@@ -505,6 +505,20 @@ TEST(PictureInput, HugeClaimsInTinyFilesAreRefusedAtOnce) {
     WriteFileBytes(dir / "huge.png", TinyPngHeader(100000, 100000));
     EXPECT_NE(HeaderErrorOf(dir / "huge.png").find("100000 x 100000"), std::string::npos);
     EXPECT_NE(ErrorOf(dir / "huge.png").find("larger than"), std::string::npos);
+    // Chunks of text, a colour profile and the like that claim far more bytes than
+    // the file holds: the file ends before they do, and nothing is taken into memory
+    // for them first.
+    for (const char* type : {"tEXt", "zTXt", "iTXt", "iCCP", "sPLT", "eXIf"}) {
+        std::vector<std::uint8_t> png = TinyPngHeader(24, 16);
+        std::vector<std::uint8_t> claim{0x69, 0x43, 0x43, 0x50}; // 1.7 GB
+        claim.insert(claim.end(), type, type + 4);
+        claim.insert(claim.end(), 20, 'x');
+        png.insert(png.begin() + 33, claim.begin(), claim.end()); // after IHDR
+        WriteFileBytes(dir / "claim.png", png);
+        EXPECT_NE(ErrorOf(dir / "claim.png").find("the file ends before its picture does"),
+                  std::string::npos)
+            << type << ": " << ErrorOf(dir / "claim.png");
+    }
     // Within a plane's size, but a few bytes of data can never fill it.
     WriteFileBytes(dir / "large.png", TinyPngHeader(16000, 16000));
     EXPECT_NE(ErrorOf(dir / "large.png").find("can never fill a picture of 16000 x 16000"),
