@@ -85,6 +85,14 @@ void TBackgroundTask::Wait(const std::function<void()>& idle) {
     Wait();
 }
 
+std::unique_ptr<TBackgroundTask> TryStartTask(std::function<void(std::stop_token)> task) {
+    try {
+        return std::make_unique<TBackgroundTask>(std::move(task));
+    } catch (const std::system_error&) {
+        return nullptr;
+    }
+}
+
 void TBackgroundTask::Wait() {
     if (thread_.joinable())
         thread_.join();

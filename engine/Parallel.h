@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <exception>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <stop_token>
 #include <thread>
@@ -68,3 +69,7 @@ private:
     bool over_ = false;   // under mutex_: the task has returned or raised
     std::jthread thread_; // last: it starts once the rest is ready, and is joined first
 };
+
+/// task on a thread of its own, or nullptr when no thread can be started: the
+/// caller then does the work itself.
+std::unique_ptr<TBackgroundTask> TryStartTask(std::function<void(std::stop_token)> task);

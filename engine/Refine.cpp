@@ -11,10 +11,9 @@
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
+#include <memory>
 #include <numbers>
-#include <optional>
 #include <stdexcept>
-#include <system_error>
 #include <utility>
 
 using refine_detail::kMaxGrowth;
@@ -79,14 +78,9 @@ std::vector<TRefinedPoint> RefineCentres(const TLightPlanes& planes, const TCode
     // The background's noise, on a thread of its own where there may be one, while
     // the runs are joined into blobs and the blobs into points.
     double noise = 0;
-    std::optional<TBackgroundTask> noiseTask;
-    if (ThreadsFor(threads) > 1) {
-        try {
-            noiseTask.emplace([&](std::stop_token) { noise = BackgroundNoise(light, codes); });
-        } catch (const std::system_error&) {
-            // no thread to be had: measured below
-        }
-    }
+    std::unique_ptr<TBackgroundTask> noiseTask;
+    if (ThreadsFor(threads) > 1)
+        noiseTask = TryStartTask([&](std::stop_token) { noise = BackgroundNoise(light, codes); });
     const TBlobs blobs(codes, light, ThreadsFor(threads));
     const std::size_t count = std::size_t(std::max(0, points.EntryCount));
 

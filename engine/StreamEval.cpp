@@ -670,14 +670,10 @@ void TStreamEval::Evaluate(const std::string& fileName, bool withBitmap,
             return row.data();
         });
     };
-    std::optional<TBackgroundTask> marking; // dropped before the marks and the picture
+    std::unique_ptr<TBackgroundTask> marking; // dropped before the marks
     if (early) {
         marks.emplace(Points, Width, Height);
-        try {
-            marking.emplace([&writeMarkedRows](std::stop_token) { writeMarkedRows(); });
-        } catch (const std::system_error&) {
-            // no thread to be had: the rows are written below
-        }
+        marking = TryStartTask([&writeMarkedRows](std::stop_token) { writeMarkedRows(); });
     }
     std::optional<TAtomicFile> table;
     if (!tableFileName.empty()) {
@@ -697,7 +693,6 @@ void TStreamEval::Evaluate(const std::string& fileName, bool withBitmap,
     } else if (withBitmap) {
         WritePointBitmap(Lit, Width, Height, Points, bitmapName);
     }
-    marking.reset();
     early_.reset();
     if (table)
         table->Commit();

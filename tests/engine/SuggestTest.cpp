@@ -184,19 +184,22 @@ TEST(Coverage, TellsTypicalTinyStrayAndOtherPoints) {
 
 namespace {
 
+// A 320 × 240 sample stack of dots brightness above the dark picture.
+TSampleOptions SmallStack(double spacing, double brightness, std::uint32_t seed) {
+    TSampleOptions options;
+    options.Width = 320;
+    options.Height = 240;
+    options.Spacing = spacing;
+    options.Brightness = brightness;
+    options.Seed = seed;
+    return options;
+}
+
 // A dim stack: dots 40 levels above the dark picture, which the defaults lose.
 class DimStack : public TStackSuite<DimStack> {
 public:
     static constexpr const char* kStackName = "dim";
-    static TSampleOptions StackOptions() {
-        TSampleOptions options;
-        options.Width = 320;
-        options.Height = 240;
-        options.Spacing = 20;
-        options.Brightness = 40;
-        options.Seed = 11;
-        return options;
-    }
+    static TSampleOptions StackOptions() { return SmallStack(20, 40, 11); }
 
 protected:
     static TLoadOptions Options() {
@@ -223,13 +226,8 @@ TEST_F(DimStack, TheSuggestionFindsTheDotsTheDefaultsLose) {
 TEST(SuggestSettings, FindsLargeDenseDotsDrivenPastWhite) {
     // Their saturated cores share one contrast, 255 less the dark level, and hold
     // more pixels than any one contrast of the background.
-    TSampleOptions options;
-    options.Width = 320;
-    options.Height = 240;
-    options.Spacing = 12;
+    TSampleOptions options = SmallStack(12, 600, 30);
     options.DotRadius = 4.2;
-    options.Brightness = 600;
-    options.Seed = 30;
     TTempDir folder;
     const TSampleStack stack = WriteSampleStack(folder.path(), "s", options);
     TPicEval eval;
