@@ -3,6 +3,7 @@
 // operations as the window; failures come back as TCliError with the message to
 // print.
 
+#include "EvaluateInput.h"
 #include "Evaluator.h"
 #include "Suggest.h"
 #include "Views.h"
@@ -50,10 +51,7 @@ struct TEvaluateArgs {
 
 /// A command line whose files cannot go together; the tool reports it with exit
 /// status 2 before it reads or writes anything.
-class TCliUsageError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
+using TCliUsageError = EUsageError;
 
 struct TRenderArgs {
     TStackArgs Stack;

@@ -1,0 +1,225 @@
+#include "EvaluateInput.h"
+
+#include "FileUtil.h"
+#include "Interrupts.h"
+#include "ListFile.h"
+#include "Parallel.h"
+#include "PicSet.h"
+#include "StreamEval.h"
+#include "Text.h"
+
+#include <algorithm>
+#include <cctype>
+#include <chrono>
+
+namespace {
+
+double SecondsSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// The photographs a list names, checked before any is decoded: the list can be
+// read (EStackError), no output is one of its files (EUsageError), and it names a
+// whole stack (EStackError).
+std::vector<std::string> CheckList(const TEvaluateRequest& request,
+                                   const std::vector<std::string>& outputs) {
+    std::vector<std::string> names;
+    std::string error;
+    if (!ReadListFile(request.Input, false, ExtractFilePath(request.Input), names, error))
+        throw EStackError(error);
+    std::vector<std::string> inputs = names;
+    inputs.push_back(request.Input);
+    RefuseOverwrittenInputs(outputs, inputs);
+    if (names.size() != std::size_t(TPicEval::kStackPlanes))
+        throw EStackError("The list file " + QuotedName(request.Input) + " names " +
+                          CountText(names.size(), "photograph") + "; a stack needs " +
+                          std::to_string(TPicEval::kStackPlanes) + ".");
+    return names;
+}
+
+TLoadOptions ListOptions(const TEvaluateRequest& request) {
+    TLoadOptions options;
+    options.BaseFolder = ExtractFilePath(request.Input);
+    options.Threads = request.Threads;
+    options.Bits = request.Bits;
+    options.Progress = request.Progress;
+    return options;
+}
+
+// Raises what a load that did not give a whole stack reports.
+void CheckOutcome(const TLoadOutcome& outcome) {
+    if (outcome.Error)
+        std::rethrow_exception(outcome.Error);
+    if (!outcome.Usable)
+        throw EStackError(outcome.Reason);
+}
+
+void Summarise(TEvaluateResult& result, const std::vector<TRefinedPoint>& refined,
+               bool wasRefined) {
+    if (!wasRefined)
+        return;
+    result.Coverage = CoverageOf(refined);
+    result.Flagged = std::int32_t(std::count_if(refined.begin(), refined.end(),
+                                                [](const TRefinedPoint& p) { return p.Flags != 0; }));
+}
+
+// Evaluates without keeping the stack; nullopt, having written nothing, where the
+// stack is to be loaded whole.
+std::optional<TEvaluateResult> EvaluateStreamed(const TEvaluateRequest& request,
+                                                const std::vector<std::string>& outputs) {
+    const auto start = std::chrono::steady_clock::now();
+    const bool refine = !request.Table.empty() || request.Refine;
+    TStreamEval stream;
+    if (request.Settings.MinDif)
+        stream.MinDif = *request.Settings.MinDif;
+    if (request.Settings.Tolerance)
+        stream.Tolerance = *request.Settings.Tolerance;
+    stream.SuggestMinDif = !request.Settings.MinDif;
+    stream.SuggestTolerance = !request.Settings.Tolerance;
+    stream.Threads = request.Threads;
+    if (request.Bitmap)
+        stream.BitmapFileName = ChangeFileExt(request.Points, ".bmp");
+    std::optional<TLoadOutcome> outcome;
+    if (IsPicSetHeader(request.Input)) {
+        RefuseOverwrittenInputs(outputs, {request.Input});
+        outcome = stream.LoadSet(request.Input, ExtractFilePath(request.Input), refine);
+        if (outcome)
+            RefuseOverwrittenInputs(outputs, stream.SourceFiles());
+    } else {
+        CheckList(request, outputs);
+        outcome = stream.LoadList(request.Input, request.Channel, ListOptions(request), refine);
+    }
+    if (!outcome)
+        return std::nullopt;
+    CheckOutcome(*outcome);
+    TEvaluateResult result;
+    result.DecodeSeconds = SecondsSince(start);
+    result.Suggestion = stream.Suggestion;
+    SetInterruptActivity("evaluating " + QuotedName(request.Input));
+    stream.Evaluate(request.Points, request.Bitmap, request.Table);
+    result.Width = stream.Width;
+    result.Height = stream.Height;
+    result.Points = stream.Points.EntryCount;
+    result.MinDif = stream.MinDif;
+    result.Tolerance = stream.Tolerance;
+    result.Timings = stream.Timings;
+    result.Sources = stream.SourceFiles();
+    Summarise(result, stream.Refined(), refine);
+    if (request.Inspect)
+        request.Inspect(stream.Lit, stream.Points, stream.Refined());
+    return result;
+}
+
+TEvaluateResult EvaluateWhole(const TEvaluateRequest& request,
+                              const std::vector<std::string>& outputs) {
+    const auto start = std::chrono::steady_clock::now();
+    TPicEval eval("ST1");
+    TEvaluateResult result;
+    result.Suggestion = LoadInput(eval, request, outputs);
+    result.DecodeSeconds = SecondsSince(start);
+    SetInterruptActivity("evaluating " + QuotedName(request.Input));
+    TBitmap display(eval.Width, eval.Height);
+    eval.Evaluate(request.Points, request.Bitmap, display, request.Table);
+    if (request.Refine && request.Table.empty())
+        eval.Refined = RefineCentres(
+            {eval.Pics.Planes[0], eval.Pics.Planes[2], eval.Pics.DeepPlane(0), eval.Pics.DeepPlane(2)},
+            eval.CodeMatrix, eval.Points, ThreadsFor(request.Threads));
+    result.Width = eval.Width;
+    result.Height = eval.Height;
+    result.Points = eval.Points.EntryCount;
+    result.MinDif = eval.MinDif;
+    result.Tolerance = eval.Tolerance;
+    result.Timings = eval.Timings;
+    result.Sources = eval.Pics.SourceFiles();
+    if (result.Sources.empty() || result.Sources.front() != request.Input)
+        result.Sources.insert(result.Sources.begin(), request.Input);
+    Summarise(result, eval.Refined, !request.Table.empty() || request.Refine);
+    if (request.Inspect)
+        request.Inspect(eval.Pics.Planes[2], eval.Points, eval.Refined);
+    return result;
+}
+
+} // namespace
+
+bool IsPicSetHeader(const std::string& input) {
+    std::string ext = input.substr(input.size() - std::min<std::size_t>(input.size(), 4));
+    std::transform(ext.begin(), ext.end(), ext.begin(),
+                   [](unsigned char c) { return char(std::tolower(c)); });
+    return ext == ".bbf" && ExtractFileName(input).size() >= 4;
+}
+
+std::vector<std::string> InputFiles(const std::string& input) {
+    std::vector<std::string> files{input};
+    std::string error;
+    if (IsPicSetHeader(input)) {
+        TPicSetHeader header;
+        if (ReadPicSetHeader(input, ExtractFilePath(input), header, error))
+            files.insert(files.end(), header.PlaneFiles.begin(), header.PlaneFiles.end());
+    } else {
+        std::vector<std::string> names;
+        if (ReadListFile(input, false, ExtractFilePath(input), names, error))
+            files.insert(files.end(), names.begin(), names.end());
+    }
+    return files;
+}
+
+void RefuseOverwrittenInputs(const std::vector<std::string>& outputs,
+                             const std::vector<std::string>& inputs) {
+    const std::string clash = OverwrittenInputText(outputs, inputs);
+    if (!clash.empty())
+        throw EUsageError(clash);
+}
+
+std::optional<TSuggestion> LoadInput(TPicEval& eval, const TEvaluateRequest& request,
+                                     const std::vector<std::string>& outputs,
+                                     std::function<bool(std::int32_t)> keep) {
+    eval.SetTolerance(request.Settings.Tolerance.value_or(TEvalDefaults::Tolerance));
+    eval.SetMinDif(request.Settings.MinDif.value_or(TEvalDefaults::MinDif));
+    eval.Threads = request.Threads;
+    TLoadOutcome outcome;
+    if (IsPicSetHeader(request.Input)) {
+        RefuseOverwrittenInputs(outputs, {request.Input});
+        TLoadOptions options;
+        options.Threads = request.Threads;
+        outcome = eval.LoadSet(request.Input, ExtractFilePath(request.Input), options);
+        if (eval.Pics.LastError().empty()) // the set itself loaded
+            RefuseOverwrittenInputs(outputs, eval.Pics.SourceFiles());
+    } else {
+        CheckList(request, outputs);
+        TLoadOptions options = ListOptions(request);
+        if (!request.Settings.Automatic())
+            options.Keep = std::move(keep); // the settings are chosen from every plane
+        if (!request.Table.empty() || request.Refine)
+            options.FullDepth = TPicEval::RefinementReads;
+        outcome = eval.LoadList(request.Input, request.Channel, options);
+    }
+    CheckOutcome(outcome);
+    if (!request.Settings.Automatic())
+        return std::nullopt;
+    const TSuggestion suggestion = SuggestSettings(eval, request.Settings, request.Threads);
+    eval.SetMinDif(suggestion.MinDif);
+    eval.SetTolerance(suggestion.Tolerance);
+    return suggestion;
+}
+
+std::vector<std::string> OutputFiles(const TEvaluateRequest& request) {
+    std::vector<std::string> files{request.Points};
+    if (request.Bitmap)
+        files.push_back(ChangeFileExt(request.Points, ".bmp"));
+    if (!request.Table.empty())
+        files.push_back(request.Table);
+    return files;
+}
+
+TEvaluateResult EvaluateInput(const TEvaluateRequest& request) {
+    const std::string problem =
+        TPicEval::OutputProblem(request.Points, request.Bitmap, request.Table, {});
+    if (!problem.empty())
+        throw EUsageError(problem);
+    const std::vector<std::string> outputs = OutputFiles(request);
+    SetInterruptActivity("loading " + QuotedName(request.Input));
+    if (!request.FullStack)
+        if (std::optional<TEvaluateResult> result = EvaluateStreamed(request, outputs))
+            return *result;
+    return EvaluateWhole(request, outputs);
+}

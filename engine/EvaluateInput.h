@@ -1,0 +1,106 @@
+#pragma once
+// Evaluating one input, a list file of photographs or a picture set, from its name
+// to its files: every check that can be made before anything is decoded, then the
+// stack folded as it streams where it can be, or loaded whole where it must be.
+
+#include "Evaluator.h"
+#include "Suggest.h"
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+/// A request whose files cannot go together (an output that is one of the inputs,
+/// a points file that its own bitmap would replace), refused before anything is
+/// read or written.
+class EUsageError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+/// An input that does not make a stack to evaluate: a list that cannot be read or
+/// names another number of photographs than 17, pictures of different sizes.
+class EStackError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+/// Whether input names a picture-set header (a name ending in ".bbf", any case)
+/// rather than a list file.
+bool IsPicSetHeader(const std::string& input);
+
+/// The files an input is made of: the list file and the photographs it names, or
+/// the picture-set header and its plane files; relative names resolved against the
+/// input's folder. Only the input itself when it cannot be read.
+std::vector<std::string> InputFiles(const std::string& input);
+
+/// Raises EUsageError when one of outputs is the same file as one of inputs.
+void RefuseOverwrittenInputs(const std::vector<std::string>& outputs,
+                             const std::vector<std::string>& inputs);
+
+/// What to evaluate, with which settings, into which files.
+struct TEvaluateRequest {
+    std::string Input; ///< a list file of photographs or a picture-set header (*.bbf)
+    std::uint8_t Channel = TEvalDefaults::Channel;
+    /// 16-bit photographs hold values of this many bits (1 … 16); 0: all 16, or a
+    /// TIFF's MaxSampleValue.
+    int Bits = 0;
+    /// The settings given; those left out are chosen from the stack.
+    TSettingsRequest Settings = {TEvalDefaults::MinDif, TEvalDefaults::Tolerance};
+    int Threads = 0;    ///< 0: one per core
+    std::string Points; ///< the points file
+    bool Bitmap = true; ///< the marked picture too, as Points with the extension ".bmp"
+    std::string Table;  ///< the point table (CSV) as well; empty: none
+    /// Load every picture whole first, as the window does, instead of folding each
+    /// into the codes as it comes (the results are the same).
+    bool FullStack = false;
+    /// The points are refined even without a table, for Refined and Report.
+    bool Refine = false;
+    /// Called after the evaluation, with the picture of all dots lit, the points and
+    /// (with a Table or Refine) their refined centres, while they are still held.
+    std::function<void(const TPic& lit, const TUniquePoints& points,
+                       const std::vector<TRefinedPoint>& refined)>
+        Inspect;
+    /// Called from the decoding threads after each photograph of a list is decoded.
+    std::function<void(std::int32_t plane, const std::string& fileName)> Progress;
+};
+
+/// What an evaluation gave.
+struct TEvaluateResult {
+    std::int32_t Width = 0;
+    std::int32_t Height = 0;
+    std::int32_t Points = 0;
+    std::uint8_t MinDif = 0;    ///< used
+    std::uint8_t Tolerance = 0; ///< used
+    /// The figures of the settings chosen from the stack, when any were.
+    std::optional<TSuggestion> Suggestion;
+    /// Of the refined points, when they were refined (a Table or Refine).
+    std::optional<TCoverage> Coverage;
+    std::int32_t Flagged = 0; ///< refined points with any flag
+    double DecodeSeconds = 0; ///< the load, from the first check to a stack in hand
+    TEvalTimings Timings;
+    /// The input and the files it names, as they were read.
+    std::vector<std::string> Sources;
+};
+
+/// The files a request writes: the points file, its bitmap, the table.
+std::vector<std::string> OutputFiles(const TEvaluateRequest& request);
+
+/// Loads request.Input whole into eval (its settings and threads from the
+/// request), with the checks EvaluateInput makes against outputs, as the window
+/// loads a stack; of a list, only the values of the planes keep takes are kept (all
+/// when empty, or when settings are to be chosen). Settings left out of the request
+/// are chosen from the stack and set in eval; their figures are returned.
+std::optional<TSuggestion> LoadInput(TPicEval& eval, const TEvaluateRequest& request,
+                                     const std::vector<std::string>& outputs,
+                                     std::function<bool(std::int32_t)> keep = {});
+
+/// Evaluates request.Input into its files as the command line's evaluate does.
+/// Raises EUsageError before anything is read when the outputs cannot go together
+/// or one of them is an input file; EStackError when the input does not make a
+/// stack of 17 pictures of one size; EFileError, EPictureError or EOutOfMemory as
+/// loading and writing raise them. Files are written only once the stack is whole.
+TEvaluateResult EvaluateInput(const TEvaluateRequest& request);
