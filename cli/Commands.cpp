@@ -1,5 +1,6 @@
 #include "Commands.h"
 
+#include "Batch.h"
 #include "FileUtil.h"
 #include "Interrupts.h"
 #include "ListFile.h"
@@ -10,11 +11,14 @@
 #include <algorithm>
 #include <cctype>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <functional>
 #include <iostream>
 #include <optional>
 #include <sys/resource.h>
+#include <unistd.h>
 
 namespace {
 
@@ -116,6 +120,92 @@ std::string RunEvaluate(const TEvaluateArgs& args) {
     if (args.Stack.Timings)
         ReportTimings(result.Timings, !args.Table.empty());
     return EvaluateSummary(args, result.Points, result.Width, result.Height);
+}
+
+namespace {
+
+// "1 min 05 s", "12 s".
+std::string DurationText(double seconds) {
+    const long whole = std::lround(std::max(0.0, seconds));
+    char text[32];
+    if (whole >= 60)
+        std::snprintf(text, sizeof text, "%ld min %02ld s", whole / 60, whole % 60);
+    else
+        std::snprintf(text, sizeof text, "%ld s", whole);
+    return text;
+}
+
+// What a batch tells on stderr: each failure with evaluate's sentence; unless
+// quiet, on a terminal one line kept up to date, elsewhere one line per pose.
+class TBatchLines {
+public:
+    explicit TBatchLines(bool quiet) : quiet_(quiet), terminal_(::isatty(STDERR_FILENO) == 1) {}
+    ~TBatchLines() {
+        if (shown_)
+            std::cerr << '\n';
+    }
+
+    void Tell(const TBatchProgress& progress) {
+        const TBatchRow* row = progress.Finished;
+        if (row && row->Status == "failed") {
+            Clear();
+            std::cerr << kProgram << ": " << row->Pose << " failed: " << row->Message << '\n';
+        }
+        if (quiet_)
+            return;
+        const std::string count =
+            std::to_string(progress.Done) + " of " + CountText(progress.Total, "pose");
+        if (terminal_) {
+            std::string line = "Batch: " + count + " done";
+            if (!progress.Current.empty())
+                line += ", now " + ShownName(progress.Current);
+            if (progress.Left >= 0 && progress.Done < progress.Total)
+                line += ", about " + DurationText(progress.Left) + " left";
+            std::cerr << '\r' << line << "\x1b[K" << std::flush;
+            shown_ = true;
+        } else if (row) {
+            std::cerr << "Pose " << count << ": " << ShownName(row->Pose) << ' ' << row->Status;
+            if (row->Status != "failed")
+                std::cerr << ", " << CountText(std::uint64_t(row->Points), "point") << ", "
+                          << Seconds(row->Seconds);
+            std::cerr << '\n';
+        }
+    }
+
+private:
+    void Clear() {
+        if (shown_)
+            std::cerr << "\r\x1b[K";
+    }
+    bool quiet_, terminal_;
+    bool shown_ = false; // a progress line stands on the terminal
+};
+
+} // namespace
+
+std::string RunBatchCommand(const TBatchArgs& args, int& status) {
+    TBatchRequest request;
+    request.Inputs = args.Inputs;
+    request.OutFolder = args.OutFolder;
+    request.Pose = StackRequest(args.Stack);
+    request.Pose.Progress = {}; // the batch tells its own
+    request.Pose.Bitmap = !args.NoBitmap;
+    request.Pose.FullStack = args.FullStack;
+    request.Table = args.Table;
+    request.Report = args.Report;
+    request.Force = args.Force;
+    std::vector<TBatchRow> rows;
+    {
+        TBatchLines lines(args.Stack.Quiet);
+        rows = RunBatch(request, [&lines](const TBatchProgress& progress) { lines.Tell(progress); });
+    }
+    std::size_t ok = 0, kept = 0, failed = 0;
+    for (const TBatchRow& row : rows)
+        (row.Status == "ok" ? ok : row.Status == "kept" ? kept : failed)++;
+    status = failed > 0 ? 1 : 0;
+    return CountText(rows.size(), "pose") + ": " + std::to_string(ok) + " ok, " +
+           std::to_string(kept) + " kept, " + std::to_string(failed) + " failed; summary in " +
+           (std::filesystem::path(args.OutFolder) / "summary.csv").string();
 }
 
 std::string RunRender(const TRenderArgs& args) {

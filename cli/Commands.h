@@ -11,6 +11,10 @@
 #include <cstdint>
 #include <stdexcept>
 #include <string>
+#include <vector>
+
+/// The tool's name, which starts each line it prints about a failure.
+inline constexpr const char* kProgram = "kelvaron-eval-cli";
 
 /// A failure the tool reports with exit status 1.
 class TCliError : public std::runtime_error {
@@ -53,6 +57,17 @@ struct TEvaluateArgs {
 /// status 2 before it reads or writes anything.
 using TCliUsageError = EUsageError;
 
+struct TBatchArgs {
+    TStackArgs Stack; ///< the settings of every pose; its Input is not used
+    std::vector<std::string> Inputs;
+    std::string OutFolder;
+    bool NoBitmap = false;
+    bool Table = false;
+    bool Report = false;
+    bool Force = false;
+    bool FullStack = false;
+};
+
 struct TRenderArgs {
     TStackArgs Stack;
     TView View = TView::Plane;
@@ -72,6 +87,9 @@ struct TSaveSetArgs {
 /// Each returns the one-line summary for stdout; raises TCliError (or an engine
 /// error) on failure, having written no output file when the input did not load.
 std::string RunEvaluate(const TEvaluateArgs& args);
+/// Runs a batch; status becomes 0 when every pose is ok or kept, 1 when one failed.
+/// Failures and (unless quiet) progress go to stderr.
+std::string RunBatchCommand(const TBatchArgs& args, int& status);
 std::string RunRender(const TRenderArgs& args);
 std::string RunSuggest(const TSuggestArgs& args);
 std::string RunSaveSet(const TSaveSetArgs& args);

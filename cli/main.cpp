@@ -15,8 +15,6 @@
 
 namespace {
 
-constexpr const char* kProgram = "kelvaron-eval-cli";
-
 const std::map<std::string, int> kChannels = {
     {"red", kChannelRed}, {"green", kChannelGreen}, {"blue", kChannelBlue}, {"grey", kChannelGrey}};
 
@@ -82,11 +80,14 @@ struct TStackOptions {
 };
 
 // The options every stack-loading command takes.
-void AddStackOptions(CLI::App& command, TStackOptions& options, bool withSettings) {
-    command
-        .add_option("INPUT", options.Args.Input,
-                    "list file of photographs (JPEG, PNG, TIFF), or picture-set header (*.bbf)")
-        ->required();
+// A batch takes its inputs itself (several of them); the others take one INPUT.
+void AddStackOptions(CLI::App& command, TStackOptions& options, bool withSettings,
+                     bool withInput = true) {
+    if (withInput)
+        command
+            .add_option("INPUT", options.Args.Input,
+                        "list file of photographs (JPEG, PNG, TIFF), or picture-set header (*.bbf)")
+            ->required();
     command.add_option("--channel", options.Channel, "channel kept from colour photographs")
         ->transform(CLI::CheckedTransformer(kChannels, CLI::ignore_case))
         ->default_str("grey");
@@ -147,6 +148,30 @@ int main(int argc, char** argv) {
             "also write a CSV table of every point with its refined centre and quality figures")
         ->check(kFileName);
 
+    TBatchArgs batch;
+    TStackOptions batchStack;
+    CLI::App* batchCommand = app.add_subcommand(
+        "batch", "evaluate many stacks (poses) into one folder: each pose's files as evaluate "
+                 "writes them, points.csv with every pose's points, summary.csv");
+    batchCommand
+        ->add_option("INPUT", batch.Inputs,
+                     "list files of photographs (JPEG, PNG, TIFF) or picture-set headers (*.bbf)")
+        ->required();
+    AddStackOptions(*batchCommand, batchStack, true, false);
+    batchCommand->add_option("--out", batch.OutFolder, "folder the files go to (made when missing)")
+        ->required()
+        ->check(kFileName);
+    batchCommand->add_flag("--no-bitmap", batch.NoBitmap, "do not write the marked pictures");
+    batchCommand->add_flag("--table", batch.Table,
+                           "also write each pose's point table (POSE.csv) and put its columns "
+                           "in points.csv");
+    batchCommand->add_flag("--report", batch.Report,
+                           "also write report.html: every pose's picture with its points, and "
+                           "plots, in one page");
+    batchCommand->add_flag("--force", batch.Force, "redo the poses that are up to date");
+    batchCommand->add_flag("--full-stack", batch.FullStack,
+                           "load all 17 pictures of each pose whole (the results are the same)");
+
     TRenderArgs render;
     TStackOptions renderStack;
     int plane = 2;
@@ -193,7 +218,7 @@ int main(int argc, char** argv) {
     }
 
     std::string doing = "to save the picture set";
-    if (*evaluateCommand)
+    if (*evaluateCommand || *batchCommand)
         doing = "to evaluate the stack";
     else if (*suggestCommand)
         doing = "to suggest settings";
@@ -205,6 +230,12 @@ int main(int argc, char** argv) {
         if (*evaluateCommand) {
             evaluate.Stack = evaluateStack.Get();
             summary = RunEvaluate(evaluate);
+        } else if (*batchCommand) {
+            batch.Stack = batchStack.Get();
+            int status = 0;
+            summary = RunBatchCommand(batch, status);
+            std::cout << summary << '\n';
+            return status;
         } else if (*renderCommand) {
             render.Stack = renderStack.Get();
             render.Plane = std::uint8_t(plane);

@@ -96,6 +96,8 @@ std::optional<TEvaluateResult> EvaluateStreamed(const TEvaluateRequest& request,
     result.DecodeSeconds = SecondsSince(start);
     result.Suggestion = stream.Suggestion;
     SetInterruptActivity("evaluating " + QuotedName(request.Input));
+    if (request.Writing)
+        request.Writing();
     stream.Evaluate(request.Points, request.Bitmap, request.Table);
     result.Width = stream.Width;
     result.Height = stream.Height;
@@ -119,6 +121,8 @@ TEvaluateResult EvaluateWhole(const TEvaluateRequest& request,
     result.DecodeSeconds = SecondsSince(start);
     SetInterruptActivity("evaluating " + QuotedName(request.Input));
     TBitmap display(eval.Width, eval.Height);
+    if (request.Writing)
+        request.Writing();
     eval.Evaluate(request.Points, request.Bitmap, display, request.Table);
     if (request.Refine && request.Table.empty())
         eval.Refined = RefineCentres(

@@ -64,6 +64,8 @@ struct TEvaluateRequest {
     std::function<void(const TPic& lit, const TUniquePoints& points,
                        const std::vector<TRefinedPoint>& refined)>
         Inspect;
+    /// Called once the stack is in hand, just before the first file is written.
+    std::function<void()> Writing;
     /// Called from the decoding threads after each photograph of a list is decoded.
     std::function<void(std::int32_t plane, const std::string& fileName)> Progress;
 };

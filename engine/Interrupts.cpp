@@ -36,6 +36,10 @@ std::mutex gActivityWriter;
 
 char gProgram[64];
 
+// Holds under way (TInterruptHold), and the signal one of them held back (0: none).
+std::atomic<int> gHolds{0};
+std::atomic<int> gHeldSignal{0};
+
 static_assert(std::atomic<int>::is_always_lock_free && std::atomic<unsigned>::is_always_lock_free);
 
 void CopyText(char* target, std::size_t capacity, std::string_view text) {
@@ -78,6 +82,10 @@ const char* SignalName(int signal) {
 }
 
 extern "C" void OnInterrupt(int signal) {
+    if (gHolds.load(std::memory_order_acquire) > 0) {
+        gHeldSignal.store(signal, std::memory_order_release);
+        return;
+    }
     unsigned removed = 0;
     const char* firstTarget = nullptr;
     for (TSlot& slot : gSlots) {
@@ -139,6 +147,18 @@ TTemporaryFileGuard::TTemporaryFileGuard(const std::string& temporary, const std
 TTemporaryFileGuard::~TTemporaryFileGuard() {
     if (slot_ >= 0)
         gSlots[std::size_t(slot_)].State.store(kFree, std::memory_order_release);
+}
+
+TInterruptHold::TInterruptHold() {
+    gHolds.fetch_add(1, std::memory_order_acq_rel);
+}
+
+TInterruptHold::~TInterruptHold() {
+    // A signal that comes after the count reached 0 is handled where it lands; one
+    // that came before is in gHeldSignal by then.
+    if (gHolds.fetch_sub(1, std::memory_order_acq_rel) == 1)
+        if (const int signal = gHeldSignal.exchange(0, std::memory_order_acq_rel))
+            OnInterrupt(signal);
 }
 
 void InstallInterruptHandlers(std::string_view programName) {

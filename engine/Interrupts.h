@@ -22,6 +22,17 @@ private:
     int slot_ = -1;
 };
 
+/// While one lives, a SIGINT, SIGTERM or SIGHUP is held back, and acted on as
+/// InstallInterruptHandlers says once the last hold ends: for work that must be done
+/// whole or not at all, such as putting a set of files in place. Keep a hold short.
+class TInterruptHold {
+public:
+    TInterruptHold();
+    ~TInterruptHold();
+    TInterruptHold(const TInterruptHold&) = delete;
+    TInterruptHold& operator=(const TInterruptHold&) = delete;
+};
+
 /// Handles SIGINT, SIGTERM and SIGHUP from now on: the registered temporary files
 /// are removed, one line on stderr says what was interrupted, and the process ends
 /// with 128 + the signal's number (130, 143, 129). SIGXFSZ is ignored, so that a

@@ -1,6 +1,7 @@
 // The command-line tool as a user runs it: exit codes, messages, output files.
 
 #include "Bitmap.h"
+#include "CliRun.h"
 #include "FileUtil.h"
 #include "PicHolder.h"
 #include "PictureWriter.h"
@@ -18,24 +19,6 @@
 #include <sys/wait.h>
 
 namespace {
-
-struct TRun {
-    int Status = -1;
-    std::string Out, Err;
-};
-
-// Runs the tool with arguments (already quoted for the shell) in folder.
-TRun RunCli(const std::string& arguments, const std::string& folder = ".") {
-    TTempDir capture;
-    const std::string command = "cd '" + folder + "' && '" KELVARON_CLI "' " + arguments + " >'" +
-                                (capture / "out") + "' 2>'" + (capture / "err") + "'";
-    const int raw = std::system(command.c_str());
-    TRun run;
-    run.Status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    run.Out = ReadFileText(capture / "out");
-    run.Err = ReadFileText(capture / "err");
-    return run;
-}
 
 // One small generated stack shared by the tests of this file.
 class Cli : public TStackSuite<Cli> {
