@@ -95,6 +95,8 @@ std::string EvaluateSummary(const TEvaluateArgs& args, std::int32_t points, std:
         summary += ", marked picture to " + ChangeFileExt(args.Points, ".bmp");
     if (!args.Table.empty())
         summary += ", point table to " + args.Table;
+    if (!args.Report.empty())
+        summary += ", report to " + args.Report;
     return summary;
 }
 
@@ -109,6 +111,7 @@ std::string RunEvaluate(const TEvaluateArgs& args) {
     request.Points = args.Points;
     request.Bitmap = !args.NoBitmap;
     request.Table = args.Table;
+    request.Report = args.Report;
     request.FullStack = args.FullStack;
     const TEvaluateResult result = EvaluateInput(request);
     if (args.Stack.Timings)

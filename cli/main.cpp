@@ -172,6 +172,11 @@ int main(int argc, char** argv) {
     batchCommand->add_flag("--full-stack", batch.FullStack,
                            "load all 17 pictures of each pose whole (the results are the same)");
 
+    evaluateCommand
+        ->add_option("--report", evaluate.Report,
+                     "also write an HTML page: the picture with every point marked, and plots")
+        ->check(kFileName);
+
     TRenderArgs render;
     TStackOptions renderStack;
     int plane = 2;

@@ -4,7 +4,10 @@
 #include "Errors.h"
 #include "FileUtil.h"
 #include "Interrupts.h"
+#include "Memory.h"
 #include "Parallel.h"
+#include "PicSet.h"
+#include "PictureInput.h"
 #include "Report.h"
 #include "Text.h"
 
@@ -242,7 +245,7 @@ TReportRow ReportRowOf(const TBatchRow& row) {
 class TBatchRun {
 public:
     TBatchRun(const TBatchRequest& request, const std::function<void(const TBatchProgress&)>& progress)
-        : request_(request), progress_(progress) {}
+        : request_(request), progress_(progress), shares_(BatchShares(request)) {}
 
     std::vector<TBatchRow> Run();
 
@@ -252,6 +255,7 @@ private:
 
     const TBatchRequest& request_;
     const std::function<void(const TBatchProgress&)>& progress_;
+    const TBatchShares shares_;
     std::vector<std::string> names_;
     std::vector<TPoseFiles> files_;
     std::vector<std::vector<std::string>> inputs_;
@@ -292,9 +296,11 @@ TBatchRow TBatchRun::RunPose(std::size_t index) {
     row.Input = request_.Inputs[index];
     TEvaluateRequest pose = request_.Pose;
     pose.Input = row.Input;
+    pose.Threads = shares_.Threads;
     pose.Points = files.Points;
     pose.Table = files.Table;
-    pose.Refine = request_.Report;
+    pose.Report = files.Report;
+    pose.ReportPose = row.Pose;
     // From the first file written to the settings record, the pose's files are
     // written whole or not at all: a signal waits, and a rerun redoes a pose whose
     // record is gone.
@@ -304,20 +310,6 @@ TBatchRow TBatchRun::RunPose(std::size_t index) {
         if (::unlink(files.Settings.c_str()) != 0 && errno != ENOENT)
             RaiseFileError("remove", files.Settings, errno);
     };
-    if (request_.Report)
-        pose.Inspect = [&](const TPic& lit, const TUniquePoints& points,
-                           const std::vector<TRefinedPoint>& refined) {
-            TBatchRow shown = row;
-            shown.Status = "ok";
-            shown.Points = points.EntryCount;
-            shown.Flagged = std::int32_t(std::count_if(
-                refined.begin(), refined.end(), [](const TRefinedPoint& p) { return p.Flags != 0; }));
-            shown.Seconds = SecondsSince(start);
-            const std::string section =
-                ReportSection(row.Pose, lit, points, refined, request_.Pose.Threads);
-            WriteReport(files.Report, row.Pose, {ReportRowOf(shown)},
-                        [&section](std::size_t) { return section; });
-        };
     try {
         const TEvaluateResult result = EvaluateInput(pose);
         row.Status = "ok";
@@ -400,11 +392,9 @@ std::vector<TBatchRow> TBatchRun::Run() {
             Tell(&rows[i], {});
         }
     };
-    const int inFlight = request_.PosesInFlight > 0 ? request_.PosesInFlight
-                                                    : PosesInFlight(request_.Pose.Threads);
     {
         std::vector<std::jthread> workers;
-        for (int w = 1; w < std::min<int>(inFlight, int(pending.size())); ++w)
+        for (int w = 1; w < std::min<int>(shares_.Poses, int(pending.size())); ++w)
             workers.emplace_back(work);
         work();
     }
@@ -484,8 +474,38 @@ std::vector<std::string> PoseNames(const std::vector<std::string>& inputs) {
     return names;
 }
 
-int PosesInFlight(int threads) {
-    return ThreadsFor(threads) > 1 ? 2 : 1;
+TBatchShares BatchShares(const TBatchRequest& request) {
+    const int threads = ThreadsFor(request.Pose.Threads); // for the whole batch
+    TBatchShares shares;
+    shares.Poses = request.PosesInFlight > 0
+                       ? request.PosesInFlight
+                       : std::clamp(threads, 1, std::max(1, int(request.Inputs.size())));
+    shares.Poses = std::min(shares.Poses, kMaxPosesInFlight);
+    // As many as memory allows, judged by the first input's size: a pose takes
+    // under 8 bytes a pixel with the table's full depth, and some beside.
+    if (request.PosesInFlight <= 0 && !request.Inputs.empty()) {
+        std::uint64_t pixels = 0;
+        try {
+            const std::vector<std::string> files = InputFiles(request.Inputs.front());
+            if (IsPicSetHeader(request.Inputs.front())) {
+                TPicSetHeader header;
+                std::string error;
+                if (ReadPicSetHeader(files.front(), ExtractFilePath(files.front()), header, error))
+                    pixels = std::uint64_t(header.Width) * std::uint64_t(header.Height);
+            } else if (files.size() > 3) {
+                const TPictureHeader header = ReadPictureHeader(files[3], {});
+                pixels = std::uint64_t(header.Width) * std::uint64_t(header.Height);
+            }
+        } catch (const std::exception&) {
+            pixels = 0; // the pose itself will say what is wrong
+        }
+        const std::uint64_t pose = 8 * pixels + (std::uint64_t(64) << 20);
+        const std::uint64_t usable = MemoryBudget().Usable();
+        while (shares.Poses > 1 && std::uint64_t(shares.Poses) * pose > usable / 2)
+            --shares.Poses;
+    }
+    shares.Threads = std::max(1, threads / shares.Poses);
+    return shares;
 }
 
 std::vector<TBatchRow> RunBatch(const TBatchRequest& request,

@@ -15,12 +15,12 @@ struct TBatchRequest {
     std::vector<std::string> Inputs; ///< list files or picture-set headers, in order
     std::string OutFolder;           ///< made when missing
     /// Channel, bits, settings, threads, FullStack and Bitmap of every pose; its
-    /// file names, Refine, Inspect and Writing are the batch's own.
+    /// file names and Writing are the batch's own.
     TEvaluateRequest Pose;
     bool Table = false;  ///< POSE.csv for each pose, and its columns in points.csv
     bool Report = false; ///< POSE.html for each pose, and report.html
     bool Force = false;  ///< redo poses that are up to date
-    /// Poses evaluated at once; 0: as many as suit the cores (PosesInFlight).
+    /// Poses evaluated at once; 0: as many as suit the cores and memory (BatchShares).
     int PosesInFlight = 0;
 };
 
@@ -56,9 +56,23 @@ struct TBatchProgress {
 /// lengthened likewise, or get "pose-" in front. Inputs must be distinct files.
 std::vector<std::string> PoseNames(const std::vector<std::string>& inputs);
 
-/// The poses evaluated at once on this machine: two where there is more than one
-/// core (the next stack is decoded while the last one refines and writes), else one.
-int PosesInFlight(int threads);
+/// The most poses a batch evaluates at once.
+inline constexpr int kMaxPosesInFlight = 8;
+
+/// How a batch shares the machine.
+struct TBatchShares {
+    int Poses = 1;   ///< evaluated at once
+    int Threads = 1; ///< each
+};
+
+/// The shares a batch takes: request.PosesInFlight poses, or one per thread the
+/// batch may use (request.Pose.Threads, 0: one per core; at most kMaxPosesInFlight
+/// and the inputs' number) as long as that many fit into half the memory the
+/// system has left, judged by the first input's picture size; the threads shared
+/// out among the poses. A pose decoded on one thread while another refines and writes on the
+/// other cores spends less time waiting for its own threads than one spread over
+/// all of them.
+TBatchShares BatchShares(const TBatchRequest& request);
 
 /// Runs the batch: every pose that is not up to date (its files there, newer than
 /// each file of its input, made with the same settings, as POSE.settings records)

@@ -5,12 +5,14 @@
 #include "ListFile.h"
 #include "Parallel.h"
 #include "PicSet.h"
+#include "Report.h"
 #include "StreamEval.h"
 #include "Text.h"
 
 #include <algorithm>
 #include <cctype>
 #include <chrono>
+#include <filesystem>
 
 namespace {
 
@@ -54,6 +56,34 @@ void CheckOutcome(const TLoadOutcome& outcome) {
         throw EStackError(outcome.Reason);
 }
 
+bool Refines(const TEvaluateRequest& request) {
+    return !request.Table.empty() || !request.Report.empty() || request.Refine;
+}
+
+// The report page of one evaluated stack, and what Inspect is to see.
+void Finish(const TEvaluateRequest& request, const TEvaluateResult& result, const TPic& lit,
+            const TUniquePoints& points, const std::vector<TRefinedPoint>& refined,
+            std::chrono::steady_clock::time_point start) {
+    if (!request.Report.empty()) {
+        TReportRow row;
+        row.Pose = request.ReportPose.empty()
+                       ? std::filesystem::path(request.Input).stem().string()
+                       : request.ReportPose;
+        row.Input = request.Input;
+        row.Status = "ok";
+        row.Points = result.Points;
+        row.Flagged = result.Flagged;
+        row.MinDif = result.MinDif;
+        row.Tolerance = result.Tolerance;
+        row.Seconds = SecondsSince(start);
+        const std::string section =
+            ReportSection(row.Pose, lit, points, refined, ThreadsFor(request.Threads));
+        WriteReport(request.Report, row.Pose, {row}, [&section](std::size_t) { return section; });
+    }
+    if (request.Inspect)
+        request.Inspect(lit, points, refined);
+}
+
 void Summarise(TEvaluateResult& result, const std::vector<TRefinedPoint>& refined,
                bool wasRefined) {
     if (!wasRefined)
@@ -68,7 +98,7 @@ void Summarise(TEvaluateResult& result, const std::vector<TRefinedPoint>& refine
 std::optional<TEvaluateResult> EvaluateStreamed(const TEvaluateRequest& request,
                                                 const std::vector<std::string>& outputs) {
     const auto start = std::chrono::steady_clock::now();
-    const bool refine = !request.Table.empty() || request.Refine;
+    const bool refine = Refines(request);
     TStreamEval stream;
     if (request.Settings.MinDif)
         stream.MinDif = *request.Settings.MinDif;
@@ -107,8 +137,7 @@ std::optional<TEvaluateResult> EvaluateStreamed(const TEvaluateRequest& request,
     result.Timings = stream.Timings;
     result.Sources = stream.SourceFiles();
     Summarise(result, stream.Refined(), refine);
-    if (request.Inspect)
-        request.Inspect(stream.Lit, stream.Points, stream.Refined());
+    Finish(request, result, stream.Lit, stream.Points, stream.Refined(), start);
     return result;
 }
 
@@ -124,7 +153,7 @@ TEvaluateResult EvaluateWhole(const TEvaluateRequest& request,
     if (request.Writing)
         request.Writing();
     eval.Evaluate(request.Points, request.Bitmap, display, request.Table);
-    if (request.Refine && request.Table.empty())
+    if (Refines(request) && request.Table.empty())
         eval.Refined = RefineCentres(
             {eval.Pics.Planes[0], eval.Pics.Planes[2], eval.Pics.DeepPlane(0), eval.Pics.DeepPlane(2)},
             eval.CodeMatrix, eval.Points, ThreadsFor(request.Threads));
@@ -137,9 +166,8 @@ TEvaluateResult EvaluateWhole(const TEvaluateRequest& request,
     result.Sources = eval.Pics.SourceFiles();
     if (result.Sources.empty() || result.Sources.front() != request.Input)
         result.Sources.insert(result.Sources.begin(), request.Input);
-    Summarise(result, eval.Refined, !request.Table.empty() || request.Refine);
-    if (request.Inspect)
-        request.Inspect(eval.Pics.Planes[2], eval.Points, eval.Refined);
+    Summarise(result, eval.Refined, Refines(request));
+    Finish(request, result, eval.Pics.Planes[2], eval.Points, eval.Refined, start);
     return result;
 }
 
@@ -193,7 +221,7 @@ std::optional<TSuggestion> LoadInput(TPicEval& eval, const TEvaluateRequest& req
         TLoadOptions options = ListOptions(request);
         if (!request.Settings.Automatic())
             options.Keep = std::move(keep); // the settings are chosen from every plane
-        if (!request.Table.empty() || request.Refine)
+        if (Refines(request))
             options.FullDepth = TPicEval::RefinementReads;
         outcome = eval.LoadList(request.Input, request.Channel, options);
     }
@@ -212,6 +240,8 @@ std::vector<std::string> OutputFiles(const TEvaluateRequest& request) {
         files.push_back(ChangeFileExt(request.Points, ".bmp"));
     if (!request.Table.empty())
         files.push_back(request.Table);
+    if (!request.Report.empty())
+        files.push_back(request.Report);
     return files;
 }
 
@@ -221,6 +251,12 @@ TEvaluateResult EvaluateInput(const TEvaluateRequest& request) {
     if (!problem.empty())
         throw EUsageError(problem);
     const std::vector<std::string> outputs = OutputFiles(request);
+    if (!request.Report.empty())
+        for (std::size_t i = 0; i + 1 < outputs.size(); ++i)
+            if (NamesSameFile(request.Report, outputs[i]))
+                throw EUsageError("The report " + QuotedName(request.Report) +
+                                  " would replace the output " + QuotedName(outputs[i]) +
+                                  "; choose another name.");
     SetInterruptActivity("loading " + QuotedName(request.Input));
     if (!request.FullStack)
         if (std::optional<TEvaluateResult> result = EvaluateStreamed(request, outputs))

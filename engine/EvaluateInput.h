@@ -57,7 +57,13 @@ struct TEvaluateRequest {
     /// Load every picture whole first, as the window does, instead of folding each
     /// into the codes as it comes (the results are the same).
     bool FullStack = false;
-    /// The points are refined even without a table, for Refined and Report.
+    /// A report page to write as well (WriteReport: the picture with its points and
+    /// the plots), after the other files; empty: none. The points are then refined.
+    std::string Report;
+    /// The pose's name on the report; empty: the input's name without its folder
+    /// and extension.
+    std::string ReportPose;
+    /// The points are refined even without a table or a report, for Inspect.
     bool Refine = false;
     /// Called after the evaluation, with the picture of all dots lit, the points and
     /// (with a Table or Refine) their refined centres, while they are still held.
@@ -88,7 +94,7 @@ struct TEvaluateResult {
     std::vector<std::string> Sources;
 };
 
-/// The files a request writes: the points file, its bitmap, the table.
+/// The files a request writes: the points file, its bitmap, the table, the report.
 std::vector<std::string> OutputFiles(const TEvaluateRequest& request);
 
 /// Loads request.Input whole into eval (its settings and threads from the
