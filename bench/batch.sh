@@ -27,7 +27,7 @@ fail() {
 rounds=${ROUNDS:-5}
 poses=${POSES:-8}
 dirty_mib=${DIRTY_MIB:-512}
-in_flight=2 # the batch's choice on more than one core
+in_flight=$(($(nproc) + 1)) # the batch's choice on more than one core
 (($(nproc) > 1)) || in_flight=1
 
 build=build-bench

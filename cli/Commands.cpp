@@ -197,6 +197,7 @@ std::string RunBatchCommand(const TBatchArgs& args, int& status) {
     request.Table = args.Table;
     request.Report = args.Report;
     request.Force = args.Force;
+    request.PosesInFlight = args.PosesAtOnce;
     std::vector<TBatchRow> rows;
     {
         TBatchLines lines(args.Stack.Quiet);

@@ -3,6 +3,7 @@
 // operations as the window; failures come back as TCliError with the message to
 // print.
 
+#include "Batch.h"
 #include "EvaluateInput.h"
 #include "Evaluator.h"
 #include "Suggest.h"
@@ -67,6 +68,7 @@ struct TBatchArgs {
     bool Report = false;
     bool Force = false;
     bool FullStack = false;
+    int PosesAtOnce = 0; ///< 0: chosen by the batch
 };
 
 struct TRenderArgs {

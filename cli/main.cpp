@@ -169,6 +169,12 @@ int main(int argc, char** argv) {
                            "also write report.html: every pose's picture with its points, and "
                            "plots, in one page");
     batchCommand->add_flag("--force", batch.Force, "redo the poses that are up to date");
+    batchCommand
+        ->add_option("--poses-at-once", batch.PosesAtOnce,
+                     "poses evaluated side by side; 0: one per thread, as memory allows")
+        ->transform(kDecimal)
+        ->check(CLI::Range(0, kMaxPosesInFlight))
+        ->capture_default_str();
     batchCommand->add_flag("--full-stack", batch.FullStack,
                            "load all 17 pictures of each pose whole (the results are the same)");
 

@@ -479,7 +479,8 @@ TBatchShares BatchShares(const TBatchRequest& request) {
     TBatchShares shares;
     shares.Poses = request.PosesInFlight > 0
                        ? request.PosesInFlight
-                       : std::clamp(threads, 1, std::max(1, int(request.Inputs.size())));
+                       : std::clamp(threads > 1 ? threads + 1 : 1, 1,
+                                    std::max(1, int(request.Inputs.size())));
     shares.Poses = std::min(shares.Poses, kMaxPosesInFlight);
     // As many as memory allows, judged by the first input's size: a pose takes
     // under 8 bytes a pixel with the table's full depth, and some beside.

@@ -4,6 +4,7 @@
 
 #include "Batch.h"
 #include "CliRun.h"
+#include "Report.h"
 #include "FileUtil.h"
 #include "StackSuite.h"
 
@@ -303,4 +304,45 @@ TEST(PoseNames, FoldersAreAddedUntilNamesDiffer) {
               (std::vector<std::string>{"b-c-p", "x-c-p"}));
     EXPECT_EQ(PoseNames({"/s/points.txt", "/summary.bbf", "/t/report.v1.txt"}),
               (std::vector<std::string>{"s-points", "pose-summary", "report.v1"}));
+}
+
+TEST_F(Batch, ReportPagesOfOneStackAndOfABatch) {
+    TTempDir work;
+    const std::string a = List(work / "a.txt");
+    const std::string b = List(work / "b.txt");
+    // evaluate --report: the page beside the usual files, which stay as they are.
+    const TRun single = RunCli("evaluate -q --report page.html '" + a + "' p.txt", work.path());
+    ASSERT_EQ(single.Status, 0) << single.Err;
+    const std::string page = ReadFileText(work / "page.html");
+    EXPECT_NE(page.find("<html"), std::string::npos);
+    EXPECT_EQ(page.find("http://"), std::string::npos) << "nothing fetched";
+    EXPECT_EQ(page.find("https://"), std::string::npos) << "nothing fetched";
+    EXPECT_NE(page.find("data:image/jpeg;base64,"), std::string::npos);
+    const auto plain = Single(a, "");
+    EXPECT_EQ(ReadFileBytes(work / "p.txt"), plain.at(".txt"));
+    EXPECT_EQ(ReadFileBytes(work / "p.bmp"), plain.at(".bmp"));
+    for (const std::string clash : {"p.txt", "p.bmp", "a.txt"}) {
+        const TRun refused = RunCli("evaluate -q --report " + clash + " '" + a + "' p.txt",
+                                    work.path());
+        EXPECT_EQ(refused.Status, 2) << clash << ": " << refused.Err;
+    }
+    EXPECT_EQ(ReadFileBytes(work / "p.txt"), plain.at(".txt")) << "nothing written on refusal";
+
+    // batch --report: a page per pose and one for all, whose sections are the poses'.
+    const std::string out = work / "out";
+    const std::string missing = List(work / "gone.txt", {{3, work / "gone.jpg"}});
+    const TRun run =
+        RunCli("batch -q --report '" + a + "' '" + missing + "' '" + b + "' --out '" + out + "'");
+    EXPECT_EQ(run.Status, 1) << run.Err;
+    const std::string all = ReadFileText(out + "/report.html");
+    for (const char* pose : {"a", "b"}) {
+        const std::string own = ReadFileText(out + "/" + pose + ".html");
+        const std::string section = ReportSectionOf(own);
+        ASSERT_FALSE(section.empty()) << pose;
+        EXPECT_NE(all.find(section), std::string::npos) << pose;
+    }
+    EXPECT_FALSE(FileExists(out + "/gone.html"));
+    EXPECT_LT(all.find("gone"), all.find(ReportSectionOf(ReadFileText(out + "/a.html"))))
+        << "the failure is told first";
+    EXPECT_NE(Summary(out)["a"]["flagged"], "") << "the report refines the points";
 }
