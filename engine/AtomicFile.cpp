@@ -333,11 +333,15 @@ TAtomicFile& TAtomicFileSet::Add(std::string fileName) {
     return *files_.emplace_back(std::make_unique<TAtomicFile>(std::move(fileName)));
 }
 
+void TAtomicFileSet::Finish() {
+    for (const auto& file : files_)
+        file->Finish();
+}
+
 void TAtomicFileSet::Commit() {
     if (files_.empty())
         return;
-    for (const auto& file : files_)
-        file->Finish();
+    Finish();
     TAtomicFile& key = *files_.back();
     std::set<std::string> folders;
     for (const auto& file : files_)

@@ -89,6 +89,9 @@ class TAtomicFileSet {
 public:
     /// Starts the next file of the set.
     TAtomicFile& Add(std::string fileName);
+    /// Writes out and flushes every file to disk without putting any in place, so
+    /// that a Commit after it only renames; raises EFileError.
+    void Finish();
     /// Finishes every file and puts the set in place; raises EFileError.
     void Commit();
 

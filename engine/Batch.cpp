@@ -227,20 +227,6 @@ void WritePointsTable(TAtomicFile& file, const std::vector<TBatchRow>& rows,
     }
 }
 
-TReportRow ReportRowOf(const TBatchRow& row) {
-    TReportRow report;
-    report.Pose = row.Pose;
-    report.Input = row.Input;
-    report.Status = row.Status;
-    report.Message = row.Message;
-    report.Points = row.Points;
-    report.Flagged = row.Flagged;
-    report.MinDif = row.MinDif;
-    report.Tolerance = row.Tolerance;
-    report.Seconds = row.Seconds;
-    return report;
-}
-
 // Runs the poses, keeps what progress needs and tells it.
 class TBatchRun {
 public:
@@ -404,15 +390,9 @@ std::vector<TBatchRow> TBatchRun::Run() {
     TAtomicFileSet combined;
     WritePointsTable(combined.Add((fs::path(folder) / "points.csv").string()), rows, files_,
                      request_.Table);
-    combined.Add((fs::path(folder) / "summary.csv").string()).Write(BatchSummaryText(rows));
-    // From here on the combined files are put in place together: a signal waits.
-    const TInterruptHold hold;
-    if (request_.Report) {
-        std::vector<TReportRow> reportRows;
-        for (const TBatchRow& row : rows)
-            reportRows.push_back(ReportRowOf(row));
-        WriteReport((fs::path(folder) / "report.html").string(),
-                    "Batch of " + CountText(rows.size(), "pose"), reportRows,
+    if (request_.Report)
+        WriteReport(combined.Add((fs::path(folder) / "report.html").string()),
+                    "Batch of " + CountText(rows.size(), "pose"), rows,
                     [&](std::size_t i) -> std::string {
                         if (rows[i].Status == "failed")
                             return {};
@@ -420,7 +400,10 @@ std::vector<TBatchRow> TBatchRun::Run() {
                         return ReportSectionOf(std::string_view(
                             reinterpret_cast<const char*>(page.data()), page.size()));
                     });
-    }
+    // The summary goes in place last: the set's key.
+    combined.Add((fs::path(folder) / "summary.csv").string()).Write(BatchSummaryText(rows));
+    combined.Finish();
+    const TInterruptHold hold; // the renames are not cut short
     combined.Commit();
     return rows;
 }

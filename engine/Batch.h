@@ -4,6 +4,7 @@
 // points, a summary and (when asked for) a report page.
 
 #include "EvaluateInput.h"
+#include "Report.h"
 
 #include <cstdint>
 #include <functional>
@@ -24,18 +25,11 @@ struct TBatchRequest {
     int PosesInFlight = 0;
 };
 
-/// One pose's line of the summary.
-struct TBatchRow {
-    std::string Pose;
-    std::string Input;
-    std::string Status; ///< "ok", "kept" (up to date, not redone) or "failed"
-    std::int32_t Points = 0;
-    std::int32_t Flagged = -1; ///< points with any flag; -1: not refined
-    int MinDif = -1;           ///< the settings used; -1 for a failed pose
-    int Tolerance = -1;
-    double Seconds = 0;  ///< the evaluation's, for a kept pose the one that made it
-    std::string Message; ///< why it failed, as evaluate would say it; else empty
-};
+/// One pose's line of the summary, as the report shows it too: Status "ok", "kept"
+/// (up to date, not redone) or "failed" with evaluate's sentence in Message;
+/// Flagged −1 when the points were not refined; Seconds of the evaluation, for a
+/// kept pose of the one that made its files.
+using TBatchRow = TReportRow;
 
 /// How far a batch has come, told after each pose is started or finished.
 struct TBatchProgress {

@@ -8,6 +8,7 @@ KELVARON_PACKAGES=(
     qt6-base-dev
     libjpeg-dev libjpeg-turbo-progs libpng-dev libtiff-dev
     libgtest-dev libbenchmark-dev libcli11-dev
+    chromium
 )
 
 ensure_packages() {

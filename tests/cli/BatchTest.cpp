@@ -345,4 +345,7 @@ TEST_F(Batch, ReportPagesOfOneStackAndOfABatch) {
     EXPECT_LT(all.find("gone"), all.find(ReportSectionOf(ReadFileText(out + "/a.html"))))
         << "the failure is told first";
     EXPECT_NE(Summary(out)["a"]["flagged"], "") << "the report refines the points";
+    if (BrowserTestsRun()) {
+        EXPECT_EQ(BrowserReportState(out + "/report.html"), "ready 2");
+    }
 }

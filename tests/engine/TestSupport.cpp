@@ -4,6 +4,7 @@
 #include "PictureRows.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstddef>
 #include <filesystem>
 #include <fstream>
@@ -187,4 +188,38 @@ std::vector<std::uint8_t> TinyTiffHeader(std::uint32_t width, std::uint32_t heig
     put(0, 4); // no next directory
     tiff.resize(tiff.size() + 16, 0x80);
     return tiff;
+}
+
+bool BrowserTestsRun() {
+    const char* ci = std::getenv("CI");
+    return std::filesystem::exists(kChromium) || (ci && std::string(ci) == "true");
+}
+
+std::string BrowserReportState(const std::string& page, const std::string& screenshot) {
+    TTempDir folder;
+    const auto run = [&](const std::string& profile, const std::string& what) {
+        const std::string command =
+            std::string("timeout 60 ") + kChromium +
+            " --headless --no-sandbox --disable-gpu --disable-quic --no-first-run"
+            " --disable-background-networking --disable-component-update --disable-sync"
+            " --user-data-dir='" +
+            (folder / profile) + "' --virtual-time-budget=10000 " + what + " 'file://" +
+            std::filesystem::absolute(page).string() + "' 2>'" + (folder / (profile + ".log")) +
+            "'";
+        if (std::system(command.c_str()) != 0)
+            throw std::runtime_error("Chromium failed on " + page + ": " +
+                                     ReadFileText(folder / (profile + ".log")));
+    };
+    const std::string dom = folder / "dom.html";
+    run("dump", "--dump-dom >'" + dom + "'");
+    if (!screenshot.empty())
+        run("shot", "--screenshot='" + screenshot + "' --window-size=1600,1200");
+    const std::string text = ReadFileText(dom);
+    const std::size_t body = text.find("<body");
+    const std::size_t end = text.find('>', body);
+    const std::size_t at = text.find(" data-report=\"", body);
+    if (body == std::string::npos || at == std::string::npos || at > end)
+        return "(none)";
+    const std::size_t begin = at + 14;
+    return text.substr(begin, text.find('"', begin) - begin);
 }

@@ -68,3 +68,16 @@ std::vector<std::uint8_t> TinyTiffHeader(std::uint32_t width, std::uint32_t heig
 /// Writes PatternPixels as a JPEG file (quality 90 unless given).
 void WritePatternJpeg(const std::string& path, int width, int height, int components, unsigned seed,
                       bool subsample420 = true, bool progressive = false);
+
+/// Where Debian's Chromium is, for the tests that open a page as a browser does.
+inline constexpr const char* kChromium = "/usr/bin/chromium";
+
+/// Whether a browser test must run: Chromium is there, or CI=true says it must be
+/// (and the test then fails without it).
+bool BrowserTestsRun();
+
+/// Opens page in headless Chromium without a network, lets its script run and
+/// gives the body's data-report attribute ("(none)" without one); with a
+/// screenshot name, also saves how a 1600 × 1200 window shows the page. Raises
+/// std::runtime_error with Chromium's messages when it fails.
+std::string BrowserReportState(const std::string& page, const std::string& screenshot = {});

@@ -1,6 +1,6 @@
 #pragma once
-// JPEG encoding for the sample stacks, tests and benchmarks (the engine itself
-// only decodes).
+// JPEG encoding: the pictures of the report page, and the sample stacks, tests and
+// benchmarks.
 
 #include <cstdint>
 #include <functional>
