@@ -6,9 +6,10 @@
 #      loop), timed as a whole;
 #   B  one `batch --table` process on all of them;
 #   R  the same batch with --report.
-# It prints, per stack, the median and worst of S, B and R, B as a share of S and
-# what --report adds to B (medians of the same rounds), and the peak memory of a
-# batch against (poses in flight) × (the largest peak of one evaluate) + 64 MiB.
+# It prints, per stack, the median and worst of S, B and R; B as a share of S and
+# what --report adds to B, each taken within a round, median and worst of the
+# rounds; and the peak memory of a batch against (poses in flight) × (the largest
+# peak of one evaluate) + 64 MiB.
 #
 # Usage: bench/batch.sh
 # Environment:
@@ -94,7 +95,7 @@ run_batch() {
     [ "$(grep -c ',ok,' "$out/batch/summary.csv")" -eq "$poses" ] || fail "batch did not do every pose"
 }
 
-echo "| stack | $poses evaluate --table one after the other median / worst (s) | batch --table median / worst (s) | batch / singles | batch --report median (s) | --report adds | peak batch / bound (MiB) |"
+echo "| stack | $poses evaluate --table one after the other median / worst (s) | batch --table median / worst (s) | batch / singles, same round, median / worst | batch --report median (s) | --report adds, same round, median / worst | peak batch / bound (MiB) |"
 echo "|---|---|---|---|---|---|---|"
 for stack in dense sparse; do
     lists=()
@@ -145,11 +146,17 @@ for stack in dense sparse; do
             return n
         }
         BEGIN {
+            # Ratios of the same round, then sorted.
+            split(s, s0, " "); split(b, b0, " "); split(r, r0, " ")
+            for (i = 1; i in s0; ++i) {
+                rb = rb " " b0[i] / s0[i]; rr = rr " " r0[i] / b0[i]
+            }
+            sorted(rb, RB); sorted(rr, RR)
             n = sorted(s, S); sorted(b, B); sorted(r, R); m = int((n + 1) / 2)
             k = sorted(ps, PS); l = sorted(pb, PB)
             bound = flight * PS[k] / 1024 + 64
-            printf "| %s | %.2f / %.2f | %.2f / %.2f | %.2f | %.2f | %+.1f %% | %.0f / %.0f |\n",
-                label, S[m] / 1e6, S[n] / 1e6, B[m] / 1e6, B[n] / 1e6, B[m] / S[m], R[m] / 1e6,
-                100 * (R[m] / B[m] - 1), PB[l] / 1024, bound
+            printf "| %s | %.2f / %.2f | %.2f / %.2f | %.2f / %.2f | %.2f | %+.1f %% / %+.1f %% | %.0f / %.0f |\n",
+                label, S[m] / 1e6, S[n] / 1e6, B[m] / 1e6, B[n] / 1e6, RB[m], RB[n], R[m] / 1e6,
+                100 * (RR[m] - 1), 100 * (RR[n] - 1), PB[l] / 1024, bound
         }'
 done
