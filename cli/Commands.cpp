@@ -3,13 +3,10 @@
 #include "Batch.h"
 #include "FileUtil.h"
 #include "Interrupts.h"
-#include "ListFile.h"
 #include "PicSet.h"
-#include "StreamEval.h"
 #include "Text.h"
 
 #include <algorithm>
-#include <cctype>
 #include <chrono>
 #include <cmath>
 #include <cstdio>

@@ -116,8 +116,9 @@ void AddStackOptions(CLI::App& command, TStackOptions& options, bool withSetting
         ->transform(kDecimal)
         ->check(CLI::Range(0, 1024))
         ->capture_default_str();
-    command.add_flag("--timings", options.Args.Timings,
-                     "the time of each stage (decode, matrix, points, files) on stderr");
+    if (withInput) // a batch gives each pose's time in its summary
+        command.add_flag("--timings", options.Args.Timings,
+                         "the time of each stage (decode, matrix, points, files) on stderr");
 }
 
 } // namespace

@@ -84,6 +84,18 @@ void Finish(const TEvaluateRequest& request, const TEvaluateResult& result, cons
         request.Inspect(lit, points, refined);
 }
 
+// What an evaluation gave, from the evaluator that ran it (TStreamEval or TPicEval).
+template <class TEvaluator>
+void Settle(TEvaluateResult& result, const TEvaluator& evaluator, std::vector<std::string> sources) {
+    result.Width = evaluator.Width;
+    result.Height = evaluator.Height;
+    result.Points = evaluator.Points.EntryCount;
+    result.MinDif = evaluator.MinDif;
+    result.Tolerance = evaluator.Tolerance;
+    result.Timings = evaluator.Timings;
+    result.Sources = std::move(sources);
+}
+
 void Summarise(TEvaluateResult& result, const std::vector<TRefinedPoint>& refined,
                bool wasRefined) {
     if (!wasRefined)
@@ -129,13 +141,7 @@ std::optional<TEvaluateResult> EvaluateStreamed(const TEvaluateRequest& request,
     if (request.Writing)
         request.Writing();
     stream.Evaluate(request.Points, request.Bitmap, request.Table);
-    result.Width = stream.Width;
-    result.Height = stream.Height;
-    result.Points = stream.Points.EntryCount;
-    result.MinDif = stream.MinDif;
-    result.Tolerance = stream.Tolerance;
-    result.Timings = stream.Timings;
-    result.Sources = stream.SourceFiles();
+    Settle(result, stream, stream.SourceFiles());
     Summarise(result, stream.Refined(), refine);
     Finish(request, result, stream.Lit, stream.Points, stream.Refined(), start);
     return result;
@@ -157,15 +163,10 @@ TEvaluateResult EvaluateWhole(const TEvaluateRequest& request,
         eval.Refined = RefineCentres(
             {eval.Pics.Planes[0], eval.Pics.Planes[2], eval.Pics.DeepPlane(0), eval.Pics.DeepPlane(2)},
             eval.CodeMatrix, eval.Points, ThreadsFor(request.Threads));
-    result.Width = eval.Width;
-    result.Height = eval.Height;
-    result.Points = eval.Points.EntryCount;
-    result.MinDif = eval.MinDif;
-    result.Tolerance = eval.Tolerance;
-    result.Timings = eval.Timings;
-    result.Sources = eval.Pics.SourceFiles();
-    if (result.Sources.empty() || result.Sources.front() != request.Input)
-        result.Sources.insert(result.Sources.begin(), request.Input);
+    std::vector<std::string> sources = eval.Pics.SourceFiles();
+    if (sources.empty() || sources.front() != request.Input)
+        sources.insert(sources.begin(), request.Input);
+    Settle(result, eval, std::move(sources));
     Summarise(result, eval.Refined, Refines(request));
     Finish(request, result, eval.Pics.Planes[2], eval.Points, eval.Refined, start);
     return result;
