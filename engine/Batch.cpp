@@ -1,8 +1,10 @@
 #include "Batch.h"
 
 #include "AtomicFile.h"
+#include "Clock.h"
 #include "Errors.h"
 #include "FileUtil.h"
+#include "Format.h"
 #include "Interrupts.h"
 #include "Memory.h"
 #include "Parallel.h"
@@ -14,7 +16,6 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <cstdio>
 #include <filesystem>
 #include <map>
 #include <mutex>
@@ -26,10 +27,6 @@
 namespace {
 
 namespace fs = std::filesystem;
-
-double SecondsSince(std::chrono::steady_clock::time_point start) {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
 
 // A CSV field: quoted, with quotes doubled, where it holds a separator, a quote
 // or a line end.
@@ -43,12 +40,6 @@ std::string CsvField(const std::string& text) {
         quoted += c;
     }
     return quoted + '"';
-}
-
-std::string Decimals(double value, int decimals) {
-    char text[48];
-    std::snprintf(text, sizeof text, "%.*f", decimals, value);
-    return text;
 }
 
 const std::set<std::string> kCombinedStems = {"points", "summary", "report"};
@@ -99,7 +90,7 @@ std::string SettingsHeader(const std::string& input, const TBatchRequest& reques
 std::string SettingsRecord(const std::string& header, const TBatchRow& row) {
     return header + "used-mindif " + std::to_string(row.MinDif) + "\nused-tolerance " +
            std::to_string(row.Tolerance) + "\npoints " + std::to_string(row.Points) +
-           "\nflagged " + std::to_string(row.Flagged) + "\nseconds " + Decimals(row.Seconds, 3) +
+           "\nflagged " + std::to_string(row.Flagged) + "\nseconds " + FormatFixed(row.Seconds, 3) +
            "\n";
 }
 
@@ -166,6 +157,25 @@ bool NewerThanInputs(const std::vector<std::string>& outputs,
     return true;
 }
 
+// The pixels of a picture of the stack whose files (InputFiles) are given: the
+// picture-set header's size, or a list's picture 2; 0 when they cannot be told.
+std::uint64_t StackPixels(const std::vector<std::string>& files) {
+    try {
+        if (IsPicSetHeader(files.front())) {
+            TPicSetHeader header;
+            std::string error;
+            if (ReadPicSetHeader(files.front(), ExtractFilePath(files.front()), header, error))
+                return std::uint64_t(header.Width) * std::uint64_t(header.Height);
+        } else if (files.size() > 3) {
+            const TPictureHeader header = ReadPictureHeader(files[3], {});
+            return std::uint64_t(header.Width) * std::uint64_t(header.Height);
+        }
+    } catch (const std::exception&) {
+        // the pose itself will say what is wrong
+    }
+    return 0;
+}
+
 // The message of an exception a pose's evaluation raised, as evaluate says it.
 std::string FailureText(std::exception_ptr error) {
     try {
@@ -183,9 +193,7 @@ std::string FailureText(std::exception_ptr error) {
 // its point table, or those of its points file as "code,dot,x,y,pixels".
 void WritePointsTable(TAtomicFile& file, const std::vector<TBatchRow>& rows,
                       const std::vector<TPoseFiles>& files, bool table) {
-    file.Write(table ? "pose,code,dot,x,y,pixels,refined_x,refined_y,blob_pixels,stray_pixels,"
-                       "contrast,radius,flags\n"
-                     : "pose,code,dot,x,y,pixels\n");
+    file.Write(std::string("pose,") + (table ? kPointTableHeader : "code,dot,x,y,pixels") + "\n");
     for (std::size_t i = 0; i < rows.size(); ++i) {
         if (rows[i].Status == "failed")
             continue;
@@ -231,7 +239,7 @@ void WritePointsTable(TAtomicFile& file, const std::vector<TBatchRow>& rows,
 class TBatchRun {
 public:
     TBatchRun(const TBatchRequest& request, const std::function<void(const TBatchProgress&)>& progress)
-        : request_(request), progress_(progress), shares_(BatchShares(request)) {}
+        : request_(request), progress_(progress) {}
 
     std::vector<TBatchRow> Run();
 
@@ -241,7 +249,7 @@ private:
 
     const TBatchRequest& request_;
     const std::function<void(const TBatchProgress&)>& progress_;
-    const TBatchShares shares_;
+    TBatchShares shares_; // once the inputs are read
     std::vector<std::string> names_;
     std::vector<TPoseFiles> files_;
     std::vector<std::vector<std::string>> inputs_;
@@ -344,6 +352,7 @@ std::vector<TBatchRow> TBatchRun::Run() {
         allInputs.insert(allInputs.end(), inputs_.back().begin(), inputs_.back().end());
     }
     RefuseOverwrittenInputs(outputs, allInputs);
+    shares_ = BatchShares(request_, StackPixels(inputs_.front())); // judged by the first pose
 
     std::error_code error;
     fs::create_directories(folder, error);
@@ -457,7 +466,7 @@ std::vector<std::string> PoseNames(const std::vector<std::string>& inputs) {
     return names;
 }
 
-TBatchShares BatchShares(const TBatchRequest& request) {
+TBatchShares BatchShares(const TBatchRequest& request, std::uint64_t pixels) {
     const int threads = ThreadsFor(request.Pose.Threads); // for the whole batch
     TBatchShares shares;
     shares.Poses = request.PosesInFlight > 0
@@ -465,24 +474,9 @@ TBatchShares BatchShares(const TBatchRequest& request) {
                        : std::clamp(threads > 1 ? threads + 1 : 1, 1,
                                     std::max(1, int(request.Inputs.size())));
     shares.Poses = std::min(shares.Poses, kMaxPosesInFlight);
-    // As many as memory allows, judged by the first input's size: a pose takes
-    // under 8 bytes a pixel with the table's full depth, and some beside.
-    if (request.PosesInFlight <= 0 && !request.Inputs.empty()) {
-        std::uint64_t pixels = 0;
-        try {
-            const std::vector<std::string> files = InputFiles(request.Inputs.front());
-            if (IsPicSetHeader(request.Inputs.front())) {
-                TPicSetHeader header;
-                std::string error;
-                if (ReadPicSetHeader(files.front(), ExtractFilePath(files.front()), header, error))
-                    pixels = std::uint64_t(header.Width) * std::uint64_t(header.Height);
-            } else if (files.size() > 3) {
-                const TPictureHeader header = ReadPictureHeader(files[3], {});
-                pixels = std::uint64_t(header.Width) * std::uint64_t(header.Height);
-            }
-        } catch (const std::exception&) {
-            pixels = 0; // the pose itself will say what is wrong
-        }
+    // As many as memory allows: a pose takes under 8 bytes a pixel with the table's
+    // full depth, and some beside.
+    if (request.PosesInFlight <= 0) {
         const std::uint64_t pose = 8 * pixels + (std::uint64_t(64) << 20);
         const std::uint64_t usable = MemoryBudget().Usable();
         while (shares.Poses > 1 && std::uint64_t(shares.Poses) * pose > usable / 2)
@@ -503,7 +497,7 @@ std::string BatchSummaryText(const std::vector<TBatchRow>& rows) {
     for (const TBatchRow& row : rows)
         text += CsvField(row.Pose) + ',' + CsvField(row.Input) + ',' + row.Status + ',' +
                 std::to_string(row.Points) + ',' + known(row.Flagged) + ',' + known(row.MinDif) +
-                ',' + known(row.Tolerance) + ',' + Decimals(row.Seconds, 3) + ',' +
+                ',' + known(row.Tolerance) + ',' + FormatFixed(row.Seconds, 3) + ',' +
                 CsvField(row.Message) + '\n';
     return text;
 }

@@ -1,5 +1,6 @@
 #include "EvaluateInput.h"
 
+#include "Clock.h"
 #include "FileUtil.h"
 #include "Interrupts.h"
 #include "ListFile.h"
@@ -15,10 +16,6 @@
 #include <filesystem>
 
 namespace {
-
-double SecondsSince(std::chrono::steady_clock::time_point start) {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
 
 // The photographs a list names, checked before any is decoded: the list can be
 // read (EStackError), no output is one of its files (EUsageError), and it names a

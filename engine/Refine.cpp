@@ -231,8 +231,7 @@ std::string RefineFlagNames(std::uint32_t flags) {
 
 std::string PointTableText(const TUniquePoints& points, const std::vector<TRefinedPoint>& refined,
                            int threads) {
-    std::string text =
-        "code,dot,x,y,pixels,refined_x,refined_y,blob_pixels,stray_pixels,contrast,radius,flags\n";
+    std::string text = std::string(kPointTableHeader) + '\n';
     const std::size_t count = std::min(std::size_t(std::max(0, points.EntryCount)), refined.size());
     // Bands of lines made on the threads, then joined in order.
     constexpr std::size_t kLinesPerBand = 2048;

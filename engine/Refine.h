@@ -80,9 +80,11 @@ std::vector<TRefinedPoint> RefineCentres(const TLightPlanes& light, const TCodeR
 std::vector<TRefinedPoint> RefineCentres(const TLightPlanes& light, const TCode& codes,
                                          const TUniquePoints& points, int threads = 1);
 
-/// The point table: the header line
-/// "code,dot,x,y,pixels,refined_x,refined_y,blob_pixels,stray_pixels,contrast,radius,flags"
-/// and one line per point in point-list order. dot is (code − 1) / 2; x, y are the
+/// The columns of the point table.
+inline constexpr const char* kPointTableHeader =
+    "code,dot,x,y,pixels,refined_x,refined_y,blob_pixels,stray_pixels,contrast,radius,flags";
+
+/// The point table: the header line kPointTableHeader and one line per point in point-list order. dot is (code − 1) / 2; x, y are the
 /// plain centre, the refined centre and the radius have four decimals ("." whatever
 /// the locale, an exact half rounded away from zero); flags are the names "border",
 /// "neighbour" and "unrefined" joined by '|', empty for none. LF line ends.

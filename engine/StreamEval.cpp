@@ -13,6 +13,7 @@
 #include "StreamEval.h"
 
 #include "AtomicFile.h"
+#include "Clock.h"
 #include "CodeBits.h"
 #include "Errors.h"
 #include "FileUtil.h"
@@ -58,10 +59,6 @@ constexpr std::array<std::uint64_t, 256> kSpread = [] {
 // Raised inside a photograph's decoding once a lower photograph's has failed: its
 // own result can no longer matter.
 struct TAbandoned {};
-
-double SecondsSince(std::chrono::steady_clock::time_point start) {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
 
 // Whether any pixel of a row lies on a lit dot.
 KELVARON_VECTOR_CLONES
