@@ -198,7 +198,8 @@ std::string RunBatchCommand(const TBatchArgs& args, int& status) {
     std::vector<TBatchRow> rows;
     {
         TBatchLines lines(args.Stack.Quiet);
-        rows = RunBatch(request, [&lines](const TBatchProgress& progress) { lines.Tell(progress); });
+        rows =
+            RunBatch(request, [&lines](const TBatchProgress& progress) { lines.Tell(progress); });
     }
     std::size_t ok = 0, kept = 0, failed = 0;
     for (const TBatchRow& row : rows)
@@ -212,7 +213,8 @@ std::string RunBatchCommand(const TBatchArgs& args, int& status) {
 std::string RunRender(const TRenderArgs& args) {
     TPicEval eval("ST1");
     // The photographs the view does not show are read and checked, not decoded.
-    LoadStack(eval, args.Stack, {args.Out}, [&args](std::int32_t plane) { return ViewReads(args.View, args.Plane, plane); });
+    LoadStack(eval, args.Stack, {args.Out},
+              [&args](std::int32_t plane) { return ViewReads(args.View, args.Plane, plane); });
     SetInterruptActivity("rendering " + QuotedName(args.Out));
     TBitmap out(eval.Width, eval.Height);
     std::string what;

@@ -48,7 +48,7 @@ struct TEvaluateArgs {
     TStackArgs Stack;
     std::string Points;
     bool NoBitmap = false;
-    std::string Table; ///< the point table (CSV) to write as well; empty: none
+    std::string Table;  ///< the point table (CSV) to write as well; empty: none
     std::string Report; ///< the report page (HTML) to write as well; empty: none
     /// Load every picture whole first, as the window does, instead of folding each
     /// into the codes as it comes (the results are the same).

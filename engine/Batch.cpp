@@ -80,8 +80,8 @@ std::string SettingsHeader(const std::string& input, const TBatchRequest& reques
     const fs::path absolute = fs::absolute(input, error).lexically_normal();
     const TEvaluateRequest& pose = request.Pose;
     return "input " + (error ? input : absolute.string()) + "\nchannel " +
-           std::to_string(int(pose.Channel)) + "\nbits " + std::to_string(pose.Bits) +
-           "\nmindif " + SettingText(pose.Settings.MinDif) + "\ntolerance " +
+           std::to_string(int(pose.Channel)) + "\nbits " + std::to_string(pose.Bits) + "\nmindif " +
+           SettingText(pose.Settings.MinDif) + "\ntolerance " +
            SettingText(pose.Settings.Tolerance) + "\nbitmap " + (pose.Bitmap ? "yes" : "no") +
            "\ntable " + (request.Table ? "yes" : "no") + "\nreport " +
            (request.Report ? "yes" : "no") + "\n---\n";
@@ -89,9 +89,8 @@ std::string SettingsHeader(const std::string& input, const TBatchRequest& reques
 
 std::string SettingsRecord(const std::string& header, const TBatchRow& row) {
     return header + "used-mindif " + std::to_string(row.MinDif) + "\nused-tolerance " +
-           std::to_string(row.Tolerance) + "\npoints " + std::to_string(row.Points) +
-           "\nflagged " + std::to_string(row.Flagged) + "\nseconds " + FormatFixed(row.Seconds, 3) +
-           "\n";
+           std::to_string(row.Tolerance) + "\npoints " + std::to_string(row.Points) + "\nflagged " +
+           std::to_string(row.Flagged) + "\nseconds " + FormatFixed(row.Seconds, 3) + "\n";
 }
 
 // The row a settings record holds for its pose, when it was made with header.
@@ -238,7 +237,8 @@ void WritePointsTable(TAtomicFile& file, const std::vector<TBatchRow>& rows,
 // Runs the poses, keeps what progress needs and tells it.
 class TBatchRun {
 public:
-    TBatchRun(const TBatchRequest& request, const std::function<void(const TBatchProgress&)>& progress)
+    TBatchRun(const TBatchRequest& request,
+              const std::function<void(const TBatchProgress&)>& progress)
         : request_(request), progress_(progress) {}
 
     std::vector<TBatchRow> Run();
@@ -469,10 +469,9 @@ std::vector<std::string> PoseNames(const std::vector<std::string>& inputs) {
 TBatchShares BatchShares(const TBatchRequest& request, std::uint64_t pixels) {
     const int threads = ThreadsFor(request.Pose.Threads); // for the whole batch
     TBatchShares shares;
-    shares.Poses = request.PosesInFlight > 0
-                       ? request.PosesInFlight
-                       : std::clamp(threads > 1 ? threads + 1 : 1, 1,
-                                    std::max(1, int(request.Inputs.size())));
+    shares.Poses = request.PosesInFlight > 0 ? request.PosesInFlight
+                                             : std::clamp(threads > 1 ? threads + 1 : 1, 1,
+                                                          std::max(1, int(request.Inputs.size())));
     shares.Poses = std::min(shares.Poses, kMaxPosesInFlight);
     // As many as memory allows: a pose takes under 8 bytes a pixel with the table's
     // full depth, and some beside.

@@ -63,8 +63,9 @@ struct TBatchShares {
 /// batch may use (request.Pose.Threads, 0: one per core) and one more, for the time
 /// a pose waits for its files to reach the disk (at most kMaxPosesInFlight and the
 /// inputs' number), as long as that many poses of pixels pixels each fit into half
-/// the memory the system has left; the threads shared out among the poses. A pose decoded on one thread while another refines and writes spends less
-/// time waiting for its own threads than one spread over all cores.
+/// the memory the system has left; the threads shared out among the poses. A pose
+/// decoded on one thread while another refines and writes spends less time waiting
+/// for its own threads than one spread over all cores.
 TBatchShares BatchShares(const TBatchRequest& request, std::uint64_t pixels);
 
 /// Runs the batch: every pose that is not up to date (its files there, newer than

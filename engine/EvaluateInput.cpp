@@ -63,9 +63,8 @@ void Finish(const TEvaluateRequest& request, const TEvaluateResult& result, cons
             std::chrono::steady_clock::time_point start) {
     if (!request.Report.empty()) {
         TReportRow row;
-        row.Pose = request.ReportPose.empty()
-                       ? std::filesystem::path(request.Input).stem().string()
-                       : request.ReportPose;
+        row.Pose = request.ReportPose.empty() ? std::filesystem::path(request.Input).stem().string()
+                                              : request.ReportPose;
         row.Input = request.Input;
         row.Status = "ok";
         row.Points = result.Points;
@@ -83,7 +82,8 @@ void Finish(const TEvaluateRequest& request, const TEvaluateResult& result, cons
 
 // What an evaluation gave, from the evaluator that ran it (TStreamEval or TPicEval).
 template <class TEvaluator>
-void Settle(TEvaluateResult& result, const TEvaluator& evaluator, std::vector<std::string> sources) {
+void Settle(TEvaluateResult& result, const TEvaluator& evaluator,
+            std::vector<std::string> sources) {
     result.Width = evaluator.Width;
     result.Height = evaluator.Height;
     result.Points = evaluator.Points.EntryCount;
@@ -98,8 +98,8 @@ void Summarise(TEvaluateResult& result, const std::vector<TRefinedPoint>& refine
     if (!wasRefined)
         return;
     result.Coverage = CoverageOf(refined);
-    result.Flagged = std::int32_t(std::count_if(refined.begin(), refined.end(),
-                                                [](const TRefinedPoint& p) { return p.Flags != 0; }));
+    result.Flagged = std::int32_t(std::count_if(
+        refined.begin(), refined.end(), [](const TRefinedPoint& p) { return p.Flags != 0; }));
 }
 
 // Evaluates without keeping the stack; nullopt, having written nothing, where the
@@ -157,9 +157,9 @@ TEvaluateResult EvaluateWhole(const TEvaluateRequest& request,
         request.Writing();
     eval.Evaluate(request.Points, request.Bitmap, display, request.Table);
     if (Refines(request) && request.Table.empty())
-        eval.Refined = RefineCentres(
-            {eval.Pics.Planes[0], eval.Pics.Planes[2], eval.Pics.DeepPlane(0), eval.Pics.DeepPlane(2)},
-            eval.CodeMatrix, eval.Points, ThreadsFor(request.Threads));
+        eval.Refined = RefineCentres({eval.Pics.Planes[0], eval.Pics.Planes[2],
+                                      eval.Pics.DeepPlane(0), eval.Pics.DeepPlane(2)},
+                                     eval.CodeMatrix, eval.Points, ThreadsFor(request.Threads));
     std::vector<std::string> sources = eval.Pics.SourceFiles();
     if (sources.empty() || sources.front() != request.Input)
         sources.insert(sources.begin(), request.Input);

@@ -3,9 +3,10 @@
 // batch that leaves whole poses or none.
 
 #include "Batch.h"
+
 #include "CliRun.h"
-#include "Report.h"
 #include "FileUtil.h"
+#include "Report.h"
 #include "StackSuite.h"
 
 #include <chrono>
@@ -99,9 +100,8 @@ protected:
     std::map<std::string, std::vector<std::uint8_t>> Single(const std::string& input,
                                                             const std::string& extra) const {
         TTempDir out;
-        const TRun run = RunCli("evaluate -q " + extra + " --table single.csv '" + input +
-                                    "' single.txt",
-                                out.path());
+        const TRun run = RunCli(
+            "evaluate -q " + extra + " --table single.csv '" + input + "' single.txt", out.path());
         EXPECT_EQ(run.Status, 0) << run.Err;
         return {{".txt", ReadFileBytes(out / "single.txt")},
                 {".bmp", ReadFileBytes(out / "single.bmp")},
@@ -185,8 +185,8 @@ TEST_F(Batch, PosesEqualSingleRunsAndFailuresDoNotStopTheOthers) {
     EXPECT_EQ(Summary(out)["pose"]["status"], "ok") << "one input: its name alone";
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     List(right); // written anew: newer than the pose's files
-    const TRun touched = RunCli("batch --table --mindif auto '" + left + "' '" + right +
-                                "' --out '" + out + "'");
+    const TRun touched =
+        RunCli("batch --table --mindif auto '" + left + "' '" + right + "' --out '" + out + "'");
     rows = Summary(out);
     EXPECT_EQ(rows["left-pose"]["status"], "kept");
     EXPECT_EQ(rows["right-pose"]["status"], "ok");
@@ -322,8 +322,8 @@ TEST_F(Batch, ReportPagesOfOneStackAndOfABatch) {
     EXPECT_EQ(ReadFileBytes(work / "p.txt"), plain.at(".txt"));
     EXPECT_EQ(ReadFileBytes(work / "p.bmp"), plain.at(".bmp"));
     for (const std::string clash : {"p.txt", "p.bmp", "a.txt"}) {
-        const TRun refused = RunCli("evaluate -q --report " + clash + " '" + a + "' p.txt",
-                                    work.path());
+        const TRun refused =
+            RunCli("evaluate -q --report " + clash + " '" + a + "' p.txt", work.path());
         EXPECT_EQ(refused.Status, 2) << clash << ": " << refused.Err;
     }
     EXPECT_EQ(ReadFileBytes(work / "p.txt"), plain.at(".txt")) << "nothing written on refusal";
