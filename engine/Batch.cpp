@@ -313,6 +313,8 @@ TBatchRow TBatchRun::RunPose(std::size_t index) {
         row.Tolerance = result.Tolerance;
         row.Seconds = SecondsSince(start);
         WriteWholeFile(files.Settings, SettingsRecord(SettingsHeader(row.Input, request_), row));
+    } catch (const EStopped&) {
+        throw; // the batch stops; it is no failure of the pose
     } catch (...) {
         TBatchRow failed;
         failed.Pose = row.Pose;
@@ -379,12 +381,19 @@ std::vector<TBatchRow> TBatchRun::Run() {
         if (rows[i].Status == "kept")
             Tell(&rows[i], {});
     std::atomic<std::size_t> next{0};
+    std::atomic<bool> stopped{false};
     auto work = [&] {
-        for (std::size_t k; (k = next.fetch_add(1)) < pending.size();) {
-            const std::size_t i = pending[k];
-            Tell(nullptr, names_[i]);
-            rows[i] = RunPose(i);
-            Tell(&rows[i], {});
+        try {
+            for (std::size_t k; !stopped && (k = next.fetch_add(1)) < pending.size();) {
+                if (request_.Pose.CheckStop)
+                    request_.Pose.CheckStop();
+                const std::size_t i = pending[k];
+                Tell(nullptr, names_[i]);
+                rows[i] = RunPose(i);
+                Tell(&rows[i], {});
+            }
+        } catch (const EStopped&) {
+            stopped = true;
         }
     };
     {
@@ -393,6 +402,8 @@ std::vector<TBatchRow> TBatchRun::Run() {
             workers.emplace_back(work);
         work();
     }
+    if (stopped) // the poses done are whole; the combined files stay the former ones
+        throw EStopped();
 
     // The combined files, put in place together once all are written.
     SetInterruptActivity("writing the combined files in " + QuotedName(folder));

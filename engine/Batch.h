@@ -74,7 +74,9 @@ TBatchShares BatchShares(const TBatchRequest& request, std::uint64_t pixels);
 /// batch goes on. Then points.csv, summary.csv and (Report) report.html are put in
 /// place together. Raises EUsageError before anything is written for no inputs, an
 /// input given twice, or an output that would replace an input; EFileError when the
-/// folder or the combined files cannot be written. progress is called under a lock
+/// folder or the combined files cannot be written; EStopped, once the poses under
+/// way are done and before the combined files, when request.Pose.CheckStop raises
+/// it (it is called before each pose and while one loads). progress is called under a lock
 /// from the threads that run poses.
 std::vector<TBatchRow> RunBatch(const TBatchRequest& request,
                                 const std::function<void(const TBatchProgress&)>& progress = {});

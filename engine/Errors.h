@@ -26,6 +26,28 @@ public:
     using EPictureError::EPictureError;
 };
 
+/// An input that does not make a stack to evaluate: a list that cannot be read or
+/// names another number of photographs than 17, pictures of different sizes.
+class EStackError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+/// A request whose files cannot go together (an output that is one of the inputs,
+/// a points file that its own bitmap would replace), refused before anything is
+/// read or written.
+class EUsageError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+/// The caller asked for the work to stop (an interrupt from Python, say); whatever
+/// was being written is left as it was.
+class EStopped : public std::runtime_error {
+public:
+    EStopped() : std::runtime_error("The work was stopped.") {}
+};
+
 /// Memory could not be had. A std::bad_alloc, so that every handler of one takes
 /// it, whose message says what needed the memory and how much.
 class EOutOfMemory : public std::bad_alloc {

@@ -1,16 +1,19 @@
 #include "EvaluateInput.h"
 
+#include "AtomicFile.h"
 #include "Clock.h"
 #include "FileUtil.h"
 #include "Interrupts.h"
 #include "ListFile.h"
 #include "Parallel.h"
+#include "PointBitmap.h"
 #include "PicSet.h"
 #include "Report.h"
 #include "StreamEval.h"
 #include "Text.h"
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <chrono>
 #include <filesystem>
@@ -102,13 +105,8 @@ void Summarise(TEvaluateResult& result, const std::vector<TRefinedPoint>& refine
         refined.begin(), refined.end(), [](const TRefinedPoint& p) { return p.Flags != 0; }));
 }
 
-// Evaluates without keeping the stack; nullopt, having written nothing, where the
-// stack is to be loaded whole.
-std::optional<TEvaluateResult> EvaluateStreamed(const TEvaluateRequest& request,
-                                                const std::vector<std::string>& outputs) {
-    const auto start = std::chrono::steady_clock::now();
-    const bool refine = Refines(request);
-    TStreamEval stream;
+// The settings, threads and stop of a streamed evaluation.
+void Configure(TStreamEval& stream, const TEvaluateRequest& request) {
     if (request.Settings.MinDif)
         stream.MinDif = *request.Settings.MinDif;
     if (request.Settings.Tolerance)
@@ -116,6 +114,18 @@ std::optional<TEvaluateResult> EvaluateStreamed(const TEvaluateRequest& request,
     stream.SuggestMinDif = !request.Settings.MinDif;
     stream.SuggestTolerance = !request.Settings.Tolerance;
     stream.Threads = request.Threads;
+    stream.CheckStop = request.CheckStop;
+    stream.KeepCodeMatrix = request.KeepCodes;
+}
+
+// Evaluates without keeping the stack; nullopt, having written nothing, where the
+// stack is to be loaded whole.
+std::optional<TEvaluateResult> EvaluateStreamed(const TEvaluateRequest& request,
+                                                const std::vector<std::string>& outputs) {
+    const auto start = std::chrono::steady_clock::now();
+    const bool refine = Refines(request);
+    TStreamEval stream;
+    Configure(stream, request);
     if (request.Bitmap)
         stream.BitmapFileName = ChangeFileExt(request.Points, ".bmp");
     std::optional<TLoadOutcome> outcome;
@@ -260,4 +270,181 @@ TEvaluateResult EvaluateInput(const TEvaluateRequest& request) {
         if (std::optional<TEvaluateResult> result = EvaluateStreamed(request, outputs))
             return *result;
     return EvaluateWhole(request, outputs);
+}
+
+namespace {
+
+void CheckStopped(const TEvaluateRequest& request) {
+    if (request.CheckStop)
+        request.CheckStop();
+}
+
+// What a streamed load holds, moved into an evaluation held in memory.
+TEvaluation HeldFrom(TStreamEval& stream, bool refined) {
+    TEvaluation held;
+    held.Width = stream.Width;
+    held.Height = stream.Height;
+    held.MinDif = stream.MinDif;
+    held.Tolerance = stream.Tolerance;
+    held.Suggestion = stream.Suggestion;
+    held.Lit = std::move(stream.Lit);
+    held.Points = std::move(stream.Points);
+    held.IsRefined = refined;
+    if (refined)
+        held.RefinedPoints = stream.Refined();
+    held.Codes = std::move(stream.CodeMatrix);
+    held.Sources = stream.SourceFiles();
+    held.Timings = stream.Timings;
+    return held;
+}
+
+// The whole stack's evaluation, into memory: as TPicEval::Evaluate computes it.
+TEvaluation EvaluateWholeHeld(const TEvaluateRequest& request) {
+    TPicEval eval("ST1");
+    TEvaluateRequest load = request;
+    // The whole stack's load reports each photograph on the calling thread.
+    load.Progress = [&request](std::int32_t plane, const std::string& fileName) {
+        CheckStopped(request);
+        if (request.Progress)
+            request.Progress(plane, fileName);
+    };
+    TEvaluation held;
+    held.Suggestion = LoadInput(eval, load, {});
+    CheckStopped(request);
+    const int threads = ThreadsFor(request.Threads);
+    const auto start = std::chrono::steady_clock::now();
+    eval.CalcMatrix();
+    held.Timings.Matrix = SecondsSince(start);
+    CheckStopped(request);
+    const auto points = std::chrono::steady_clock::now();
+    eval.Points.Reset();
+    eval.Points.AddCodeMatrix(eval.CodeMatrix, threads);
+    eval.Points.Trim();
+    eval.Points.CalcCentres();
+    held.Timings.Points = SecondsSince(points);
+    CheckStopped(request);
+    if (request.Refine) {
+        const auto table = std::chrono::steady_clock::now();
+        held.IsRefined = true;
+        held.RefinedPoints = RefineCentres({eval.Pics.Planes[0], eval.Pics.Planes[2],
+                                            eval.Pics.DeepPlane(0), eval.Pics.DeepPlane(2)},
+                                           eval.CodeMatrix, eval.Points, threads);
+        held.Timings.Table = SecondsSince(table);
+    }
+    held.Width = eval.Width;
+    held.Height = eval.Height;
+    held.MinDif = eval.MinDif;
+    held.Tolerance = eval.Tolerance;
+    held.Lit = std::move(eval.Pics.Planes[2]);
+    held.Points = std::move(eval.Points);
+    if (request.KeepCodes)
+        held.Codes = std::move(eval.CodeMatrix);
+    held.Sources = eval.Pics.SourceFiles();
+    if (held.Sources.empty() || held.Sources.front() != request.Input)
+        held.Sources.insert(held.Sources.begin(), request.Input);
+    return held;
+}
+
+} // namespace
+
+void TEvaluation::Write(const std::string& pointsFileName, bool withBitmap,
+                        const std::string& tableFileName, int threads) const {
+    const std::string problem =
+        TPicEval::OutputProblem(pointsFileName, withBitmap, tableFileName, {});
+    if (!problem.empty())
+        throw EUsageError(problem);
+    const std::string bitmapName = ChangeFileExt(pointsFileName, ".bmp");
+    std::vector<std::string> outputs{pointsFileName};
+    if (withBitmap)
+        outputs.push_back(bitmapName);
+    if (!tableFileName.empty())
+        outputs.push_back(tableFileName);
+    RefuseOverwrittenInputs(outputs, Sources);
+    if (!tableFileName.empty() && !IsRefined)
+        throw EUsageError("The point table " + QuotedName(tableFileName) +
+                          " needs refined centres, and these points were not refined.");
+    // As an evaluation writes them: the table's bytes first, so that a table that
+    // cannot be written fails before any file is replaced, and the table in place last.
+    std::optional<TAtomicFile> table;
+    if (!tableFileName.empty()) {
+        table.emplace(tableFileName);
+        table->Write(PointTableText(Points, RefinedPoints, ThreadsFor(threads)));
+    }
+    Points.WritePoints(pointsFileName);
+    if (withBitmap)
+        WritePointBitmap(Lit, Width, Height, Points, bitmapName);
+    if (table)
+        table->Commit();
+}
+
+TEvaluation EvaluateHeld(const TEvaluateRequest& request) {
+    if (!request.FullStack) {
+        TStreamEval stream;
+        Configure(stream, request);
+        std::optional<TLoadOutcome> outcome;
+        if (IsPicSetHeader(request.Input)) {
+            outcome = stream.LoadSet(request.Input, ExtractFilePath(request.Input), request.Refine);
+        } else {
+            CheckList(request, {});
+            TLoadOptions options = ListOptions(request);
+            options.Progress = [&request](std::int32_t plane, const std::string& fileName) {
+                CheckStopped(request);
+                if (request.Progress)
+                    request.Progress(plane, fileName);
+            };
+            outcome = stream.LoadList(request.Input, request.Channel, options, request.Refine);
+        }
+        if (outcome) {
+            CheckOutcome(*outcome);
+            return HeldFrom(stream, request.Refine);
+        }
+    }
+    return EvaluateWholeHeld(request);
+}
+
+TEvaluation EvaluatePlanes(TPlaneArray planes, const TEvaluateRequest& request) {
+    planes.Prepare();
+    TStreamEval stream;
+    Configure(stream, request);
+    stream.LoadPlanes(planes, request.Refine);
+    return HeldFrom(stream, request.Refine);
+}
+
+TSuggestion SuggestInput(const TEvaluateRequest& request) {
+    TPicEval eval("ST1");
+    TEvaluateRequest load = request;
+    load.Settings = {TEvalDefaults::MinDif, TEvalDefaults::Tolerance}; // chosen below
+    load.Refine = false;
+    LoadInput(eval, load, {}, [](std::int32_t plane) {
+        return plane == 0 || plane == 2 || plane == kLevelPictures[0] || plane == kLevelPictures[1];
+    });
+    CheckStopped(request);
+    return SuggestSettings(eval, request.Settings, request.Threads);
+}
+
+TSuggestion SuggestPlanes(TPlaneArray planes, const TEvaluateRequest& request) {
+    planes.Prepare();
+    if (planes.Count != TPicEval::kStackPlanes)
+        throw EStackError("The array holds " + CountText(std::uint64_t(planes.Count), "plane") +
+                          "; a stack needs " + std::to_string(TPicEval::kStackPlanes) + ".");
+    std::array<TPic, 4> read; // planes 0 and 2, and the pictures the levels are counted in
+    const std::array<std::int32_t, 4> index{0, 2, kLevelPictures[0], kLevelPictures[1]};
+    for (std::size_t i = 0; i < read.size(); ++i) {
+        CheckStopped(request);
+        planes.CopyPlane(index[i], read[i], request.Threads);
+    }
+    if (planes.Width == 0 || planes.Height == 0)
+        return ChooseSettings({}, request.Settings);
+    return ChooseSettings(
+        CountSettings(read[0], read[1], {&read[2], &read[3]}, request.Settings, request.Threads),
+        request.Settings);
+}
+
+bool InputIsMissing(const std::string& input) {
+    for (const std::string& file : InputFiles(input)) {
+        std::error_code error;
+        if (!std::filesystem::exists(file, error) && !error)
+            return true;
+    }
+    return false;
 }

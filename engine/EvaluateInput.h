@@ -3,7 +3,9 @@
 // to its files: every check that can be made before anything is decoded, then the
 // stack folded as it streams where it can be, or loaded whole where it must be.
 
+#include "Errors.h"
 #include "Evaluator.h"
+#include "PlaneArray.h"
 #include "Suggest.h"
 
 #include <cstdint>
@@ -12,21 +14,6 @@
 #include <stdexcept>
 #include <string>
 #include <vector>
-
-/// A request whose files cannot go together (an output that is one of the inputs,
-/// a points file that its own bitmap would replace), refused before anything is
-/// read or written.
-class EUsageError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
-
-/// An input that does not make a stack to evaluate: a list that cannot be read or
-/// names another number of photographs than 17, pictures of different sizes.
-class EStackError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
 
 /// Whether input names a picture-set header (a name ending in ".bbf", any case)
 /// rather than a list file.
@@ -74,6 +61,12 @@ struct TEvaluateRequest {
     std::function<void()> Writing;
     /// Called from the decoding threads after each photograph of a list is decoded.
     std::function<void(std::int32_t plane, const std::string& fileName)> Progress;
+    /// An evaluation held in memory (EvaluateHeld, EvaluatePlanes) keeps the code
+    /// matrix too.
+    bool KeepCodes = false;
+    /// Called now and then while an evaluation held in memory works, on any of its
+    /// threads; raises (EStopped) to stop it, which then raises that.
+    std::function<void()> CheckStop;
 };
 
 /// What an evaluation gave.
@@ -112,3 +105,57 @@ std::optional<TSuggestion> LoadInput(TPicEval& eval, const TEvaluateRequest& req
 /// stack of 17 pictures of one size; EFileError, EPictureError or EOutOfMemory as
 /// loading and writing raise them. Files are written only once the stack is whole.
 TEvaluateResult EvaluateInput(const TEvaluateRequest& request);
+
+/// An evaluation held in memory: what the files of evaluate are made of, for a
+/// caller that looks at the points and writes the files when it chooses.
+struct TEvaluation {
+    std::int32_t Width = 0;
+    std::int32_t Height = 0;
+    std::uint8_t MinDif = 0;    ///< used
+    std::uint8_t Tolerance = 0; ///< used
+    /// The figures of the settings chosen from the stack, when any were.
+    std::optional<TSuggestion> Suggestion;
+    TPic Lit;             ///< picture 2, which the marked picture shows
+    TUniquePoints Points; ///< with their centres
+    /// Whether the points were refined (TEvaluateRequest::Refine): RefinedPoints
+    /// then holds one entry per point.
+    bool IsRefined = false;
+    std::vector<TRefinedPoint> RefinedPoints;
+    TCode Codes; ///< the code matrix, when asked for (KeepCodes); else 0 × 0
+    /// The input and the files it names; empty for planes in memory.
+    std::vector<std::string> Sources;
+    TEvalTimings Timings;
+
+    /// Writes the points file, the marked picture (withBitmap, named as the points
+    /// file with the extension ".bmp") and the point table (a tableFileName, which
+    /// needs refined points) with the bytes evaluate writes for the same stack and
+    /// settings, each file put in place whole, the table last. Raises EUsageError for
+    /// outputs that cannot go together or replace an input, and for a table of
+    /// points not refined; EFileError when a file cannot be written.
+    void Write(const std::string& pointsFileName, bool withBitmap,
+               const std::string& tableFileName, int threads = 0) const;
+};
+
+/// Evaluates request.Input as EvaluateInput does (the same checks, the same load,
+/// streamed where it can be), but into memory: no file is written, and Points,
+/// Bitmap, Table, Report, Writing and Inspect are not looked at. The points are
+/// refined when request.Refine; the code matrix is kept when request.KeepCodes.
+/// Raises what EvaluateInput raises, and what request.CheckStop raises.
+TEvaluation EvaluateHeld(const TEvaluateRequest& request);
+
+/// The same for 17 planes held in memory (request.Input, Channel and Bits are not
+/// looked at; 16-bit samples as planes.MaxValue says). Raises EStackError for
+/// another number of planes or planes without pixels, std::invalid_argument for
+/// an array that cannot be read (TPlaneArray::Prepare), EOutOfMemory.
+TEvaluation EvaluatePlanes(TPlaneArray planes, const TEvaluateRequest& request);
+
+/// The settings chosen from the stack of request.Input (or fixed by
+/// request.Settings), as the command line's suggest chooses them.
+TSuggestion SuggestInput(const TEvaluateRequest& request);
+
+/// The same for 17 planes held in memory.
+TSuggestion SuggestPlanes(TPlaneArray planes, const TEvaluateRequest& request);
+
+/// Whether input, or a file it names (a photograph, a plane file), does not exist:
+/// tells a missing file from a damaged one once a load has failed.
+bool InputIsMissing(const std::string& input);

@@ -22,6 +22,7 @@
 #include "Memory.h"
 #include "Parallel.h"
 #include "PicSet.h"
+#include "PlaneArray.h"
 #include "PictureInput.h"
 #include "PointBitmap.h"
 #include "Refine.h"
@@ -55,6 +56,9 @@ constexpr std::array<std::uint64_t, 256> kSpread = [] {
             spread[b] |= std::uint64_t((b >> k) & 1) << (8 * k);
     return spread;
 }();
+
+// The names of photographs that planes in memory do not have.
+const std::vector<std::string> kNoNames;
 
 // Raised inside a photograph's decoding once a lower photograph's has failed: its
 // own result can no longer matter.
@@ -137,7 +141,9 @@ public:
         if (settling_.exchange(true, std::memory_order_acq_rel))
             return;
         try {
+            eval_.CheckStopped();
             Gather(ThreadsFor(eval_.Threads), forTable_);
+            eval_.CheckStopped();
             if (forTable_)
                 eval_.Refine();
         } catch (...) {
@@ -188,6 +194,7 @@ public:
         std::vector<std::uint8_t> columns(column * kColumns);
         std::vector<std::uint8_t> rows(column * kColumns);
         for (std::int32_t first = 0; first < width_; first += kColumns) {
+            eval_.CheckStopped();
             const std::int32_t count = std::min(kColumns, width_ - first);
             const std::size_t bytes = column * std::size_t(count);
             if (ReadAt(file, fileName, columns.data(), bytes, std::uint64_t(first) * column) <
@@ -201,6 +208,26 @@ public:
                 if (rowHasDot_[std::size_t(row)])
                     FoldRow(rows.data() + std::size_t(row) * kColumns, eval_.Lit.Data[row] + first,
                             Bits(index - 3, row) + first / 8, count, eval_.Tolerance);
+        }
+    }
+
+    /// Loads the pictures the settings are chosen from beside pictures 0 and 2 from
+    /// planes held in memory.
+    void LoadHeld(const TPlaneArray& planes, int threads) {
+        for (const std::int32_t index : kLevelPictures)
+            planes.CopyPlane(index, HeldPicture(index), threads);
+    }
+
+    /// Folds picture index (3 … 16) of planes held in memory into its bits, row by
+    /// row where they lie.
+    void FoldArrayPlane(std::int32_t index, const TPlaneArray& planes) {
+        std::vector<std::uint8_t> buffer(static_cast<std::size_t>(width_));
+        for (std::int32_t row = 0; row < height_; ++row) {
+            if ((row & 255) == 0)
+                eval_.CheckStopped();
+            if (rowHasDot_[std::size_t(row)])
+                FoldRow(planes.Row(index, row, buffer.data()), eval_.Lit.Data[row],
+                        Bits(index - 3, row), width_, eval_.Tolerance);
         }
     }
 
@@ -411,6 +438,7 @@ private:
     void CheckNotAbandoned(std::int32_t index) const {
         if (lowestFailure_.load(std::memory_order_relaxed) < index)
             throw TAbandoned{};
+        eval_.CheckStopped();
     }
 
     // The runs of the codes of one row that holds a lit pixel, as the full stack's
@@ -610,6 +638,9 @@ std::optional<TLoadOutcome> TStreamEval::LoadSet(const std::string& headerFileNa
                 fold.FoldPlaneFile(index, header.PlaneFiles[std::size_t(index)]);
         });
         fold.Settled();
+    } catch (const EStopped&) {
+        early_.reset();
+        throw;
     } catch (const std::exception&) {
         // A file that could not be read after all: the whole stack's load says how.
         early_.reset();
@@ -617,6 +648,46 @@ std::optional<TLoadOutcome> TStreamEval::LoadSet(const std::string& headerFileNa
     }
     outcome.Usable = true;
     return outcome;
+}
+
+void TStreamEval::LoadPlanes(const TPlaneArray& planes, bool forTable) {
+    if (planes.Count != TPicEval::kStackPlanes)
+        throw EStackError("The array holds " + CountText(std::uint64_t(planes.Count), "plane") +
+                          "; a stack needs " + std::to_string(TPicEval::kStackPlanes) + ".");
+    if (planes.Width == 0 || planes.Height == 0)
+        throw EStackError("The planes of the array hold no pixels.");
+    Width = planes.Width;
+    Height = planes.Height;
+    const bool deep = forTable && planes.BytesPerValue > 1;
+    const std::uint64_t kept = KeptBytes(deep);
+    if (kept > MemoryBudget().Usable())
+        RaiseOutOfMemory("the evaluation of " + SizeText(Width, Height) + " pixels", kept);
+    sources_.clear();
+    early_.reset();
+    TFold fold(*this, {}, kNoNames, deep, forTable);
+    const int threads = ThreadsFor(Threads);
+    CheckStopped();
+    planes.CopyPlane(0, Dark, threads);
+    planes.CopyPlane(2, Lit, threads);
+    if (deep) {
+        planes.CopyDeepPlane(0, DeepDark, threads);
+        planes.CopyDeepPlane(2, DeepLit, threads);
+    }
+    if (Request().Automatic())
+        fold.LoadHeld(planes, threads);
+    CheckStopped();
+    fold.SettleAll(threads);
+    ForEachIndex(kCodePictures, threads, [&](std::int32_t task) {
+        const std::int32_t index = task + 3;
+        if (!fold.Held(index))
+            fold.FoldArrayPlane(index, planes);
+    });
+    fold.Settled();
+}
+
+void TStreamEval::CheckStopped() const {
+    if (CheckStop)
+        CheckStop();
 }
 
 void TStreamEval::Refine() {

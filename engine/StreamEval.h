@@ -8,12 +8,14 @@
 #include "Suggest.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 class TEarlyPointBitmap;
+struct TPlaneArray;
 
 /// The evaluation of a list of 17 photographs as TPicEval gives it (LoadList,
 /// Evaluate), with the same codes, points, files and errors, but without the 17
@@ -84,6 +86,19 @@ public:
     std::optional<TLoadOutcome> LoadSet(const std::string& headerFileName,
                                         const std::string& baseFolder, bool forTable);
 
+    /// The evaluation of 17 planes held in memory, as LoadSet gives it for a picture
+    /// set of the same planes: pictures 0 and 2 are copied (and kept at full depth
+    /// when forTable and the values are 16-bit samples), the code pictures read
+    /// where they lie. Raises EStackError for another number of planes or planes
+    /// without pixels, EOutOfMemory when what stays would not fit, EStopped as
+    /// CheckStop raises it. No file is read: SourceFiles stays empty.
+    void LoadPlanes(const TPlaneArray& planes, bool forTable);
+
+    /// Called now and then while a load works (between photographs, rows, stages)
+    /// on any of its threads; raises (EStopped) to stop the load, which then raises
+    /// it. Empty: never stops.
+    std::function<void()> CheckStop;
+
     /// Writes the points file, the marked picture (withBitmap) and the point table
     /// (a tableFileName) as TPicEval::Evaluate does, in the same order and with the
     /// same errors, after a LoadList that gave a usable outcome (the table needs
@@ -100,6 +115,8 @@ private:
     class TFold;
     // The settings given, the others to be chosen.
     TSettingsRequest Request() const;
+    // Raises what CheckStop raises, if set.
+    void CheckStopped() const;
     // Starts writing the marked picture early, once picture 2 is in.
     void StartBitmap();
     // The refined centres of the points and the point table's text, into refined_

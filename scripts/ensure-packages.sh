@@ -9,6 +9,7 @@ KELVARON_PACKAGES=(
     libjpeg-dev libjpeg-turbo-progs libpng-dev libtiff-dev
     libgtest-dev libbenchmark-dev libcli11-dev
     chromium
+    pybind11-dev python3-dev python3-numpy python3-pytest python3-opencv
 )
 
 ensure_packages() {
