@@ -328,7 +328,8 @@ TEvaluation EvaluateWholeHeld(const TEvaluateRequest& request) {
         held.IsRefined = true;
         held.RefinedPoints = RefineCentres({eval.Pics.Planes[0], eval.Pics.Planes[2],
                                             eval.Pics.DeepPlane(0), eval.Pics.DeepPlane(2)},
-                                           eval.CodeMatrix, eval.Points, threads);
+                                           eval.CodeMatrix, eval.Points, threads,
+                                           request.CheckStop);
         held.Timings.Table = SecondsSince(table);
     }
     held.Width = eval.Width;

@@ -68,12 +68,14 @@ double BackgroundNoise(const TLight& light, const TCodeRuns& codes) {
 } // namespace
 
 std::vector<TRefinedPoint> RefineCentres(const TLightPlanes& planes, const TCode& codes,
-                                         const TUniquePoints& points, int threads) {
-    return RefineCentres(planes, TCodeRuns(codes, threads), points, threads);
+                                         const TUniquePoints& points, int threads,
+                                         const std::function<void()>& checkStop) {
+    return RefineCentres(planes, TCodeRuns(codes, threads), points, threads, checkStop);
 }
 
 std::vector<TRefinedPoint> RefineCentres(const TLightPlanes& planes, const TCodeRuns& codes,
-                                         const TUniquePoints& points, int threads) {
+                                         const TUniquePoints& points, int threads,
+                                         const std::function<void()>& checkStop) {
     const TLight light(planes, codes.Width(), codes.Height());
     // The background's noise, on a thread of its own where there may be one, while
     // the runs are joined into blobs and the blobs into points.
@@ -81,7 +83,7 @@ std::vector<TRefinedPoint> RefineCentres(const TLightPlanes& planes, const TCode
     std::unique_ptr<TBackgroundTask> noiseTask;
     if (ThreadsFor(threads) > 1)
         noiseTask = TryStartTask([&](std::stop_token) { noise = BackgroundNoise(light, codes); });
-    const TBlobs blobs(codes, light, ThreadsFor(threads));
+    const TBlobs blobs(codes, light, ThreadsFor(threads), checkStop);
     const std::size_t count = std::size_t(std::max(0, points.EntryCount));
 
     // Each point's main blob: its largest, the first from the top left among equals.
@@ -110,6 +112,8 @@ std::vector<TRefinedPoint> RefineCentres(const TLightPlanes& planes, const TCode
         s.Pixels = blob.Pixels;
     }
     const TNeighbourGrid grid(shapes, codes.Width(), codes.Height());
+    if (checkStop)
+        checkStop();
     if (noiseTask)
         noiseTask->Wait();
     else
@@ -140,6 +144,8 @@ std::vector<TRefinedPoint> RefineCentres(const TLightPlanes& planes, const TCode
                          const std::vector<double>* priorBackground) {
         ForEachBand(std::int32_t(count), bands, workers,
                     [&](int, std::int32_t begin, std::int32_t end) {
+                        if (checkStop)
+                            checkStop();
                         TRefiner refiner(light, blobs, mainBlob, pointOfBlob, shapes, grid, noise);
                         refiner.SetPrior(prior, priorBackground);
                         for (std::int32_t k = begin; k < end; ++k) {

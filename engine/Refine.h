@@ -33,6 +33,7 @@
 #include "Points.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -72,13 +73,16 @@ struct TLightPlanes {
 /// (std::invalid_argument otherwise). A point without pixels among the runs, of one
 /// pixel, or without contrast above its background keeps its plain centre and
 /// carries kRefineNone. threads: how many threads may share the work (0: all
-/// cores); the results do not depend on it.
+/// cores); the results do not depend on it. checkStop, when given, is called now
+/// and then on any of the threads; what it raises stops the work and is raised.
 std::vector<TRefinedPoint> RefineCentres(const TLightPlanes& light, const TCodeRuns& runs,
-                                         const TUniquePoints& points, int threads = 1);
+                                         const TUniquePoints& points, int threads = 1,
+                                         const std::function<void()>& checkStop = {});
 
 /// RefineCentres from the code matrix the points came from.
 std::vector<TRefinedPoint> RefineCentres(const TLightPlanes& light, const TCode& codes,
-                                         const TUniquePoints& points, int threads = 1);
+                                         const TUniquePoints& points, int threads = 1,
+                                         const std::function<void()>& checkStop = {});
 
 /// The columns of the point table.
 inline constexpr const char* kPointTableHeader =

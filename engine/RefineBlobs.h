@@ -10,6 +10,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 namespace refine_detail {
@@ -46,9 +47,16 @@ struct TBlobShape {
 // The codes cut into blobs.
 class TBlobs {
 public:
-    TBlobs(const TCodeRuns& codes, const TLight& light, int threads) : codes_(codes) {
+    // checkStop, when given, is called between the steps; what it raises stops them.
+    TBlobs(const TCodeRuns& codes, const TLight& light, int threads,
+           const std::function<void()>& checkStop = {})
+        : codes_(codes) {
         FindRuns(light, threads);
+        if (checkStop)
+            checkStop();
         JoinRuns();
+        if (checkStop)
+            checkStop();
         Measure();
     }
 

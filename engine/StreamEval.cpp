@@ -246,6 +246,8 @@ public:
             std::vector<std::uint8_t> dots(stride_);
             std::vector<TCodeRun> rowRuns;
             for (std::int32_t row = begin; row < end; ++row) {
+                if (((row - begin) & 255) == 0)
+                    eval_.CheckStopped();
                 if (!rowHasDot_[std::size_t(row)])
                     continue;
                 RowRuns(row, dots.data(), rowRuns);
@@ -694,7 +696,7 @@ void TStreamEval::Refine() {
     const auto start = std::chrono::steady_clock::now();
     const bool deep = DeepDark.Data.size() != 0 && DeepLit.Data.size() != 0;
     refined_ = RefineCentres({Dark, Lit, deep ? &DeepDark : nullptr, deep ? &DeepLit : nullptr},
-                             Runs, Points, ThreadsFor(Threads));
+                             Runs, Points, ThreadsFor(Threads), CheckStop);
     tableText_ = PointTableText(Points, *refined_, ThreadsFor(Threads));
     Timings.Table = SecondsSince(start);
 }

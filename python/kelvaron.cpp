@@ -206,6 +206,8 @@ TPlaneArray PlanesOf(const py::array& array, int bits) {
         throw py::value_error("the planes must be an array of shape (17, height, width), not one of " +
                               std::to_string(array.ndim()) + " dimensions");
     const py::dtype type = array.dtype();
+    if (type.kind() == 'u' && type.itemsize() == 2 && !type.attr("isnative").cast<bool>())
+        throw py::value_error("uint16 planes must be in the machine's byte order");
     const bool bytes = type.is(py::dtype::of<std::uint8_t>());
     const bool words = type.is(py::dtype::of<std::uint16_t>());
     if (!bytes && !words)
@@ -234,8 +236,6 @@ TPlaneArray PlanesOf(const py::array& array, int bits) {
     planes.RowStride = array.strides(1);
     planes.ColumnStride = array.strides(2);
     planes.MaxValue = bytes ? 255 : LargestSample(bits == 0 ? 16 : bits);
-    if (words && !type.attr("isnative").cast<bool>())
-        throw py::value_error("uint16 planes must be in the machine's byte order");
     return planes;
 }
 
