@@ -35,8 +35,7 @@ void TPlaneArray::Prepare() {
     }
 }
 
-std::uint16_t TPlaneArray::Sample(std::int32_t plane, std::int32_t row,
-                                  std::int32_t column) const {
+std::uint16_t TPlaneArray::Sample(std::int32_t plane, std::int32_t row, std::int32_t column) const {
     std::uint16_t sample;
     std::memcpy(&sample, At(plane, row, column), sizeof sample); // may lie unaligned
     return sample;

@@ -9,16 +9,15 @@
 #include "Parallel.h"
 #include "Refine.h"
 
-#include <pybind11/numpy.h>
-#include <pybind11/pybind11.h>
-#include <pybind11/stl.h>
-
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
 #include <optional>
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -160,7 +159,8 @@ std::optional<std::uint8_t> LevelOf(const py::object& value, const char* name) {
         if (level >= 0 && level <= 255)
             return std::uint8_t(level);
     }
-    throw py::value_error(std::string(name) + " must be a whole number from 0 to 255 or \"auto\", not " +
+    throw py::value_error(std::string(name) +
+                          " must be a whole number from 0 to 255 or \"auto\", not " +
                           py::repr(value).cast<std::string>());
 }
 
@@ -203,8 +203,9 @@ TSource SourceOf(const py::object& source) {
 // where they lie; ValueError for any other.
 TPlaneArray PlanesOf(const py::array& array, int bits) {
     if (array.ndim() != 3)
-        throw py::value_error("the planes must be an array of shape (17, height, width), not one of " +
-                              std::to_string(array.ndim()) + " dimensions");
+        throw py::value_error(
+            "the planes must be an array of shape (17, height, width), not one of " +
+            std::to_string(array.ndim()) + " dimensions");
     const py::dtype type = array.dtype();
     if (type.kind() == 'u' && type.itemsize() == 2 && !type.attr("isnative").cast<bool>())
         throw py::value_error("uint16 planes must be in the machine's byte order");
@@ -220,8 +221,7 @@ TPlaneArray PlanesOf(const py::array& array, int bits) {
                               std::to_string(array.shape(0)) + ", " +
                               std::to_string(array.shape(1)) + ", " +
                               std::to_string(array.shape(2)) + ")");
-    if (array.shape(1) < 1 || array.shape(2) < 1 ||
-        !IsPictureSize(array.shape(2), array.shape(1)))
+    if (array.shape(1) < 1 || array.shape(2) < 1 || !IsPictureSize(array.shape(2), array.shape(1)))
         throw py::value_error("planes of " + std::to_string(array.shape(2)) + " x " +
                               std::to_string(array.shape(1)) +
                               " pixels cannot be evaluated (1 to " +
@@ -393,11 +393,10 @@ py::object TResult::MakeCodes() {
     const TCode& matrix = *codes;
     const py::capsule owner(codes.release(),
                             [](void* p) { std::unique_ptr<TCode>(static_cast<TCode*>(p)); });
-    return py::array_t<std::int32_t>(
-        {py::ssize_t(matrix.Height), py::ssize_t(matrix.Width)},
-        {py::ssize_t(matrix.Width) * py::ssize_t(sizeof(std::int32_t)),
-         py::ssize_t(sizeof(std::int32_t))},
-        matrix.Data.data(), owner);
+    return py::array_t<std::int32_t>({py::ssize_t(matrix.Height), py::ssize_t(matrix.Width)},
+                                     {py::ssize_t(matrix.Width) * py::ssize_t(sizeof(std::int32_t)),
+                                      py::ssize_t(sizeof(std::int32_t))},
+                                     matrix.Data.data(), owner);
 }
 
 TResult Evaluate(const py::object& source, const std::string& channel, const py::object& tolerance,
@@ -455,8 +454,8 @@ py::array Load(const py::object& source, const std::string& channel, std::option
         py::gil_scoped_release release;
         ForEachIndex(TPicEval::kStackPlanes, 0, [&](std::int32_t plane) {
             const std::size_t bytes = std::size_t(height) * std::size_t(width);
-            std::memcpy(out + std::size_t(plane) * bytes, eval.Pics.Planes[std::size_t(plane)].Data.data(),
-                        bytes);
+            std::memcpy(out + std::size_t(plane) * bytes,
+                        eval.Pics.Planes[std::size_t(plane)].Data.data(), bytes);
         });
     }
     return planes;
@@ -573,8 +572,8 @@ PYBIND11_MODULE(kelvaron, m) {
         .def_property_readonly("codes", &TResult::Codes,
                                "The code of every pixel, an (height, width) int32 array, when "
                                "evaluate was asked for codes; else None.")
-        .def("write", &TResult::Write, py::arg("points"), py::kw_only(),
-             py::arg("bitmap") = true, py::arg("table") = py::none(),
+        .def("write", &TResult::Write, py::arg("points"), py::kw_only(), py::arg("bitmap") = true,
+             py::arg("table") = py::none(),
              "Writes the points file, the marked picture (bitmap: named as the points file "
              "with the extension .bmp) and the point table (table: a CSV path; needs refined "
              "points), byte for byte as the command line's evaluate, each file put in place "
