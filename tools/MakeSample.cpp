@@ -1,6 +1,8 @@
 // kelvaron-make-sample: renders a synthetic sample stack (17 photographs as JPEG, PNG
 // or TIFF, the list file naming them and the ground-truth table of the dots) into a
-// folder.
+// folder. With --camera, the dots are those of a planar target photographed from a
+// pose, and the target places of the dots and the camera are written beside the
+// truth.
 //
 // Prints one line: the list file, the number of dots and the picture size.
 // Exit status: 0 done, 1 the stack could not be made, 2 bad command line.
@@ -8,6 +10,7 @@
 #include "SampleStack.h"
 
 #include <CLI/CLI.hpp>
+#include <cstdint>
 #include <exception>
 #include <iostream>
 #include <map>
@@ -19,6 +22,9 @@ int main(int argc, char** argv) {
     std::string folder;
     std::string baseName = "sample";
     std::vector<double> tint;
+    std::vector<double> camera;
+    std::vector<double> pose;
+    TSampleCamera view;
     bool chroma444 = false;
     bool chroma422 = false;
     bool greyJpeg = false;
@@ -108,6 +114,31 @@ int main(int argc, char** argv) {
         ->capture_default_str()
         ->check(CLI::Range(0, 4096));
 
+    app.add_option("--camera", camera,
+                   "Photograph a planar dot target with this camera: FX,FY,CX,CY in pixels, "
+                   "optionally followed by the radial distortion K1,K2")
+        ->delimiter(',')
+        ->expected(4, 6);
+    app.add_option("--pose", pose,
+                   "Where the target lies as the camera sees it: rotation vector RX,RY,RZ in "
+                   "radians, then translation TX,TY,TZ in target units (default 0,0,0,0,0,500)")
+        ->delimiter(',')
+        ->expected(6);
+    app.add_option("--target-pitch", view.Target.Pitch, "Dot pitch on the target")
+        ->capture_default_str();
+    app.add_option("--target-dot-radius", view.Target.DotRadius, "Disc radius on the target")
+        ->capture_default_str();
+    app.add_option("--target-columns", view.Target.Columns, "Dot columns of the target")
+        ->capture_default_str()
+        ->check(CLI::Range(1, kSampleMaxDots));
+    app.add_option("--target-rows", view.Target.Rows, "Dot rows of the target")
+        ->capture_default_str()
+        ->check(CLI::Range(1, kSampleMaxDots));
+    app.add_option("--target-jitter", view.Target.Jitter,
+                   "Largest offset of a dot centre off the target's grid, in target units")
+        ->capture_default_str()
+        ->check(CLI::NonNegativeNumber);
+
     // Options of one format are refused with another, rather than left without effect.
     app.callback([&] {
         options.Format = formats.at(format);
@@ -131,6 +162,44 @@ int main(int argc, char** argv) {
             throw CLI::ValidationError("--significant-bits", "needs --depth 16");
         if (options.TiffTile % 16 != 0)
             throw CLI::ValidationError("--tiff-tile", "must be a multiple of 16");
+
+        // The target's options need a camera; the picture's own layout does not apply.
+        const bool withCamera = given("--camera");
+        for (const char* name : {"--pose", "--target-pitch", "--target-dot-radius",
+                                 "--target-columns", "--target-rows", "--target-jitter"})
+            if (given(name) && !withCamera)
+                throw CLI::ValidationError(name, "needs --camera");
+        for (const char* name : {"--spacing", "--dot-radius", "--jitter"})
+            if (given(name) && withCamera)
+                throw CLI::ValidationError(name, "does not apply with --camera; see --target-*");
+        if (!withCamera)
+            return;
+        if (camera.size() != 4 && camera.size() != 6)
+            throw CLI::ValidationError("--camera", "takes FX,FY,CX,CY or FX,FY,CX,CY,K1,K2");
+        if (!(camera[0] > 0 && camera[1] > 0))
+            throw CLI::ValidationError("--camera", "focal lengths FX, FY must be positive");
+        view.Intrinsics = {camera[0],
+                           camera[1],
+                           camera[2],
+                           camera[3],
+                           camera.size() == 6 ? camera[4] : 0.0,
+                           camera.size() == 6 ? camera[5] : 0.0};
+        if (!pose.empty()) {
+            view.Pose.Rotation = {pose[0], pose[1], pose[2]};
+            view.Pose.Translation = {pose[3], pose[4], pose[5]};
+        }
+        if (!(view.Target.Pitch > 0))
+            throw CLI::ValidationError("--target-pitch", "must be positive");
+        if (!(view.Target.DotRadius > 0))
+            throw CLI::ValidationError("--target-dot-radius", "must be positive");
+        if (!(view.Target.DotRadius <= view.Target.Pitch / 2))
+            throw CLI::ValidationError("--target-dot-radius", "must be at most half the pitch");
+        if (std::int64_t(view.Target.Columns) * view.Target.Rows > kSampleMaxDots)
+            throw CLI::ValidationError("--target-columns",
+                                       "times --target-rows must be at most 16384 dots");
+        if (!(view.Target.Jitter <= view.Target.Pitch / 4))
+            throw CLI::ValidationError("--target-jitter", "must be at most a quarter of the pitch");
+        options.Camera = view;
     });
 
     try {

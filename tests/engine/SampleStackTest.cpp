@@ -12,6 +12,8 @@
 #include <gtest/gtest.h>
 #include <jpeglib.h>
 #include <map>
+#include <numbers>
+#include <optional>
 #include <set>
 #include <stdexcept>
 
@@ -523,4 +525,422 @@ TEST(SampleStackFiles, ColourJpegsWithTheChosenChromaSampling) {
     EXPECT_EQ(sampling(options), std::pair(1, 1));
     options.Chroma = TJpegChroma::Chroma422;
     EXPECT_EQ(sampling(options), std::pair(2, 1));
+}
+
+// ---------------------------------------------------------------------------
+// A camera photographing a planar target.
+
+namespace {
+
+// A camera of fixed intrinsics 1000 / 1100 px, principal point (600, 400), barrel
+// distortion, looking at a target 400 units away, turned by 30° about the camera's
+// y axis.
+TSampleCamera TiltedCamera() {
+    TSampleCamera camera;
+    camera.Intrinsics = {1000, 1100, 600, 400, -0.2, 0.05};
+    camera.Pose.Rotation = {0, std::numbers::pi / 6, 0};
+    camera.Pose.Translation = {5, 10, 400};
+    return camera;
+}
+
+using TMatrix3 = std::array<double, 9>;
+
+TMatrix3 Multiply(const TMatrix3& a, const TMatrix3& b) {
+    TMatrix3 c{};
+    for (int i = 0; i < 3; ++i)
+        for (int j = 0; j < 3; ++j)
+            for (int k = 0; k < 3; ++k)
+                c[3 * i + j] += a[3 * i + k] * b[3 * k + j];
+    return c;
+}
+
+TMatrix3 Inverse(const TMatrix3& m) {
+    const double det = m[0] * (m[4] * m[8] - m[5] * m[7]) - m[1] * (m[3] * m[8] - m[5] * m[6]) +
+                       m[2] * (m[3] * m[7] - m[4] * m[6]);
+    return {(m[4] * m[8] - m[5] * m[7]) / det, (m[2] * m[7] - m[1] * m[8]) / det,
+            (m[1] * m[5] - m[2] * m[4]) / det, (m[5] * m[6] - m[3] * m[8]) / det,
+            (m[0] * m[8] - m[2] * m[6]) / det, (m[2] * m[3] - m[0] * m[5]) / det,
+            (m[3] * m[7] - m[4] * m[6]) / det, (m[1] * m[6] - m[0] * m[7]) / det,
+            (m[0] * m[4] - m[1] * m[3]) / det};
+}
+
+TMatrix3 Transposed(const TMatrix3& m) {
+    return {m[0], m[3], m[6], m[1], m[4], m[7], m[2], m[5], m[8]};
+}
+
+// Without distortion the image of a circle is an ellipse: the conic of the circle
+// carried through the homography pixel ← target. Its centre, where the light of the
+// disc has its centroid, is not the image of the circle's centre.
+TSampleXY EllipseCentre(const TSampleCamera& camera, double u, double v, double radius) {
+    const TSampleIntrinsics& in = camera.Intrinsics;
+    const TMatrix3 R = SampleRotationMatrix(camera.Pose.Rotation);
+    const auto& t = camera.Pose.Translation;
+    const TMatrix3 K = {in.Fx, 0, in.Cx, 0, in.Fy, in.Cy, 0, 0, 1};
+    const TMatrix3 H = Multiply(K, {R[0], R[1], t[0], R[3], R[4], t[1], R[6], R[7], t[2]});
+    const TMatrix3 circle = {1, 0, -u, 0, 1, -v, -u, -v, u * u + v * v - radius * radius};
+    const TMatrix3 inv = Inverse(H);
+    const TMatrix3 c = Multiply(Transposed(inv), Multiply(circle, inv));
+    // The centre solves [a b; b d] (x, y) = −(e, f).
+    const double a = c[0], b = c[1], d = c[4], e = c[2], f = c[5];
+    const double det = a * d - b * b;
+    return {(-e * d + f * b) / det, (-a * f + b * e) / det};
+}
+
+// The light-weighted centre of a grey picture's pixels within radius of (x, y).
+TSampleXY LightCentroid(const std::vector<std::uint16_t>& picture, int width, double x, double y,
+                        double radius) {
+    double sum = 0, sx = 0, sy = 0;
+    const int height = int(picture.size()) / width;
+    for (int row = std::max(0, int(y - radius)); row <= std::min(height - 1, int(y + radius));
+         ++row)
+        for (int col = std::max(0, int(x - radius)); col <= std::min(width - 1, int(x + radius));
+             ++col) {
+            if (std::hypot(col - x, row - y) > radius)
+                continue;
+            const double w = picture[std::size_t(row) * width + col];
+            sum += w;
+            sx += w * col;
+            sy += w * row;
+        }
+    return {sx / sum, sy / sum};
+}
+
+// Light only, neither noise nor vignetting nor a dark level, at a fine step.
+TSampleOptions CleanCameraOptions(const TSampleCamera& camera) {
+    TSampleOptions o;
+    o.Width = 640;
+    o.Height = 480;
+    o.Greyscale = true;
+    o.Noise = 0;
+    o.Vignetting = 0;
+    o.Ambient = 0;
+    o.Threads = 2;
+    o.Camera = camera;
+    return o;
+}
+
+} // namespace
+
+TEST(SampleCamera, ProjectsAsComputedByHand) {
+    const TSampleCamera camera = TiltedCamera();
+    const TSampleProjection projection(camera);
+
+    // Turned by θ about y: X = cos θ u + tx, Y = v + ty, Z = −sin θ u + tz.
+    const double u = 30, v = -20;
+    const double X = std::sqrt(3.0) / 2 * u + 5, Y = v + 10, Z = -0.5 * u + 400;
+    const double x = X / Z, y = Y / Z, r2 = x * x + y * y;
+    const double d = 1 - 0.2 * r2 + 0.05 * r2 * r2;
+    const std::optional<TSampleXY> p = projection.ToImage(u, v);
+    ASSERT_TRUE(p);
+    EXPECT_NEAR(p->X, 1000 * x * d + 600, 1e-9);
+    EXPECT_NEAR(p->Y, 1100 * y * d + 400, 1e-9);
+
+    // Tracing the pixel back lands on the target point.
+    const std::optional<TSampleXY> back = projection.ToTarget(p->X, p->Y);
+    ASSERT_TRUE(back);
+    EXPECT_NEAR(back->X, u, 1e-9);
+    EXPECT_NEAR(back->Y, v, 1e-9);
+
+    // A general rotation vector: orthonormal, its axis fixed, turning by its length.
+    const std::array<double, 3> w = {0.3, -0.4, 1.2};
+    const TMatrix3 R = SampleRotationMatrix(w);
+    const TMatrix3 identity = Multiply(R, Transposed(R));
+    for (int i = 0; i < 9; ++i)
+        EXPECT_NEAR(identity[i], i % 4 == 0 ? 1 : 0, 1e-12);
+    for (int i = 0; i < 3; ++i)
+        EXPECT_NEAR(R[3 * i] * w[0] + R[3 * i + 1] * w[1] + R[3 * i + 2] * w[2], w[i], 1e-12);
+    const double angle = std::sqrt(0.09 + 0.16 + 1.44);
+    EXPECT_NEAR((R[0] + R[4] + R[8] - 1) / 2, std::cos(angle), 1e-12);
+    EXPECT_EQ(SampleRotationMatrix({0, 0, 0}), (TMatrix3{1, 0, 0, 0, 1, 0, 0, 0, 1}));
+
+    // Behind the camera there is no image, and rays that miss the plane meet no target.
+    TSampleCamera behind = camera;
+    behind.Pose.Translation = {0, 0, -400};
+    EXPECT_FALSE(TSampleProjection(behind).ToImage(0, 0));
+    EXPECT_FALSE(TSampleProjection(behind).ToTarget(600, 400));
+    TSampleCamera edgeOn = camera;
+    edgeOn.Intrinsics.K1 = edgeOn.Intrinsics.K2 = 0;
+    // Turned by 1.2 about y, the plane's horizon is seen at column 600 − 1000 cot 1.2.
+    edgeOn.Pose.Rotation = {0, 1.2, 0};
+    const TSampleProjection steep(edgeOn);
+    const double horizon = 600 - 1000 / std::tan(1.2);
+    EXPECT_TRUE(steep.ToTarget(horizon + 0.5, 400));
+    EXPECT_FALSE(steep.ToTarget(horizon - 0.5, 400)) << "beyond the horizon";
+}
+
+TEST(SampleCamera, UndistortionInvertsTheDistortion) {
+    for (const auto& [k1, k2] :
+         {std::pair{-0.2, 0.05}, std::pair{0.15, 0.0}, std::pair{-0.35, -0.05},
+          std::pair{-0.4, 0.02}, std::pair{-0.2, 0.0}, std::pair{0.0, 0.0}}) {
+        TSampleCamera camera = TiltedCamera();
+        camera.Intrinsics.K1 = k1;
+        camera.Intrinsics.K2 = k2;
+        const TSampleProjection projection(camera);
+        const double fold = projection.FoldRadius();
+        if (std::isinf(fold)) {
+            // Then the distorted radius grows everywhere.
+            for (double r = 0; r < 20; r += 0.01)
+                ASSERT_GT(1 + 3 * k1 * r * r + 5 * k2 * std::pow(r, 4), 0) << k1 << ' ' << k2;
+        } else {
+            // The distorted radius stops growing there.
+            const double slope = 1 + 3 * k1 * fold * fold + 5 * k2 * std::pow(fold, 4);
+            EXPECT_NEAR(slope, 0, 1e-9) << k1 << ' ' << k2;
+        }
+        const double reach = std::min(1.5, 0.999 * fold);
+        for (double x = -reach; x <= reach; x += reach / 7)
+            for (double y = -reach; y <= reach; y += reach / 5) {
+                if (std::hypot(x, y) >= reach)
+                    continue;
+                const std::optional<TSampleXY> p = projection.Undistort(projection.Distort({x, y}));
+                ASSERT_TRUE(p) << x << ' ' << y;
+                EXPECT_NEAR(p->X, x, 1e-12) << k1 << ' ' << k2;
+                EXPECT_NEAR(p->Y, y, 1e-12) << k1 << ' ' << k2;
+            }
+        if (std::isfinite(fold)) {
+            // Beyond the fold the model is no lens: no pixel looks there.
+            EXPECT_FALSE(projection.Undistort({1.01 * projection.FoldDistortedRadius(), 0}));
+            camera.Pose = {{0, 0, 0}, {0, 0, 1}}; // target coordinates are normalised ones
+            const TSampleProjection straight(camera);
+            EXPECT_TRUE(straight.ToImage(0.99 * fold, 0));
+            EXPECT_FALSE(straight.ToImage(1.01 * fold, 0));
+        }
+    }
+}
+
+// Seen square on without distortion, the target is the picture's own grid: the same
+// centres, and light that differs only by the plain renderer's approximation of a
+// pixel's area by a Gaussian.
+TEST(SampleCamera, FrontoParallelViewWithoutDistortionIsThePlainGrid) {
+    TSampleOptions plain = SmallOptions();
+    plain.Greyscale = true;
+    plain.Jitter = 0;
+    plain.Noise = 0;
+    const std::vector<TSampleDot> grid = LayoutSampleDots(plain);
+    std::set<double> columns, rows;
+    for (const TSampleDot& dot : grid) {
+        columns.insert(dot.X);
+        rows.insert(dot.Y);
+    }
+
+    TSampleOptions seen = plain;
+    TSampleCamera camera;
+    camera.Intrinsics = {1200, 1200, (plain.Width - 1) / 2.0, (plain.Height - 1) / 2.0, 0, 0};
+    camera.Pose.Translation = {0, 0, 500}; // 10 units on the target are 24 pixels
+    camera.Target.Pitch = 10;
+    camera.Target.DotRadius = 2.2;
+    camera.Target.Columns = int(columns.size());
+    camera.Target.Rows = int(rows.size());
+    seen.Camera = camera;
+    const std::vector<TSampleDot> dots = LayoutSampleDots(seen);
+    ASSERT_EQ(dots.size(), grid.size());
+    for (std::size_t i = 0; i < dots.size(); ++i) {
+        EXPECT_EQ(dots[i].Number, grid[i].Number);
+        EXPECT_EQ(dots[i].Code, grid[i].Code);
+        EXPECT_NEAR(dots[i].X, grid[i].X, 1e-9);
+        EXPECT_NEAR(dots[i].Y, grid[i].Y, 1e-9);
+        const int n = int(columns.size());
+        EXPECT_EQ(dots[i].TargetX, (int(i) % n - (n - 1) / 2.0) * 10);
+    }
+
+    const std::vector<std::uint8_t> a = RenderSamplePicture(plain, grid, 2);
+    const std::vector<std::uint8_t> b = RenderSamplePicture(seen, dots, 2);
+    ASSERT_EQ(a.size(), b.size());
+    int largest = 0;
+    double sum = 0;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        largest = std::max(largest, std::abs(int(a[i]) - int(b[i])));
+        sum += std::abs(int(a[i]) - int(b[i]));
+    }
+    EXPECT_LE(largest, 3);
+    EXPECT_LT(sum / double(a.size()), 0.2);
+    EXPECT_EQ(RenderSamplePicture(plain, grid, 0), RenderSamplePicture(seen, dots, 0));
+    EXPECT_EQ(RenderSamplePicture(plain, grid, 1), RenderSamplePicture(seen, dots, 1));
+}
+
+// The light of every disc has its centroid where the ellipse of the disc's image has
+// its centre: the subsamples are fine enough for centroids to a thousandth of a
+// pixel, for dots of 3 to 7 pixels at a steep angle.
+TEST(SampleCamera, RenderedCentroidsAreThoseOfTheDiscImages) {
+    TSampleCamera camera = TiltedCamera();
+    camera.Intrinsics = {1000, 1000, 320, 240, 0, 0};
+    camera.Pose.Rotation = {0.45, -0.35, 0.1};
+    camera.Pose.Translation = {3, -2, 300};
+    camera.Target.Pitch = 12;
+    camera.Target.DotRadius = 1.0; // 2.2 to 4.6 pixels across, 3 to 7 along
+    camera.Target.Columns = 20;
+    camera.Target.Rows = 16;
+    const TSampleOptions o = CleanCameraOptions(camera);
+    const std::vector<TSampleDot> dots = LayoutSampleDots(o);
+    ASSERT_GT(dots.size(), 200u);
+    const std::vector<std::uint16_t> lit = RenderSamplePicture16(o, dots, 2);
+
+    double largest = 0, biasX = 0, biasY = 0, shift = 0;
+    for (const TSampleDot& dot : dots) {
+        const TSampleXY centre = EllipseCentre(camera, dot.TargetX, dot.TargetY, 1.0);
+        const TSampleXY light = LightCentroid(lit, o.Width, dot.X, dot.Y, 12);
+        largest = std::max(largest, std::hypot(light.X - centre.X, light.Y - centre.Y));
+        biasX += (light.X - centre.X) / double(dots.size());
+        biasY += (light.Y - centre.Y) / double(dots.size());
+        shift = std::max(shift, std::hypot(centre.X - dot.X, centre.Y - dot.Y));
+    }
+    EXPECT_LT(largest, 0.001);
+    EXPECT_LT(std::abs(biasX), 2e-4);
+    EXPECT_LT(std::abs(biasY), 2e-4);
+    // The truth is the image of the disc's centre, which perspective moves off the
+    // ellipse's centre by a little.
+    EXPECT_GT(shift, 1e-4);
+    EXPECT_LT(shift, 0.01);
+}
+
+TEST(SampleCamera, DotsOutOfViewAreLeftOut) {
+    TSampleCamera camera;
+    camera.Intrinsics = {800, 800, 160, 120, -0.1, 0};
+    camera.Pose.Rotation = {0, 0.4, 0};
+    camera.Pose.Translation = {60, 0, 500}; // the target's right part is out of view
+    camera.Target = {10, 2, 30, 20, 0};
+    TSampleOptions o = CleanCameraOptions(camera);
+    o.Width = 320;
+    o.Height = 240;
+    const std::vector<TSampleDot> dots = LayoutSampleDots(o);
+    ASSERT_GT(dots.size(), 50u);
+    ASSERT_LT(dots.size(), 600u);
+    const TSampleProjection projection(camera);
+    const double reach = 2 + 4.5 * o.Blur; // half a dot and the blur, in pixels, and more
+    for (const TSampleDot& dot : dots) {
+        EXPECT_EQ(dot.Code, 2 * dot.Number + 1);
+        EXPECT_EQ(dot.TargetX, (dot.Number % 30 - 14.5) * 10);
+        EXPECT_EQ(dot.TargetY, (dot.Number / 30 - 9.5) * 10);
+        EXPECT_GE(dot.X, reach);
+        EXPECT_LE(dot.X, o.Width - 1 - reach);
+        EXPECT_GE(dot.Y, reach);
+        EXPECT_LE(dot.Y, o.Height - 1 - reach);
+    }
+    // No light at the border: every dot's light lies inside the picture.
+    const std::vector<std::uint16_t> lit = RenderSamplePicture16(o, dots, 2);
+    for (int col = 0; col < o.Width; ++col) {
+        EXPECT_EQ(lit[std::size_t(col)], 0);
+        EXPECT_EQ(lit[std::size_t(o.Height - 1) * o.Width + col], 0);
+    }
+
+    // Behind the camera nothing is seen.
+    o.Camera->Pose.Translation = {0, 0, -500};
+    EXPECT_TRUE(LayoutSampleDots(o).empty());
+}
+
+TEST(SampleCamera, TruthTargetAndCameraFiles) {
+    TTempDir dir;
+    TSampleCamera camera = TiltedCamera();
+    camera.Intrinsics = {700, 710, 161.25, 118.5, -0.1, 0.02};
+    camera.Pose.Rotation = {0.1, 0.2, 0.3};
+    camera.Pose.Translation = {1, 2, 350};
+    camera.Target = {8, 1.5, 20, 14, 0.25};
+    TSampleOptions o = SmallOptions();
+    o.Shuffle = true;
+    o.Camera = camera;
+    const TSampleStack stack = WriteSampleStack(dir.path(), "cam", o);
+    ASSERT_GT(stack.Dots.size(), 100u);
+    EXPECT_EQ(stack.TargetFile, dir / "cam_target.csv");
+    EXPECT_EQ(stack.CameraFile, dir / "cam_camera.json");
+
+    const std::vector<TSampleDot> truth = ReadSampleTruth(stack.TruthFile);
+    ASSERT_EQ(truth.size(), stack.Dots.size());
+    const std::vector<std::string> truthLines = SplitLines(ReadFileText(stack.TruthFile));
+    EXPECT_EQ(truthLines[1].size() - truthLines[1].rfind('.'), 7u) << "six decimals";
+    const std::vector<std::string> target = SplitLines(ReadFileText(stack.TargetFile));
+    ASSERT_EQ(target.size(), stack.Dots.size() + 1);
+    EXPECT_EQ(target[0], "dot,code,target_x,target_y");
+    const TSampleProjection projection(camera);
+    for (std::size_t i = 0; i < truth.size(); ++i) {
+        const TSampleDot& dot = stack.Dots[i];
+        EXPECT_EQ(truth[i].Code, dot.Code);
+        EXPECT_NEAR(truth[i].X, dot.X, 5e-7);
+        EXPECT_NEAR(truth[i].Y, dot.Y, 5e-7);
+        int number = 0, code = 0;
+        double u = 0, v = 0;
+        ASSERT_EQ(std::sscanf(target[i + 1].c_str(), "%d,%d,%lf,%lf", &number, &code, &u, &v), 4);
+        EXPECT_EQ(number, dot.Number);
+        EXPECT_EQ(code, dot.Code);
+        EXPECT_EQ(u, dot.TargetX) << "read back exactly";
+        EXPECT_EQ(v, dot.TargetY);
+        const std::optional<TSampleXY> p = projection.ToImage(u, v);
+        ASSERT_TRUE(p);
+        EXPECT_NEAR(p->X, dot.X, 1e-9);
+        EXPECT_NEAR(p->Y, dot.Y, 1e-9);
+    }
+    const std::string json = ReadFileText(stack.CameraFile);
+    for (const char* field :
+         {"\"fx\": 700,", "\"fy\": 710,", "\"cx\": 161.25,", "\"k1\": -0.1,", "\"k2\": 0.02,",
+          "\"rotation\": [0.1, 0.2, 0.3],", "\"translation\": [1, 2, 350],", "\"pitch\": 8,",
+          "\"jitter\": 0.25}", "\"width\": 320,"})
+        EXPECT_NE(json.find(field), std::string::npos) << field << '\n' << json;
+    EXPECT_NE(json.find("\"dots\": " + std::to_string(stack.Dots.size())), std::string::npos);
+
+    // Jitter moves the dots off the grid on the target, by at most its value.
+    int offGrid = 0;
+    for (const TSampleDot& dot : stack.Dots) {
+        const double gx = dot.TargetX / 8 + 9.5, gy = dot.TargetY / 8 + 6.5;
+        EXPECT_LE(std::abs(gx - std::round(gx)) * 8, 0.25 + 1e-12);
+        offGrid += std::abs(gx - std::round(gx)) > 1e-6;
+        EXPECT_LE(std::abs(gy - std::round(gy)) * 8, 0.25 + 1e-12);
+    }
+    EXPECT_GT(offGrid, int(stack.Dots.size()) / 2);
+
+    // Through the files and the engine's loader, every dot decodes near its centre.
+    TPics pics;
+    TLoadOptions options;
+    options.BaseFolder = ExtractFilePath(stack.ListFile);
+    ASSERT_TRUE(pics.LoadFromList(stack.ListFile, false, kChannelGrey, options))
+        << pics.LastError();
+    std::vector<std::vector<std::uint8_t>> planes;
+    for (const TPic& plane : pics.Planes)
+        planes.emplace_back(plane.Data.data(), plane.Data.data() + plane.Data.size());
+    const std::map<int, TPoint> points = DecodePoints(planes, o.Width, o.Height);
+    EXPECT_EQ(points.size(), stack.Dots.size());
+    for (const TSampleDot& dot : stack.Dots) {
+        auto it = points.find(dot.Code);
+        ASSERT_NE(it, points.end()) << "dot " << dot.Number;
+        EXPECT_NEAR(it->second.X, dot.X, 0.4) << "dot " << dot.Number;
+        EXPECT_NEAR(it->second.Y, dot.Y, 0.4) << "dot " << dot.Number;
+    }
+}
+
+TEST(SampleCamera, RefusesBadCameras) {
+    auto expectBad = [](auto change, const char* named) {
+        TSampleOptions o = SmallOptions();
+        o.Camera = TSampleCamera{};
+        o.Camera->Intrinsics.Cx = 159.5;
+        o.Camera->Intrinsics.Cy = 119.5;
+        change(*o.Camera);
+        try {
+            LayoutSampleDots(o);
+            ADD_FAILURE() << "no error for bad " << named;
+        } catch (const std::invalid_argument& e) {
+            EXPECT_NE(std::string(e.what()).find(named), std::string::npos) << e.what();
+        }
+    };
+    expectBad([](TSampleCamera& c) { c.Intrinsics.Fx = 0; }, "Fx");
+    expectBad([](TSampleCamera& c) { c.Intrinsics.Fy = std::nan(""); }, "Fy");
+    expectBad([](TSampleCamera& c) { c.Intrinsics.K2 = INFINITY; }, "K2");
+    expectBad([](TSampleCamera& c) { c.Pose.Rotation[1] = std::nan(""); }, "Rotation");
+    expectBad([](TSampleCamera& c) { c.Target.Pitch = -1; }, "Pitch");
+    expectBad([](TSampleCamera& c) { c.Target.DotRadius = 6; }, "DotRadius"); // discs touch
+    expectBad([](TSampleCamera& c) { c.Target.Columns = 0; }, "Columns");
+    expectBad([](TSampleCamera& c) { c.Target.Columns = c.Target.Rows = 200; }, "16384");
+    expectBad([](TSampleCamera& c) { c.Target.Jitter = 3; }, "Jitter");
+    expectBad([](TSampleCamera& c) { c.Pose.Translation = {0, 0, 0}; }, "plane");
+    expectBad([](TSampleCamera& c) { c.Pose.Rotation = {std::numbers::pi / 2, 0, 0}; }, "plane");
+    // Strong barrel distortion on a wide view folds back inside the picture.
+    expectBad(
+        [](TSampleCamera& c) {
+            c.Intrinsics.Fx = c.Intrinsics.Fy = 150;
+            c.Intrinsics.K1 = -0.4;
+        },
+        "K1");
+    // A target so near that a dot in view would span hundreds of pixels.
+    expectBad(
+        [](TSampleCamera& c) {
+            c.Target.Columns = c.Target.Rows = 1;
+            c.Pose.Translation = {0, 0, 15};
+        },
+        "too close");
 }
