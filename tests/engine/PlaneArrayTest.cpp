@@ -110,6 +110,21 @@ TSampleOptions SmallSample() {
     return options;
 }
 
+// The small sample in a folder of its own: its photographs, its planes loaded
+// whole, and the picture set "set.bbf" saved from them.
+struct TLoadedSample {
+    TTempDir Dir;
+    TSampleStack Sample = WriteSampleStack(Dir.path(), "s", SmallSample());
+    TPicEval Eval;
+    TLoadedSample() {
+        TLoadOptions load;
+        load.BaseFolder = Dir.path();
+        if (!Eval.LoadPictures(Sample.ListFile, false, kChannelGrey, load))
+            throw std::runtime_error("the sample did not load: " + Eval.Pics.LastError());
+        SavePicSet(Eval.Pics, Dir / "set.bbf", true);
+    }
+};
+
 // Raises EStopped at its calls after the first `after` ones; thread-safe.
 struct TStopAfter {
     explicit TStopAfter(int after) : left(after) {}
@@ -169,12 +184,10 @@ TEST(PlaneArray, SixteenBitSamplesBecomeWhatAPhotographsWould) {
 }
 
 TEST(PlaneArray, EveryLayoutEvaluatesAsTheStacksPhotographs) {
-    TTempDir dir;
-    const TSampleStack sample = WriteSampleStack(dir.path(), "s", SmallSample());
-    TPicEval eval;
-    TLoadOptions load;
-    load.BaseFolder = dir.path();
-    ASSERT_TRUE(eval.LoadPictures(sample.ListFile, false, kChannelGrey, load));
+    const TLoadedSample loaded;
+    const TTempDir& dir = loaded.Dir;
+    const TSampleStack& sample = loaded.Sample;
+    const TPicEval& eval = loaded.Eval;
     TEvaluateRequest request;
     request.Input = sample.ListFile;
     request.Refine = true;
@@ -242,13 +255,9 @@ TEST(PlaneArray, AnArrayThatIsNoStackIsRefused) {
 }
 
 TEST(EvaluateHeld, WritesWhatEvaluateWritesForEveryInputAndLoad) {
-    TTempDir dir;
-    const TSampleStack sample = WriteSampleStack(dir.path(), "s", SmallSample());
-    TPicEval eval;
-    TLoadOptions load;
-    load.BaseFolder = dir.path();
-    ASSERT_TRUE(eval.LoadPictures(sample.ListFile, false, kChannelGrey, load));
-    SavePicSet(eval.Pics, dir / "set.bbf", true);
+    const TLoadedSample loaded;
+    const TTempDir& dir = loaded.Dir;
+    const TSampleStack& sample = loaded.Sample;
     for (const std::string& input : {sample.ListFile, dir / "set.bbf"}) {
         for (const bool fullStack : {false, true}) {
             for (const bool refine : {true, false}) {
@@ -307,13 +316,10 @@ TEST(EvaluateHeld, MissingFilesAreToldFromDamagedOnes) {
 }
 
 TEST(EvaluateHeld, AStopRequestEndsEveryKindOfLoadAndWritesNothing) {
-    TTempDir dir;
-    const TSampleStack sample = WriteSampleStack(dir.path(), "s", SmallSample());
-    TPicEval eval;
-    TLoadOptions load;
-    load.BaseFolder = dir.path();
-    ASSERT_TRUE(eval.LoadPictures(sample.ListFile, false, kChannelGrey, load));
-    SavePicSet(eval.Pics, dir / "set.bbf", true);
+    const TLoadedSample loaded;
+    const TTempDir& dir = loaded.Dir;
+    const TSampleStack& sample = loaded.Sample;
+    const TPicEval& eval = loaded.Eval;
     const THeldPlanes held = Hold(eval.Pics, TLayout::Rows);
     const std::size_t files = ListFolder(dir.path()).size();
     for (const int after : {0, 5, 40}) {
