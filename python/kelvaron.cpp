@@ -61,13 +61,31 @@ using TSource = std::variant<std::string, py::array>;
     }
 }
 
+// Calls poll, when given, with the GIL held; what it raises into type, value and
+// traceback.
+void Poll(const std::function<void()>& poll, PyObject*& type, PyObject*& value,
+          PyObject*& traceback) {
+    if (!poll)
+        return;
+    try {
+        poll();
+    } catch (py::error_already_set& e) {
+        e.restore();
+        PyErr_Fetch(&type, &value, &traceback);
+    }
+}
+
 // Runs work(checkStop) on a thread of its own with the GIL released; meanwhile the
 // calling thread runs Python's signal handlers about every 50 ms. Once one raises
 // (KeyboardInterrupt for Ctrl-C), checkStop raises EStopped in the work, which
 // unwinds (temporary files removed), and the handler's exception is raised here.
 // What the work raises is translated for path (RaiseTranslated).
+// poll, when given, is called with the GIL held on the calling thread after the
+// signal handlers, and once more when the work is over; what it raises stops the
+// work as a signal handler's exception does.
 template <class TResult, class TWork>
-TResult RunReleased(TWork work, const std::string& path = {}) {
+TResult RunReleased(TWork work, const std::string& path = {},
+                    const std::function<void()>& poll = {}) {
     std::atomic<bool> stop{false};
     const std::function<void()> checkStop = [&stop] {
         if (stop.load(std::memory_order_relaxed))
@@ -108,12 +126,16 @@ TResult RunReleased(TWork work, const std::string& path = {}) {
                 py::gil_scoped_acquire gil;
                 if (PyErr_CheckSignals() != 0)
                     PyErr_Fetch(&type, &value, &traceback);
+                else
+                    Poll(poll, type, value, traceback);
             }
             if (type != nullptr)
                 stop = true;
             lock.lock();
         }
     }
+    if (type == nullptr && !error)
+        Poll(poll, type, value, traceback);
     if (type != nullptr) {
         PyErr_Restore(type, value, traceback);
         throw py::error_already_set();
@@ -496,7 +518,9 @@ py::dict Suggest(const py::object& source, const std::string& channel, int threa
 py::list Batch(const py::iterable& sources, const py::object& out, const std::string& channel,
                const py::object& tolerance, const py::object& mindif, int threads,
                std::optional<int> bits, bool bitmap, bool table, bool report, bool force,
-               bool fullStack, int posesAtOnce) {
+               bool fullStack, int posesAtOnce, const py::object& progress) {
+    if (!progress.is_none() && !PyCallable_Check(progress.ptr()))
+        throw py::value_error("progress must be callable (done, total, pose), or None");
     TBatchRequest request;
     for (const py::handle source : sources) {
         if (py::isinstance<py::array>(source))
@@ -515,12 +539,30 @@ py::list Batch(const py::iterable& sources, const py::object& out, const std::st
                               std::to_string(kMaxPosesInFlight) + ", not " +
                               std::to_string(posesAtOnce));
     request.PosesInFlight = posesAtOnce;
-    const std::vector<TBatchRow> rows =
-        RunReleased<std::vector<TBatchRow>>([&](const std::function<void()>& checkStop) {
+    // The batch tells how far it came from its threads; the calling thread hands
+    // the latest news to progress.
+    std::mutex news;
+    std::optional<TBatchProgress> latest;
+    const std::function<void()> tell = [&] {
+        std::optional<TBatchProgress> now;
+        {
+            std::lock_guard lock(news);
+            now.swap(latest);
+        }
+        if (now)
+            progress(now->Done, now->Total, now->Current);
+    };
+    const std::vector<TBatchRow> rows = RunReleased<std::vector<TBatchRow>>(
+        [&](const std::function<void()>& checkStop) {
             TBatchRequest stoppable = request;
             stoppable.Pose.CheckStop = checkStop;
-            return RunBatch(stoppable);
-        });
+            return RunBatch(stoppable, [&](const TBatchProgress& p) {
+                std::lock_guard lock(news);
+                latest = p;
+                latest->Finished = nullptr; // points into the batch's rows
+            });
+        },
+        {}, progress.is_none() ? std::function<void()>() : tell);
     py::list summary;
     for (const TBatchRow& row : rows) {
         py::dict line;
@@ -609,10 +651,13 @@ PYBIND11_MODULE(kelvaron, m) {
           py::arg("mindif") = int(TEvalDefaults::MinDif), py::arg("threads") = 0,
           py::arg("bits") = py::none(), py::arg("bitmap") = true, py::arg("table") = false,
           py::arg("report") = false, py::arg("force") = false, py::arg("full_stack") = false,
-          py::arg("poses_at_once") = 0,
+          py::arg("poses_at_once") = 0, py::arg("progress") = py::none(),
           "Evaluates many stacks (paths) into the folder out as the command line's batch does: "
           "POSE.txt, POSE.bmp (bitmap), POSE.csv (table), POSE.html (report) for each, then "
           "points.csv, summary.csv and report.html. Poses up to date are kept unless force. "
           "Returns the summary's rows as dicts (pose, input, status 'ok'/'kept'/'failed', "
-          "points, flagged, mindif, tolerance, seconds, message).");
+          "points, flagged, mindif, tolerance, seconds, message). progress, when given, is "
+          "called on the calling thread with the latest figures, about every 0.05 s while "
+          "they change and once at the end: progress(done, total, pose), pose the one last "
+          "started ('' when none is under way); what it raises stops the batch.");
 }

@@ -1,7 +1,7 @@
 """Evaluation of stacks of 17 photographs of a projected, binary-coded dot pattern."""
 
 import os
-from typing import Literal, Optional, Sequence, TypedDict, Union
+from typing import Callable, Literal, Optional, Sequence, TypedDict, Union
 
 import numpy as np
 import numpy.typing as npt
@@ -107,5 +107,6 @@ def batch(
     force: bool = False,
     full_stack: bool = False,
     poses_at_once: int = 0,
+    progress: Optional[Callable[[int, int, str], object]] = None,
 ) -> list[SummaryRow]:
     """Evaluates many stacks into one folder, as the command line's batch does."""

@@ -369,3 +369,32 @@ def test_install_puts_the_module_where_python_finds_it(tmp_path):
                           capture_output=True, text=True, cwd=tmp_path,
                           env={**os.environ, "PYTHONPATH": str(site)})
     assert done.stdout.startswith(str(site)), done.stderr
+
+
+def test_batch_progress_is_told_on_the_calling_thread(kelvaron, stack, tmp_path):
+    told = []
+    caller = threading.get_ident()
+
+    def progress(done, total, pose):
+        told.append((done, total, pose, threading.get_ident()))
+
+    copies = []
+    for i in range(3):
+        folder = tmp_path / f"p{i}"
+        folder.mkdir()
+        for name in stack.parent.glob("*.jpg"):
+            (folder / name.name).symlink_to(name)
+        (folder / "sample.txt").write_bytes(stack.read_bytes())
+        copies.append(folder / "sample.txt")
+    kelvaron.batch(copies, tmp_path / "out", progress=progress)
+    assert told and told[-1][:2] == (3, 3)
+    assert all(t[3] == caller for t in told)
+    assert [t[0] for t in told] == sorted(t[0] for t in told)
+
+    def fails(done, total, pose):
+        raise RuntimeError("enough")
+
+    with pytest.raises(RuntimeError, match="enough"):
+        kelvaron.batch(copies, tmp_path / "again", progress=fails)
+    with pytest.raises(ValueError, match="progress must be callable"):
+        kelvaron.batch(copies, tmp_path / "out", progress=3)
