@@ -64,8 +64,10 @@ struct TEvaluateRequest {
     /// An evaluation held in memory (EvaluateHeld, EvaluatePlanes) keeps the code
     /// matrix too.
     bool KeepCodes = false;
-    /// Called now and then while an evaluation held in memory works, on any of its
-    /// threads; raises (EStopped) to stop it, which then raises that.
+    /// Called now and then while the stack is loaded and evaluated, on any of the
+    /// threads, by the streamed loads, the evaluations held in memory and a batch
+    /// (not by EvaluateInput's whole-stack load); raises (EStopped) to stop the
+    /// work, which then raises that before any file is written.
     std::function<void()> CheckStop;
 };
 
