@@ -20,14 +20,10 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-fail() {
-    echo "bench/batch.sh: $*" >&2
-    exit 1
-}
+source bench/lib.sh
 
 rounds=${ROUNDS:-5}
 poses=${POSES:-8}
-dirty_mib=${DIRTY_MIB:-512}
 in_flight=$(($(nproc) + 1)) # the batch's choice on more than one core
 (($(nproc) > 1)) || in_flight=1
 
@@ -46,15 +42,7 @@ declare -A label=([dense]="4000 x 3000, dense (spacing 30, q90)" [sparse]="4000 
 out=$(mktemp -d "${TMPDIR:-/tmp}/kelvaron-batch.XXXXXX")
 trap 'rm -rf "$out"' EXIT
 
-clock_us() {
-    printf -v "$1" '%s' "${EPOCHREALTIME//[!0-9]/}"
-}
 
-dirty_memory() {
-    ((dirty_mib > 0)) || return 0
-    dd if=/dev/zero of=/dev/null bs="${dirty_mib}M" count=1 iflag=fullblock status=none ||
-        fail "could not fill $dirty_mib MiB of memory (DIRTY_MIB)"
-}
 
 # peak_of FILE: the largest resident size GNU time wrote into FILE, in KiB.
 peak_of() {

@@ -18,13 +18,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-fail() {
-    echo "bench/python.sh: $*" >&2
-    exit 1
-}
+source bench/lib.sh
 
 rounds=${ROUNDS:-7}
-dirty_mib=${DIRTY_MIB:-512}
 python=/usr/bin/python3
 [ -x "$python" ] || python=python3
 
@@ -45,15 +41,7 @@ declare -A label=([dense]="4000 x 3000, dense (spacing 30, q90)"
 out=$(mktemp -d "${TMPDIR:-/tmp}/kelvaron-python.XXXXXX")
 trap 'rm -rf "$out"' EXIT
 
-dirty_memory() {
-    ((dirty_mib > 0)) || return 0
-    dd if=/dev/zero of=/dev/null bs="${dirty_mib}M" count=1 iflag=fullblock status=none ||
-        fail "could not fill $dirty_mib MiB of memory (DIRTY_MIB)"
-}
 
-clock_us() {
-    printf -v "$1" '%s' "${EPOCHREALTIME//[!0-9]/}"
-}
 
 # The array run: prints its seconds.
 array_run() {

@@ -30,14 +30,10 @@ source scripts/ensure-packages.sh
 # memory of a whole process.
 ensure_packages time
 
-fail() {
-    echo "bench/run.sh: $*" >&2
-    exit 1
-}
+source bench/lib.sh
 
 rounds=${ROUNDS:-7}
 stacks=${STACKS-small dots10k dense large png16 png16dense}
-dirty_mib=${DIRTY_MIB:-512}
 declare -A stack_size=([small]="1280 x 960" [dots10k]="4000 x 3000" [dense]="4000 x 3000"
     [large]="8000 x 6000" [png16]="4000 x 3000" [png16dense]="4000 x 3000")
 # The stacks kelvaron-make-sample writes: its options beside their size, and what
@@ -93,10 +89,6 @@ is_camera() {
     [[ ${sample_options[$1]:-} == *"--format png"* ]]
 }
 
-# The clock, in microseconds, into the variable named $1 (no process started).
-clock_us() {
-    printf -v "$1" '%s' "${EPOCHREALTIME//[!0-9]/}"
-}
 
 # time_evaluate INPUT OUT [OPTION...]: one fresh `kelvaron-eval-cli evaluate -q`
 # process on INPUT writing OUT/points.txt (and its bitmap), the options after.
@@ -142,14 +134,6 @@ set_hint() {
 # after each other kind once.
 readonly kOrders=("F L T S" "L S F T" "S T L F" "T F S L")
 
-# What the program before leaves behind: a throwaway process (dd with one buffer
-# of DIRTY_MIB) fills that much fresh memory and exits, so that the caches hold
-# its data and the next process is handed pages another one has just given back.
-dirty_memory() {
-    ((dirty_mib > 0)) || return 0
-    dd if=/dev/zero of=/dev/null bs="${dirty_mib}M" count=1 iflag=fullblock status=none ||
-        fail "could not fill $dirty_mib MiB of memory (DIRTY_MIB)"
-}
 
 # time_floor STACK PHOTO...: the decode floor, one djpeg process per photograph, in
 # turn; for a PNG stack one kelvaron-png-floor process decoding them all in turn.

@@ -6,8 +6,8 @@
 #include "Interrupts.h"
 #include "ListFile.h"
 #include "Parallel.h"
-#include "PointBitmap.h"
 #include "PicSet.h"
+#include "PointBitmap.h"
 #include "Report.h"
 #include "StreamEval.h"
 #include "Text.h"
@@ -39,13 +39,36 @@ std::vector<std::string> CheckList(const TEvaluateRequest& request,
     return names;
 }
 
+// The load options of a list: progress as the request asks, and, where the request
+// may stop the work, a check after each photograph. request must outlive the load.
 TLoadOptions ListOptions(const TEvaluateRequest& request) {
     TLoadOptions options;
     options.BaseFolder = ExtractFilePath(request.Input);
     options.Threads = request.Threads;
     options.Bits = request.Bits;
     options.Progress = request.Progress;
+    if (request.CheckStop)
+        options.Progress = [&request](std::int32_t plane, const std::string& fileName) {
+            request.CheckStop();
+            if (request.Progress)
+                request.Progress(plane, fileName);
+        };
     return options;
+}
+
+// The refined centres of a whole stack's points.
+std::vector<TRefinedPoint> RefineWhole(const TPicEval& eval, const TEvaluateRequest& request) {
+    return RefineCentres(
+        {eval.Pics.Planes[0], eval.Pics.Planes[2], eval.Pics.DeepPlane(0), eval.Pics.DeepPlane(2)},
+        eval.CodeMatrix, eval.Points, ThreadsFor(request.Threads), request.CheckStop);
+}
+
+// The files a whole stack was loaded from, the input first.
+std::vector<std::string> WholeSources(const TPicEval& eval, const TEvaluateRequest& request) {
+    std::vector<std::string> sources = eval.Pics.SourceFiles();
+    if (sources.empty() || sources.front() != request.Input)
+        sources.insert(sources.begin(), request.Input);
+    return sources;
 }
 
 // Raises what a load that did not give a whole stack reports.
@@ -167,13 +190,8 @@ TEvaluateResult EvaluateWhole(const TEvaluateRequest& request,
         request.Writing();
     eval.Evaluate(request.Points, request.Bitmap, display, request.Table);
     if (Refines(request) && request.Table.empty())
-        eval.Refined = RefineCentres({eval.Pics.Planes[0], eval.Pics.Planes[2],
-                                      eval.Pics.DeepPlane(0), eval.Pics.DeepPlane(2)},
-                                     eval.CodeMatrix, eval.Points, ThreadsFor(request.Threads));
-    std::vector<std::string> sources = eval.Pics.SourceFiles();
-    if (sources.empty() || sources.front() != request.Input)
-        sources.insert(sources.begin(), request.Input);
-    Settle(result, eval, std::move(sources));
+        eval.Refined = RefineWhole(eval, request);
+    Settle(result, eval, WholeSources(eval, request));
     Summarise(result, eval.Refined, Refines(request));
     Finish(request, result, eval.Pics.Planes[2], eval.Points, eval.Refined, start);
     return result;
@@ -301,35 +319,21 @@ TEvaluation HeldFrom(TStreamEval& stream, bool refined) {
 // The whole stack's evaluation, into memory: as TPicEval::Evaluate computes it.
 TEvaluation EvaluateWholeHeld(const TEvaluateRequest& request) {
     TPicEval eval("ST1");
-    TEvaluateRequest load = request;
-    // The whole stack's load reports each photograph on the calling thread.
-    load.Progress = [&request](std::int32_t plane, const std::string& fileName) {
-        CheckStopped(request);
-        if (request.Progress)
-            request.Progress(plane, fileName);
-    };
     TEvaluation held;
-    held.Suggestion = LoadInput(eval, load, {});
+    held.Suggestion = LoadInput(eval, request, {});
     CheckStopped(request);
-    const int threads = ThreadsFor(request.Threads);
     const auto start = std::chrono::steady_clock::now();
     eval.CalcMatrix();
     held.Timings.Matrix = SecondsSince(start);
     CheckStopped(request);
     const auto points = std::chrono::steady_clock::now();
-    eval.Points.Reset();
-    eval.Points.AddCodeMatrix(eval.CodeMatrix, threads);
-    eval.Points.Trim();
-    eval.Points.CalcCentres();
+    eval.CalcPoints(ThreadsFor(request.Threads));
     held.Timings.Points = SecondsSince(points);
     CheckStopped(request);
     if (request.Refine) {
         const auto table = std::chrono::steady_clock::now();
         held.IsRefined = true;
-        held.RefinedPoints = RefineCentres({eval.Pics.Planes[0], eval.Pics.Planes[2],
-                                            eval.Pics.DeepPlane(0), eval.Pics.DeepPlane(2)},
-                                           eval.CodeMatrix, eval.Points, threads,
-                                           request.CheckStop);
+        held.RefinedPoints = RefineWhole(eval, request);
         held.Timings.Table = SecondsSince(table);
     }
     held.Width = eval.Width;
@@ -340,9 +344,7 @@ TEvaluation EvaluateWholeHeld(const TEvaluateRequest& request) {
     held.Points = std::move(eval.Points);
     if (request.KeepCodes)
         held.Codes = std::move(eval.CodeMatrix);
-    held.Sources = eval.Pics.SourceFiles();
-    if (held.Sources.empty() || held.Sources.front() != request.Input)
-        held.Sources.insert(held.Sources.begin(), request.Input);
+    held.Sources = WholeSources(eval, request);
     return held;
 }
 
@@ -387,13 +389,8 @@ TEvaluation EvaluateHeld(const TEvaluateRequest& request) {
             outcome = stream.LoadSet(request.Input, ExtractFilePath(request.Input), request.Refine);
         } else {
             CheckList(request, {});
-            TLoadOptions options = ListOptions(request);
-            options.Progress = [&request](std::int32_t plane, const std::string& fileName) {
-                CheckStopped(request);
-                if (request.Progress)
-                    request.Progress(plane, fileName);
-            };
-            outcome = stream.LoadList(request.Input, request.Channel, options, request.Refine);
+            outcome = stream.LoadList(request.Input, request.Channel, ListOptions(request),
+                                      request.Refine);
         }
         if (outcome) {
             CheckOutcome(*outcome);
@@ -425,9 +422,7 @@ TSuggestion SuggestInput(const TEvaluateRequest& request) {
 
 TSuggestion SuggestPlanes(TPlaneArray planes, const TEvaluateRequest& request) {
     planes.Prepare();
-    if (planes.Count != TPicEval::kStackPlanes)
-        throw EStackError("The array holds " + CountText(std::uint64_t(planes.Count), "plane") +
-                          "; a stack needs " + std::to_string(TPicEval::kStackPlanes) + ".");
+    CheckStackPlanes(planes);
     std::array<TPic, 4> read; // planes 0 and 2, and the pictures the levels are counted in
     const std::array<std::int32_t, 4> index{0, 2, kLevelPictures[0], kLevelPictures[1]};
     for (std::size_t i = 0; i < read.size(); ++i) {

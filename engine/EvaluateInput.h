@@ -66,8 +66,9 @@ struct TEvaluateRequest {
     bool KeepCodes = false;
     /// Called now and then while the stack is loaded and evaluated, on any of the
     /// threads, by the streamed loads, the evaluations held in memory and a batch
-    /// (not by EvaluateInput's whole-stack load); raises (EStopped) to stop the
-    /// work, which then raises that before any file is written.
+    /// (by a whole stack's load only after each photograph of a list); raises
+    /// (EStopped) to stop the work, which then raises that before any file is
+    /// written.
     std::function<void()> CheckStop;
 };
 
@@ -134,8 +135,8 @@ struct TEvaluation {
     /// settings, each file put in place whole, the table last. Raises EUsageError for
     /// outputs that cannot go together or replace an input, and for a table of
     /// points not refined; EFileError when a file cannot be written.
-    void Write(const std::string& pointsFileName, bool withBitmap,
-               const std::string& tableFileName, int threads = 0) const;
+    void Write(const std::string& pointsFileName, bool withBitmap, const std::string& tableFileName,
+               int threads = 0) const;
 };
 
 /// Evaluates request.Input as EvaluateInput does (the same checks, the same load,

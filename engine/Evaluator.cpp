@@ -153,6 +153,13 @@ void CodeRow(const std::int16_t* threshold, const std::uint8_t* const* codePlane
 
 } // namespace
 
+void TPicEval::CalcPoints(int threads) {
+    Points.Reset();
+    Points.AddCodeMatrix(CodeMatrix, threads);
+    Points.Trim();
+    Points.CalcCentres();
+}
+
 void TPicEval::CalcMatrix() {
     CalcCodes(ThreadsFor(Threads));
 }
@@ -224,10 +231,7 @@ void TPicEval::Evaluate(const std::string& fileName, bool withBitmap, TBitmap& d
     CalcCodes(threads);
     Timings.Matrix = watch.Lap();
     stageDone(1);
-    Points.Reset();
-    Points.AddCodeMatrix(CodeMatrix, threads);
-    Points.Trim();
-    Points.CalcCentres();
+    CalcPoints(threads);
     Timings.Points = watch.Lap();
     stageDone(2);
     std::optional<TAtomicFile> table;

@@ -120,6 +120,9 @@ public:
     /// matrix of zeros and no plane is read.
     void CalcMatrix();
 
+    /// Rebuilds Points from CodeMatrix, with their centres, on threads.
+    void CalcPoints(int threads);
+
     /// The whole run: CalcMatrix, the point list, the points file under fileName,
     /// the marks drawn into display and, with withBitmap, the marked picture saved
     /// as a BMP named fileName with its extension replaced by ".bmp". Raises

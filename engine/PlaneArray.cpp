@@ -61,21 +61,26 @@ void TPlaneArray::ReadDeepRow(std::int32_t plane, std::int32_t row, std::uint16_
         out[column] = toDeep_[Sample(plane, row, column)];
 }
 
+namespace {
+
+// row(r) for every row of height, in bands over threads (0: all cores).
+template <class TRow> void EachRow(std::int32_t height, int threads, const TRow& row) {
+    const int bands = ThreadsFor(threads);
+    ForEachBand(height, bands, bands, [&](int, std::int32_t begin, std::int32_t end) {
+        for (std::int32_t r = begin; r < end; ++r)
+            row(r);
+    });
+}
+
+} // namespace
+
 void TPlaneArray::CopyPlane(std::int32_t plane, TPic& out, int threads) const {
     out.SetSize(Width, Height);
-    ForEachBand(Height, ThreadsFor(threads), ThreadsFor(threads),
-                [&](int, std::int32_t begin, std::int32_t end) {
-                    for (std::int32_t row = begin; row < end; ++row)
-                        ReadRow(plane, row, out.Data[row]);
-                });
+    EachRow(Height, threads, [&](std::int32_t row) { ReadRow(plane, row, out.Data[row]); });
 }
 
 void TPlaneArray::CopyDeepPlane(std::int32_t plane, TDeepPic& out, int threads) const {
     out.SetSize(Width, Height);
     out.SourceMax = MaxValue;
-    ForEachBand(Height, ThreadsFor(threads), ThreadsFor(threads),
-                [&](int, std::int32_t begin, std::int32_t end) {
-                    for (std::int32_t row = begin; row < end; ++row)
-                        ReadDeepRow(plane, row, out.Data[row]);
-                });
+    EachRow(Height, threads, [&](std::int32_t row) { ReadDeepRow(plane, row, out.Data[row]); });
 }

@@ -88,10 +88,11 @@ std::vector<TRefinedPoint> RefineCentres(const TLightPlanes& light, const TCode&
 inline constexpr const char* kPointTableHeader =
     "code,dot,x,y,pixels,refined_x,refined_y,blob_pixels,stray_pixels,contrast,radius,flags";
 
-/// The point table: the header line kPointTableHeader and one line per point in point-list order. dot is (code − 1) / 2; x, y are the
-/// plain centre, the refined centre and the radius have four decimals ("." whatever
-/// the locale, an exact half rounded away from zero); flags are the names "border",
-/// "neighbour" and "unrefined" joined by '|', empty for none. LF line ends.
+/// The point table: the header line kPointTableHeader and one line per point in
+/// point-list order. dot is (code − 1) / 2; x, y are the plain centre, the refined
+/// centre and the radius have four decimals ("." whatever the locale, an exact half
+/// rounded away from zero); flags are the names "border", "neighbour" and
+/// "unrefined" joined by '|', empty for none. LF line ends.
 /// threads: how many threads may share the work (0: all cores).
 std::string PointTableText(const TUniquePoints& points, const std::vector<TRefinedPoint>& refined,
                            int threads = 1);

@@ -22,8 +22,8 @@
 #include "Memory.h"
 #include "Parallel.h"
 #include "PicSet.h"
-#include "PlaneArray.h"
 #include "PictureInput.h"
+#include "PlaneArray.h"
 #include "PointBitmap.h"
 #include "Refine.h"
 #include "Text.h"
@@ -437,6 +437,7 @@ private:
         Lose();
     }
 
+    // Raises TAbandoned once a lower photograph has failed, and what CheckStop raises.
     void CheckNotAbandoned(std::int32_t index) const {
         if (lowestFailure_.load(std::memory_order_relaxed) < index)
             throw TAbandoned{};
@@ -652,10 +653,14 @@ std::optional<TLoadOutcome> TStreamEval::LoadSet(const std::string& headerFileNa
     return outcome;
 }
 
-void TStreamEval::LoadPlanes(const TPlaneArray& planes, bool forTable) {
+void CheckStackPlanes(const TPlaneArray& planes) {
     if (planes.Count != TPicEval::kStackPlanes)
         throw EStackError("The array holds " + CountText(std::uint64_t(planes.Count), "plane") +
                           "; a stack needs " + std::to_string(TPicEval::kStackPlanes) + ".");
+}
+
+void TStreamEval::LoadPlanes(const TPlaneArray& planes, bool forTable) {
+    CheckStackPlanes(planes);
     if (planes.Width == 0 || planes.Height == 0)
         throw EStackError("The planes of the array hold no pixels.");
     Width = planes.Width;

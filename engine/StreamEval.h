@@ -17,6 +17,9 @@
 class TEarlyPointBitmap;
 struct TPlaneArray;
 
+/// Raises EStackError unless planes holds as many planes as a stack has (17).
+void CheckStackPlanes(const TPlaneArray& planes);
+
 /// The evaluation of a list of 17 photographs as TPicEval gives it (LoadList,
 /// Evaluate), with the same codes, points, files and errors, but without the 17
 /// planes: the photographs are decoded on all cores, and each row of a code
@@ -127,5 +130,5 @@ private:
     std::vector<std::string> sources_;
     std::unique_ptr<TEarlyPointBitmap> early_;
     std::optional<std::vector<TRefinedPoint>> refined_; // once Refine ran
-    std::string tableText_;                              // the point table, once Refine ran
+    std::string tableText_;                             // the point table, once Refine ran
 };

@@ -23,6 +23,19 @@ using namespace kelvaron_py;
 
 namespace {
 
+// Runs work(request) as RunReleased runs its work, with request's CheckStop the
+// stop request's.
+template <class TResult, class TWork>
+TResult RunRequest(const TEvaluateRequest& request, TWork work, const std::string& path = {}) {
+    return RunReleased<TResult>(
+        [&](const std::function<void()>& checkStop) {
+            TEvaluateRequest stoppable = request;
+            stoppable.CheckStop = checkStop;
+            return work(stoppable);
+        },
+        path);
+}
+
 TResult Evaluate(const py::object& source, const std::string& channel, const py::object& tolerance,
                  const py::object& mindif, bool refine, bool codes, int threads,
                  std::optional<int> bits) {
@@ -30,30 +43,19 @@ TResult Evaluate(const py::object& source, const std::string& channel, const py:
     request.Refine = refine;
     request.KeepCodes = codes;
     const TSource input = SourceOf(source);
+    TEvaluation held;
     if (const std::string* path = std::get_if<std::string>(&input)) {
         request.Input = *path;
-        TEvaluation held = RunReleased<TEvaluation>(
-            [&](const std::function<void()>& checkStop) {
-                TEvaluateRequest stoppable = request;
-                stoppable.CheckStop = checkStop;
-                return EvaluateHeld(stoppable);
-            },
-            *path);
-        TResult result(std::move(held), request);
-        if (codes)
-            result.Codes(); // the matrix moves into its array at once
-        return result;
+        held = RunRequest<TEvaluation>(
+            request, [](const TEvaluateRequest& r) { return EvaluateHeld(r); }, *path);
+    } else {
+        const TPlaneArray planes = PlanesOf(std::get<py::array>(input), request.Bits);
+        held = RunRequest<TEvaluation>(
+            request, [&](const TEvaluateRequest& r) { return EvaluatePlanes(planes, r); });
     }
-    const py::array& array = std::get<py::array>(input);
-    const TPlaneArray planes = PlanesOf(array, request.Bits);
-    TEvaluation held = RunReleased<TEvaluation>([&](const std::function<void()>& checkStop) {
-        TEvaluateRequest stoppable = request;
-        stoppable.CheckStop = checkStop;
-        return EvaluatePlanes(planes, stoppable);
-    });
     TResult result(std::move(held), request);
     if (codes)
-        result.Codes();
+        result.Codes(); // the matrix moves into its array at once
     return result;
 }
 
@@ -63,11 +65,10 @@ py::array Load(const py::object& source, const std::string& channel, std::option
     request.Channel = ChannelOf(channel);
     request.Bits = BitsOf(bits);
     TPicEval eval("ST1");
-    RunReleased<bool>(
-        [&](const std::function<void()>& checkStop) {
-            TEvaluateRequest stoppable = request;
-            stoppable.Progress = [&checkStop](std::int32_t, const std::string&) { checkStop(); };
-            LoadInput(eval, stoppable, {});
+    RunRequest<bool>(
+        request,
+        [&](const TEvaluateRequest& r) {
+            LoadInput(eval, r, {});
             return true;
         },
         request.Input);
@@ -92,29 +93,15 @@ py::dict Suggest(const py::object& source, const std::string& channel, int threa
     request.Threads = ThreadsOf(threads);
     request.Settings = {};
     const TSource input = SourceOf(source);
-    TSuggestion suggestion;
     if (const std::string* path = std::get_if<std::string>(&input)) {
         request.Input = *path;
         request.Bits = BitsOf(bits);
-        suggestion = RunReleased<TSuggestion>(
-            [&](const std::function<void()>& checkStop) {
-                TEvaluateRequest stoppable = request;
-                stoppable.CheckStop = checkStop;
-                stoppable.Progress = [&checkStop](std::int32_t, const std::string&) {
-                    checkStop();
-                };
-                return SuggestInput(stoppable);
-            },
-            *path);
-    } else {
-        const TPlaneArray planes = PlanesOf(std::get<py::array>(input), BitsOf(bits));
-        suggestion = RunReleased<TSuggestion>([&](const std::function<void()>& checkStop) {
-            TEvaluateRequest stoppable = request;
-            stoppable.CheckStop = checkStop;
-            return SuggestPlanes(planes, stoppable);
-        });
+        return SuggestionDict(RunRequest<TSuggestion>(
+            request, [](const TEvaluateRequest& r) { return SuggestInput(r); }, *path));
     }
-    return SuggestionDict(suggestion);
+    const TPlaneArray planes = PlanesOf(std::get<py::array>(input), BitsOf(bits));
+    return SuggestionDict(RunRequest<TSuggestion>(
+        request, [&](const TEvaluateRequest& r) { return SuggestPlanes(planes, r); }));
 }
 
 py::list Batch(const py::iterable& sources, const py::object& out, const std::string& channel,

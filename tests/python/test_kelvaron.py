@@ -303,17 +303,20 @@ def test_ctrl_c_stops_a_long_evaluation_at_once(kelvaron, stack, noise_planes):
     assert len(kelvaron.evaluate(stack).points) > 0
 
 
+def pose_of(stack, folder):
+    """The stack as a pose of its own, for a batch: its list file copied into folder
+    (a batch takes each file once), its photographs linked."""
+    folder.mkdir()
+    for name in stack.parent.glob("*.jpg"):
+        (folder / name.name).symlink_to(name)
+    (folder / stack.name).write_bytes(stack.read_bytes())
+    return folder / stack.name
+
+
 def test_ctrl_c_stops_a_batch_and_leaves_no_file_behind(kelvaron, stack, tmp_path):
     big = make_sample(tmp_path / "big", "--width", "3000", "--height", "2400", "--spacing",
                       "30", "--max-dots", "2000")
-    poses = []
-    for i in range(4):
-        pose = tmp_path / f"pose{i}"
-        pose.mkdir()
-        for name in big.parent.glob("*.jpg"):
-            (pose / name.name).symlink_to(name)
-        (pose / "sample.txt").write_bytes(big.read_bytes())
-        poses.append(pose / "sample.txt")
+    poses = [pose_of(big, tmp_path / f"pose{i}") for i in range(4)]
     out = tmp_path / "out"
 
     def interrupt(signum, frame):
@@ -378,14 +381,7 @@ def test_batch_progress_is_told_on_the_calling_thread(kelvaron, stack, tmp_path)
     def progress(done, total, pose):
         told.append((done, total, pose, threading.get_ident()))
 
-    copies = []
-    for i in range(3):
-        folder = tmp_path / f"p{i}"
-        folder.mkdir()
-        for name in stack.parent.glob("*.jpg"):
-            (folder / name.name).symlink_to(name)
-        (folder / "sample.txt").write_bytes(stack.read_bytes())
-        copies.append(folder / "sample.txt")
+    copies = [pose_of(stack, tmp_path / f"p{i}") for i in range(3)]
     kelvaron.batch(copies, tmp_path / "out", progress=progress)
     assert told and told[-1][:2] == (3, 3)
     assert all(t[3] == caller for t in told)
