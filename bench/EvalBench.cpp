@@ -3,9 +3,9 @@
 // The stacks are generated once into the benchmark folder (KELVARON_BENCH_DIR, by
 // default bench-stacks beside the binary's build tree) and reused by later runs.
 
-#include "FileUtil.h"
+#include "files/FileUtil.h"
 #include "PicHolder.h"
-#include "Refine.h"
+#include "refine/Refine.h"
 #include "SampleStack.h"
 
 #include <algorithm>

@@ -11,11 +11,11 @@
 // Prints one line: defaults, suggested and best fixed, each "right/dots wrong/points
 // (mindif, tolerance)".
 
-#include "Evaluator.h"
-#include "FileUtil.h"
-#include "Interrupts.h"
+#include "pipeline/Evaluator.h"
+#include "files/FileUtil.h"
+#include "files/Interrupts.h"
 #include "SampleStack.h"
-#include "Suggest.h"
+#include "decode/Suggest.h"
 
 #include <CLI/CLI.hpp>
 #include <algorithm>

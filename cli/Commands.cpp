@@ -1,10 +1,10 @@
 #include "Commands.h"
 
-#include "Batch.h"
-#include "FileUtil.h"
-#include "Interrupts.h"
-#include "PicSet.h"
-#include "Text.h"
+#include "pipeline/Batch.h"
+#include "files/FileUtil.h"
+#include "files/Interrupts.h"
+#include "input/PicSet.h"
+#include "base/Text.h"
 
 #include <algorithm>
 #include <chrono>

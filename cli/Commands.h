@@ -3,11 +3,11 @@
 // operations as the window; failures come back as TCliError with the message to
 // print.
 
-#include "Batch.h"
-#include "EvaluateInput.h"
-#include "Evaluator.h"
-#include "Suggest.h"
-#include "Views.h"
+#include "pipeline/Batch.h"
+#include "pipeline/EvaluateInput.h"
+#include "pipeline/Evaluator.h"
+#include "decode/Suggest.h"
+#include "output/Views.h"
 
 #include <cstdint>
 #include <stdexcept>

@@ -3,8 +3,8 @@
 // Exit status: 0 success, 1 the input or an output file failed, 2 usage error.
 
 #include "Commands.h"
-#include "Errors.h"
-#include "Interrupts.h"
+#include "base/Errors.h"
+#include "files/Interrupts.h"
 
 #include <CLI/CLI.hpp>
 #include <algorithm>

@@ -10,7 +10,7 @@
 // which says nothing about the decoder. Sizes beyond the limit must be refused
 // before anything is allocated, and are always tried.
 
-#include "Errors.h"
+#include "base/Errors.h"
 #include "FuzzSupport.h"
 #include "PicHolder.h"
 

@@ -8,7 +8,7 @@
 // full depth, bit 3 for Bits 12, and bit 4 for keeping only the values of the
 // even planes (the others get their size only).
 
-#include "Errors.h"
+#include "base/Errors.h"
 #include "FuzzSupport.h"
 #include "PicHolder.h"
 

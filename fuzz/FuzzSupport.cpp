@@ -1,7 +1,7 @@
 #include "FuzzSupport.h"
 
-#include "JpegWriter.h"
-#include "PictureRows.h"
+#include "output/JpegWriter.h"
+#include "input/PictureRows.h"
 #include "SampleStack.h"
 
 #include <algorithm>

@@ -4,7 +4,7 @@
 // replaced; the fuzzers' own corpus files beside them are left alone.
 
 #include "FuzzSupport.h"
-#include "JpegWriter.h"
+#include "output/JpegWriter.h"
 #include "PicHolder.h"
 #include "PictureWriter.h"
 #include "SampleStack.h"

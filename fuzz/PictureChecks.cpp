@@ -20,9 +20,9 @@
 
 #include "PictureChecks.h"
 
-#include "Errors.h"
+#include "base/Errors.h"
 #include "FuzzSupport.h"
-#include "Text.h"
+#include "base/Text.h"
 
 #include <algorithm>
 #include <cstdlib>

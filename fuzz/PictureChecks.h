@@ -3,7 +3,7 @@
 // through every entry of the engine's picture input, with several settings, and the
 // results must agree with each other and with what its header says.
 
-#include "PictureInput.h"
+#include "input/PictureInput.h"
 
 #include <cstdint>
 #include <string>

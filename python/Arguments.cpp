@@ -1,7 +1,7 @@
 #include "Arguments.h"
 
-#include "Limits.h"
-#include "PictureRows.h"
+#include "base/Limits.h"
+#include "input/PictureRows.h"
 
 namespace kelvaron_py {
 

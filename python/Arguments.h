@@ -2,8 +2,8 @@
 // The module's arguments as the engine takes them: channels, settings, threads,
 // bits, paths and arrays of planes, each checked, ValueError for a bad one.
 
-#include "EvaluateInput.h"
-#include "PlaneArray.h"
+#include "pipeline/EvaluateInput.h"
+#include "input/PlaneArray.h"
 
 #include <cstdint>
 #include <optional>

@@ -1,6 +1,6 @@
 #include "Released.h"
 
-#include "EvaluateInput.h"
+#include "pipeline/EvaluateInput.h"
 
 namespace kelvaron_py {
 

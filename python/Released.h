@@ -2,7 +2,7 @@
 // Calls into the engine from Python: on a thread of their own with the GIL released,
 // stopped by Ctrl-C, their errors raised as the Python exceptions a caller expects.
 
-#include "Errors.h"
+#include "base/Errors.h"
 
 #include <atomic>
 #include <chrono>

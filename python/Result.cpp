@@ -1,7 +1,7 @@
 #include "Result.h"
 
 #include "Arguments.h"
-#include "Refine.h"
+#include "refine/Refine.h"
 #include "Released.h"
 
 #include <pybind11/numpy.h>

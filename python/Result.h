@@ -2,7 +2,7 @@
 // What kelvaron.evaluate returns: the evaluation held in memory, its points and
 // codes as numpy arrays made once, its files written on request.
 
-#include "EvaluateInput.h"
+#include "pipeline/EvaluateInput.h"
 
 #include <memory>
 #include <mutex>

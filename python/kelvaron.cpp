@@ -4,9 +4,9 @@
 // engine errors become the Python exceptions a caller expects.
 
 #include "Arguments.h"
-#include "Batch.h"
-#include "EvaluateInput.h"
-#include "Parallel.h"
+#include "pipeline/Batch.h"
+#include "pipeline/EvaluateInput.h"
+#include "base/Parallel.h"
 #include "Released.h"
 #include "Result.h"
 

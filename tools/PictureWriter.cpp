@@ -1,8 +1,8 @@
 #include "PictureWriter.h"
 
-#include "FileUtil.h"
-#include "PictureRows.h"
-#include "Text.h"
+#include "files/FileUtil.h"
+#include "input/PictureRows.h"
+#include "base/Text.h"
 
 #include <algorithm>
 #include <bit>

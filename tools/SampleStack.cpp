@@ -1,11 +1,11 @@
 #include "SampleStack.h"
 
-#include "Errors.h"
-#include "FileUtil.h"
-#include "JpegWriter.h"
-#include "Parallel.h"
+#include "base/Errors.h"
+#include "files/FileUtil.h"
+#include "output/JpegWriter.h"
+#include "base/Parallel.h"
 #include "PicHolder.h"
-#include "Text.h"
+#include "base/Text.h"
 
 #include <algorithm>
 #include <charconv>

@@ -14,9 +14,9 @@
 // the discs appear as ellipses whose size follows the depth, and the ground truth
 // holds each dot's projected centre, its place on the target and the camera.
 
-#include "JpegWriter.h"
+#include "output/JpegWriter.h"
 #include "PictureWriter.h"
-#include "Points.h"
+#include "decode/Points.h"
 
 #include <array>
 #include <cstdint>

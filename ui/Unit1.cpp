@@ -1,13 +1,13 @@
 #include "Unit1.h"
 
 #include "Dialogs.h"
-#include "Errors.h"
-#include "FileUtil.h"
-#include "Parallel.h"
+#include "base/Errors.h"
+#include "files/FileUtil.h"
+#include "base/Parallel.h"
 #include "PicHolder.h"
 #include "RadioGroup.h"
 #include "Unit2.h"
-#include "Views.h"
+#include "output/Views.h"
 #include "msg.h"
 
 #include <QApplication>

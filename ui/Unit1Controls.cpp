@@ -1,7 +1,7 @@
 // The main window's controls: built top to bottom in the order, groups and
 // captions the operator knows, for a narrow tool window of 217 x 649 pixels.
 
-#include "Evaluator.h"
+#include "pipeline/Evaluator.h"
 #include "RadioGroup.h"
 #include "Unit1.h"
 #include "WindowFont.h"

@@ -2,7 +2,7 @@
 // The viewer window: shows the display bitmap that the engine draws into, and
 // logs the red byte of the pixel under a mouse press.
 
-#include "Bitmap.h"
+#include "image/Bitmap.h"
 
 #include <QImage>
 #include <QWidget>

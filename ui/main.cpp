@@ -1,7 +1,7 @@
 // kelvaron-eval: the desktop program. The main window holds every command; the
 // program ends when it closes.
 
-#include "Interrupts.h"
+#include "files/Interrupts.h"
 #include "Unit1.h"
 
 #include <QApplication>

@@ -2,11 +2,11 @@
 // failures that do not stop the others, poses kept when up to date, an interrupted
 // batch that leaves whole poses or none.
 
-#include "Batch.h"
+#include "pipeline/Batch.h"
 
 #include "CliRun.h"
-#include "FileUtil.h"
-#include "Report.h"
+#include "files/FileUtil.h"
+#include "output/Report.h"
 #include "StackSuite.h"
 
 #include <chrono>

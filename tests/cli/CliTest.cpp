@@ -1,8 +1,8 @@
 // The command-line tool as a user runs it: exit codes, messages, output files.
 
-#include "Bitmap.h"
+#include "image/Bitmap.h"
 #include "CliRun.h"
-#include "FileUtil.h"
+#include "files/FileUtil.h"
 #include "PicHolder.h"
 #include "PictureWriter.h"
 #include "SampleStack.h"

@@ -2,7 +2,7 @@
 // fed hostile inputs. Each run is a real process, so that signals, resource limits
 // and its exit status are what a user meets.
 
-#include "FileUtil.h"
+#include "files/FileUtil.h"
 #include "PicHolder.h"
 #include "SampleStack.h"
 #include "TestSupport.h"

@@ -1,6 +1,6 @@
-#include "Bitmap.h"
+#include "image/Bitmap.h"
 
-#include "Errors.h"
+#include "base/Errors.h"
 #include "TestSupport.h"
 
 #include <cstring>

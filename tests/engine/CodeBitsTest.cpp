@@ -1,4 +1,4 @@
-#include "CodeBits.h"
+#include "decode/CodeBits.h"
 
 #include <algorithm>
 #include <cstdint>

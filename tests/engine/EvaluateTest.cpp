@@ -1,6 +1,6 @@
-#include "Errors.h"
+#include "base/Errors.h"
 #include "EvalSupport.h"
-#include "FileUtil.h"
+#include "files/FileUtil.h"
 #include "PicHolder.h"
 #include "TestSupport.h"
 

@@ -6,9 +6,9 @@
 // behind, and the run stops where it failed — the files written before are
 // complete, the ones after are not touched.
 
-#include "Errors.h"
+#include "base/Errors.h"
 #include "EvalSupport.h"
-#include "FileUtil.h"
+#include "files/FileUtil.h"
 #include "PicHolder.h"
 #include "TestSupport.h"
 

@@ -1,8 +1,8 @@
-#include "FileUtil.h"
+#include "files/FileUtil.h"
 
-#include "Errors.h"
+#include "base/Errors.h"
 #include "TestSupport.h"
-#include "Text.h"
+#include "base/Text.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

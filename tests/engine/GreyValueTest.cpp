@@ -1,4 +1,4 @@
-#include "GreyMix.h"
+#include "image/GreyMix.h"
 #include "PicHolder.h"
 
 #include <cfloat>

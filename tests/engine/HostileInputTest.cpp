@@ -3,8 +3,8 @@
 // millions of lines, names of devices and pipes. Each must be refused quickly
 // and with its reason, at a cost bounded by the limits, not by the input's claims.
 
-#include "Errors.h"
-#include "FileUtil.h"
+#include "base/Errors.h"
+#include "files/FileUtil.h"
 #include "PicHolder.h"
 #include "TestSupport.h"
 

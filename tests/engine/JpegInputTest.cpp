@@ -1,6 +1,6 @@
-#include "Errors.h"
-#include "FileUtil.h"
-#include "JpegWriter.h"
+#include "base/Errors.h"
+#include "files/FileUtil.h"
+#include "output/JpegWriter.h"
 #include "PicHolder.h"
 #include "TestSupport.h"
 

@@ -1,6 +1,6 @@
-#include "Parallel.h"
+#include "base/Parallel.h"
 
-#include "Grid.h"
+#include "base/Grid.h"
 
 #include <atomic>
 #include <chrono>

@@ -1,7 +1,7 @@
 // Picture sets: header and plane file layout, round trips, and what a failed load
 // leaves in the stack, on one thread and on several.
 
-#include "Errors.h"
+#include "base/Errors.h"
 #include "PicHolder.h"
 #include "TestSupport.h"
 

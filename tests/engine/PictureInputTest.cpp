@@ -2,12 +2,12 @@
 // the samples written into it, the rounding rule at its edges, the refusals with
 // the sentence each gives, and damaged or hostile files.
 
-#include "Errors.h"
-#include "JpegWriter.h"
+#include "base/Errors.h"
+#include "output/JpegWriter.h"
 #include "PicHolder.h"
 #include "PictureWriter.h"
 #include "TestSupport.h"
-#include "Text.h"
+#include "base/Text.h"
 
 #include <chrono>
 #include <cstring>

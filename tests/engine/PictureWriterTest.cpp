@@ -1,7 +1,7 @@
 #include "PictureWriter.h"
 
-#include "Errors.h"
-#include "FileUtil.h"
+#include "base/Errors.h"
+#include "files/FileUtil.h"
 #include "SampleStack.h"
 #include "TestSupport.h"
 

@@ -1,15 +1,15 @@
 // Planes held in memory: read through any strides, 16-bit samples turned into plane
 // values as photographs' are, and evaluated as the same stack's photographs are.
 
-#include "PlaneArray.h"
+#include "input/PlaneArray.h"
 
-#include "Batch.h"
-#include "EvaluateInput.h"
-#include "FileUtil.h"
-#include "PicSet.h"
-#include "PictureRows.h"
+#include "pipeline/Batch.h"
+#include "pipeline/EvaluateInput.h"
+#include "files/FileUtil.h"
+#include "input/PicSet.h"
+#include "input/PictureRows.h"
 #include "SampleStack.h"
-#include "StreamEval.h"
+#include "pipeline/StreamEval.h"
 #include "TestSupport.h"
 
 #include <cstring>

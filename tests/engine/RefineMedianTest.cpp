@@ -1,4 +1,4 @@
-#include "RefineMedian.h"
+#include "refine/RefineMedian.h"
 
 #include <algorithm>
 #include <cstdint>

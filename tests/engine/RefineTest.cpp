@@ -1,10 +1,10 @@
 // Refined centres on pictures whose dots are placed by hand, so that every true
 // centre is known, and on generated stacks against their ground truth.
 
-#include "Refine.h"
+#include "refine/Refine.h"
 
-#include "Errors.h"
-#include "FileUtil.h"
+#include "base/Errors.h"
+#include "files/FileUtil.h"
 #include "PicHolder.h"
 #include "SampleStack.h"
 #include "StackSuite.h"

@@ -1,6 +1,6 @@
-#include "RefineWindow.h"
+#include "refine/RefineWindow.h"
 
-#include "RefineBlobs.h"
+#include "refine/RefineBlobs.h"
 
 #include <algorithm>
 #include <cmath>

@@ -2,10 +2,10 @@
 // markers, the picture and the points' data a section embeds, and the whole page in a
 // browser.
 
-#include "Report.h"
+#include "output/Report.h"
 
-#include "Errors.h"
-#include "JpegInput.h"
+#include "base/Errors.h"
+#include "input/JpegInput.h"
 #include "SampleStack.h"
 #include "TestSupport.h"
 

@@ -1,8 +1,8 @@
 #include "SampleStack.h"
 
-#include "Errors.h"
-#include "FileUtil.h"
-#include "JpegWriter.h"
+#include "base/Errors.h"
+#include "files/FileUtil.h"
+#include "output/JpegWriter.h"
 #include "PicHolder.h"
 #include "TestSupport.h"
 

@@ -2,7 +2,7 @@
 // files for every kind of stack, thread count and setting, from the photographs
 // and from a picture set.
 
-#include "FileUtil.h"
+#include "files/FileUtil.h"
 #include "PicHolder.h"
 #include "SampleStack.h"
 #include "TestSupport.h"

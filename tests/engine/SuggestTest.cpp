@@ -1,10 +1,10 @@
-#include "Suggest.h"
+#include "decode/Suggest.h"
 
 #include "EvalSupport.h"
-#include "PicSet.h"
+#include "input/PicSet.h"
 #include "SampleStack.h"
 #include "StackSuite.h"
-#include "StreamEval.h"
+#include "pipeline/StreamEval.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 #include "TestSupport.h"
 
-#include "JpegWriter.h"
-#include "PictureRows.h"
+#include "output/JpegWriter.h"
+#include "input/PictureRows.h"
 
 #include <algorithm>
 #include <cstdlib>

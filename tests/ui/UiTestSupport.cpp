@@ -1,7 +1,7 @@
 #include "UiTestSupport.h"
 
-#include "FileUtil.h"
-#include "JpegWriter.h"
+#include "files/FileUtil.h"
+#include "output/JpegWriter.h"
 #include "PictureWriter.h"
 #include "TBMPpix.h"
 #include "Unit2.h"

@@ -2,7 +2,7 @@
 // loads and their failures, errors raised below a handler, the picture commands,
 // the probe, and a whole run.
 
-#include "FileUtil.h"
+#include "files/FileUtil.h"
 #include "RadioGroup.h"
 #include "SampleStack.h"
 #include "UiTestSupport.h"
