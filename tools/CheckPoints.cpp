@@ -8,7 +8,8 @@
 // Exit status: 0 every dot found and no stray point, 1 otherwise or on a read
 // error, 2 bad command line.
 
-#include "SampleStack.h"
+#include "SampleScore.h"
+#include "SampleTruth.h"
 
 #include <CLI/CLI.hpp>
 #include <cstdio>

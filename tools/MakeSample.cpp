@@ -7,6 +7,7 @@
 // Prints one line: the list file, the number of dots and the picture size.
 // Exit status: 0 done, 1 the stack could not be made, 2 bad command line.
 
+#include "SampleOptions.h"
 #include "SampleStack.h"
 
 #include <CLI/CLI.hpp>
