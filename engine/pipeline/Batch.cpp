@@ -1,160 +1,35 @@
+// A batch's run: the poses evaluated several at once, each into its own files, then the
+// combined files; how the batch shares the machine.
+
 #include "pipeline/Batch.h"
 
-#include "files/AtomicFile.h"
 #include "base/Clock.h"
 #include "base/Errors.h"
-#include "files/FileUtil.h"
-#include "base/Format.h"
-#include "files/Interrupts.h"
 #include "base/Memory.h"
 #include "base/Parallel.h"
+#include "base/Text.h"
+#include "files/AtomicFile.h"
+#include "files/FileUtil.h"
+#include "files/Interrupts.h"
 #include "input/PicSet.h"
 #include "input/PictureInput.h"
-#include "output/Report.h"
-#include "base/Text.h"
+#include "pipeline/BatchDetail.h"
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <filesystem>
-#include <map>
 #include <mutex>
 #include <optional>
-#include <set>
-#include <sys/stat.h>
 #include <thread>
+#include <unistd.h>
 
 namespace {
 
 namespace fs = std::filesystem;
 
-// A CSV field: quoted, with quotes doubled, where it holds a separator, a quote
-// or a line end.
-std::string CsvField(const std::string& text) {
-    if (text.find_first_of(",\"\r\n") == std::string::npos)
-        return text;
-    std::string quoted = "\"";
-    for (char c : text) {
-        if (c == '"')
-            quoted += '"';
-        quoted += c;
-    }
-    return quoted + '"';
-}
-
-const std::set<std::string> kCombinedStems = {"points", "summary", "report"};
-
-// One pose's files in the output folder.
-struct TPoseFiles {
-    std::string Points, Bitmap, Table, Report, Settings;
-
-    TPoseFiles(const std::string& folder, const std::string& pose, const TBatchRequest& request) {
-        const std::string stem = (fs::path(folder) / pose).string();
-        Points = stem + ".txt";
-        if (request.Pose.Bitmap)
-            Bitmap = stem + ".bmp";
-        if (request.Table)
-            Table = stem + ".csv";
-        if (request.Report)
-            Report = stem + ".html";
-        Settings = stem + ".settings";
-    }
-    // Every file but the settings record.
-    std::vector<std::string> Outputs() const {
-        std::vector<std::string> files{Points};
-        for (const std::string* name : {&Bitmap, &Table, &Report})
-            if (!name->empty())
-                files.push_back(*name);
-        return files;
-    }
-};
-
-std::string SettingText(const std::optional<std::uint8_t>& value) {
-    return value ? std::to_string(int(*value)) : "auto";
-}
-
-// What a pose's settings record says about how its files were made: the lines
-// that must match for the files to be kept.
-std::string SettingsHeader(const std::string& input, const TBatchRequest& request) {
-    std::error_code error;
-    const fs::path absolute = fs::absolute(input, error).lexically_normal();
-    const TEvaluateRequest& pose = request.Pose;
-    return "input " + (error ? input : absolute.string()) + "\nchannel " +
-           std::to_string(int(pose.Channel)) + "\nbits " + std::to_string(pose.Bits) + "\nmindif " +
-           SettingText(pose.Settings.MinDif) + "\ntolerance " +
-           SettingText(pose.Settings.Tolerance) + "\nbitmap " + (pose.Bitmap ? "yes" : "no") +
-           "\ntable " + (request.Table ? "yes" : "no") + "\nreport " +
-           (request.Report ? "yes" : "no") + "\n---\n";
-}
-
-std::string SettingsRecord(const std::string& header, const TBatchRow& row) {
-    return header + "used-mindif " + std::to_string(row.MinDif) + "\nused-tolerance " +
-           std::to_string(row.Tolerance) + "\npoints " + std::to_string(row.Points) + "\nflagged " +
-           std::to_string(row.Flagged) + "\nseconds " + FormatFixed(row.Seconds, 3) + "\n";
-}
-
-// The row a settings record holds for its pose, when it was made with header.
-std::optional<TBatchRow> ReadSettingsRecord(const std::string& fileName,
-                                            const std::string& header) {
-    std::string text;
-    try {
-        if (!FileExists(fileName))
-            return std::nullopt;
-        const std::vector<std::uint8_t> bytes = ReadWholeFile(fileName, 1 << 20);
-        text.assign(bytes.begin(), bytes.end());
-    } catch (const EFileError&) {
-        return std::nullopt;
-    }
-    if (text.compare(0, header.size(), header) != 0)
-        return std::nullopt;
-    std::map<std::string, std::string> values;
-    std::size_t at = header.size();
-    while (at < text.size()) {
-        const std::size_t end = std::min(text.find('\n', at), text.size());
-        const std::string line = text.substr(at, end - at);
-        const std::size_t space = line.find(' ');
-        if (space != std::string::npos)
-            values[line.substr(0, space)] = line.substr(space + 1);
-        at = end + 1;
-    }
-    TBatchRow row;
-    try {
-        row.MinDif = std::stoi(values.at("used-mindif"));
-        row.Tolerance = std::stoi(values.at("used-tolerance"));
-        row.Points = std::stoi(values.at("points"));
-        row.Flagged = std::stoi(values.at("flagged"));
-        row.Seconds = std::stod(values.at("seconds"));
-    } catch (const std::exception&) {
-        return std::nullopt; // damaged: the pose is redone
-    }
-    return row;
-}
-
-// The time a file was last changed, in nanoseconds; nullopt when it is not there.
-std::optional<std::int64_t> ChangeTime(const std::string& fileName) {
-    struct stat info {};
-    if (::stat(fileName.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
-        return std::nullopt;
-    return std::int64_t(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
-}
-
-// Whether every output is there and no older than any input.
-bool NewerThanInputs(const std::vector<std::string>& outputs,
-                     const std::vector<std::string>& inputs) {
-    std::int64_t newestInput = 0;
-    for (const std::string& input : inputs) {
-        const std::optional<std::int64_t> time = ChangeTime(input);
-        if (!time)
-            return false;
-        newestInput = std::max(newestInput, *time);
-    }
-    for (const std::string& output : outputs) {
-        const std::optional<std::int64_t> time = ChangeTime(output);
-        if (!time || *time < newestInput)
-            return false;
-    }
-    return true;
-}
+using namespace batch_detail;
 
 // The pixels of a picture of the stack whose files (InputFiles) are given: the
 // picture-set header's size, or a list's picture 2; 0 when they cannot be told.
@@ -185,52 +60,6 @@ std::string FailureText(std::exception_ptr error) {
         return e.what();
     } catch (...) {
         return "The stack could not be evaluated.";
-    }
-}
-
-// points.csv: a header, then each pose's rows with its name in front: the lines of
-// its point table, or those of its points file as "code,dot,x,y,pixels".
-void WritePointsTable(TAtomicFile& file, const std::vector<TBatchRow>& rows,
-                      const std::vector<TPoseFiles>& files, bool table) {
-    file.Write(std::string("pose,") + (table ? kPointTableHeader : "code,dot,x,y,pixels") + "\n");
-    for (std::size_t i = 0; i < rows.size(); ++i) {
-        if (rows[i].Status == "failed")
-            continue;
-        const std::string name = table ? files[i].Table : files[i].Points;
-        const std::vector<std::uint8_t> bytes = ReadWholeFile(name);
-        const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-        const std::string prefix = CsvField(rows[i].Pose) + ",";
-        std::string out;
-        out.reserve(text.size() + text.size() / 8);
-        std::size_t at = table ? std::min(text.find('\n'), text.size()) + 1 : 0; // past the header
-        while (at < text.size()) {
-            std::size_t end = std::min(text.find('\n', at), text.size());
-            std::string_view line = text.substr(at, end - at);
-            at = end + 1;
-            if (!line.empty() && line.back() == '\r')
-                line.remove_suffix(1);
-            if (line.empty())
-                continue;
-            out += prefix;
-            if (table) {
-                out += line;
-            } else { // "code x y pixels"
-                const std::size_t a = line.find(' ');
-                const std::size_t b = line.find(' ', a + 1);
-                const std::size_t c = line.find(' ', b + 1);
-                if (a == std::string_view::npos || b == std::string_view::npos ||
-                    c == std::string_view::npos)
-                    throw EFileError("The points file " + QuotedName(name) +
-                                     " has a line that is not \"code x y pixels\".");
-                const std::string code(line.substr(0, a));
-                out += code + ',' + std::to_string((std::stol(code) - 1) / 2) + ',';
-                out.append(line.substr(a + 1, b - a - 1)).append(",");
-                out.append(line.substr(b + 1, c - b - 1)).append(",");
-                out.append(line.substr(c + 1));
-            }
-            out += '\n';
-        }
-        file.Write(out);
     }
 }
 
@@ -406,76 +235,11 @@ std::vector<TBatchRow> TBatchRun::Run() {
         throw EStopped();
 
     // The combined files, put in place together once all are written.
-    SetInterruptActivity("writing the combined files in " + QuotedName(folder));
-    TAtomicFileSet combined;
-    WritePointsTable(combined.Add((fs::path(folder) / "points.csv").string()), rows, files_,
-                     request_.Table);
-    if (request_.Report)
-        WriteReport(combined.Add((fs::path(folder) / "report.html").string()),
-                    "Batch of " + CountText(rows.size(), "pose"), rows,
-                    [&](std::size_t i) -> std::string {
-                        if (rows[i].Status == "failed")
-                            return {};
-                        const std::vector<std::uint8_t> page = ReadWholeFile(files_[i].Report);
-                        return ReportSectionOf(std::string_view(
-                            reinterpret_cast<const char*>(page.data()), page.size()));
-                    });
-    // The summary goes in place last: the set's key.
-    combined.Add((fs::path(folder) / "summary.csv").string()).Write(BatchSummaryText(rows));
-    combined.Finish();
-    const TInterruptHold hold; // the renames are not cut short
-    combined.Commit();
+    WriteCombinedFiles(folder, request_, rows, files_);
     return rows;
 }
 
 } // namespace
-
-std::vector<std::string> PoseNames(const std::vector<std::string>& inputs) {
-    // Each input's stem, then its folders' names, innermost first.
-    std::vector<std::vector<std::string>> parts;
-    for (const std::string& input : inputs) {
-        std::error_code error;
-        fs::path path = fs::absolute(input, error).lexically_normal();
-        if (error)
-            path = fs::path(input).lexically_normal();
-        std::vector<std::string> names{path.stem().string()};
-        for (fs::path folder = path.parent_path(); folder.has_relative_path();
-             folder = folder.parent_path())
-            names.push_back(folder.filename().string());
-        parts.push_back(std::move(names));
-    }
-    std::vector<std::size_t> depth(inputs.size(), 1);
-    auto nameOf = [&](std::size_t i) {
-        std::string name;
-        for (std::size_t d = std::min(depth[i], parts[i].size()); d-- > 0;)
-            name += (name.empty() ? "" : "-") + parts[i][d];
-        if (depth[i] > parts[i].size())
-            name = "pose-" + name;
-        return name;
-    };
-    for (bool changed = true; changed;) {
-        changed = false;
-        std::map<std::string, std::vector<std::size_t>> byName;
-        for (std::size_t i = 0; i < inputs.size(); ++i)
-            byName[nameOf(i)].push_back(i);
-        for (const auto& [name, members] : byName)
-            if (members.size() > 1 || kCombinedStems.count(name) || name.empty())
-                for (std::size_t i : members)
-                    if (depth[i] <= parts[i].size()) {
-                        ++depth[i];
-                        changed = true;
-                    }
-    }
-    std::vector<std::string> names;
-    std::map<std::string, int> seen; // distinct files of one path, if any are left
-    for (std::size_t i = 0; i < inputs.size(); ++i) {
-        std::string name = nameOf(i);
-        if (const int count = seen[name]++; count > 0)
-            name += "-" + std::to_string(count + 1);
-        names.push_back(name);
-    }
-    return names;
-}
 
 TBatchShares BatchShares(const TBatchRequest& request, std::uint64_t pixels) {
     const int threads = ThreadsFor(request.Pose.Threads); // for the whole batch
@@ -499,15 +263,4 @@ TBatchShares BatchShares(const TBatchRequest& request, std::uint64_t pixels) {
 std::vector<TBatchRow> RunBatch(const TBatchRequest& request,
                                 const std::function<void(const TBatchProgress&)>& progress) {
     return TBatchRun(request, progress).Run();
-}
-
-std::string BatchSummaryText(const std::vector<TBatchRow>& rows) {
-    std::string text = "pose,input,status,points,flagged,mindif,tolerance,seconds,message\n";
-    auto known = [](int value) { return value < 0 ? std::string() : std::to_string(value); };
-    for (const TBatchRow& row : rows)
-        text += CsvField(row.Pose) + ',' + CsvField(row.Input) + ',' + row.Status + ',' +
-                std::to_string(row.Points) + ',' + known(row.Flagged) + ',' + known(row.MinDif) +
-                ',' + known(row.Tolerance) + ',' + FormatFixed(row.Seconds, 3) + ',' +
-                CsvField(row.Message) + '\n';
-    return text;
 }
