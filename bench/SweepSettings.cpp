@@ -14,8 +14,9 @@
 #include "pipeline/Evaluator.h"
 #include "files/FileUtil.h"
 #include "files/Interrupts.h"
-#include "SampleStack.h"
-#include "decode/Suggest.h"
+#include "SampleScore.h"
+#include "SampleTruth.h"
+#include "pipeline/Suggest.h"
 
 #include <CLI/CLI.hpp>
 #include <algorithm>

@@ -1,10 +1,11 @@
 #include "Commands.h"
 
-#include "pipeline/Batch.h"
+#include "base/Text.h"
 #include "files/FileUtil.h"
 #include "files/Interrupts.h"
+#include "input/InputFiles.h"
 #include "input/PicSet.h"
-#include "base/Text.h"
+#include "pipeline/Batch.h"
 
 #include <algorithm>
 #include <chrono>
@@ -230,10 +231,9 @@ std::string RunRender(const TRenderArgs& args) {
         break;
     case TView::Codes:
         what = "code points";
-        eval.CalcMatrix(); // a fresh stack has no code matrix yet
         break;
     }
-    ShowView(eval, args.View, args.Plane, out);
+    RenderView(eval, args.View, args.Plane, out);
     out.SaveToFile(args.Out);
     return "Rendered the " + what + " (" + StackSizeText(eval) + ") to " + args.Out;
 }
@@ -261,7 +261,7 @@ std::string RunSuggest(const TSuggestArgs& args) {
 }
 
 std::string RunSaveSet(const TSaveSetArgs& args) {
-    const std::string header = ChangeFileExt(args.Header, ".bbf");
+    const std::string header = PicSetHeaderName(args.Header);
     TPicEval eval("ST1");
     LoadStack(eval, args.Stack, PicSetFileNames(header, TPicEval::kStackPlanes));
     SetInterruptActivity("saving the picture set " + QuotedName(header));

@@ -6,7 +6,7 @@
 #include "pipeline/Batch.h"
 #include "pipeline/EvaluateInput.h"
 #include "pipeline/Evaluator.h"
-#include "decode/Suggest.h"
+#include "pipeline/Suggest.h"
 #include "output/Views.h"
 
 #include <cstdint>

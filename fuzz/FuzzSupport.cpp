@@ -2,7 +2,10 @@
 
 #include "output/JpegWriter.h"
 #include "input/PictureRows.h"
-#include "SampleStack.h"
+#include "PngWriter.h"
+#include "SampleLayout.h"
+#include "SampleRender.h"
+#include "TiffWriter.h"
 
 #include <algorithm>
 #include <bit>

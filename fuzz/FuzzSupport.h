@@ -3,7 +3,7 @@
 // fuzzing process works in, the photographs and junk files the list target finds
 // there, and the framing of a picture-set input.
 
-#include "PictureWriter.h"
+#include "RawPicture.h"
 
 #include <cstddef>
 #include <cstdint>

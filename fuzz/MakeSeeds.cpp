@@ -6,8 +6,8 @@
 #include "FuzzSupport.h"
 #include "output/JpegWriter.h"
 #include "PicHolder.h"
-#include "PictureWriter.h"
-#include "SampleStack.h"
+#include "PngWriter.h"
+#include "TiffWriter.h"
 
 #include <bit>
 #include <cstdio>

@@ -1,14 +1,16 @@
 #include "Unit1.h"
 
 #include "Dialogs.h"
-#include "base/Errors.h"
-#include "files/FileUtil.h"
-#include "base/Parallel.h"
 #include "PicHolder.h"
 #include "RadioGroup.h"
+#include "Unit1Scopes.h"
 #include "Unit2.h"
-#include "output/Views.h"
+#include "base/Errors.h"
+#include "base/Parallel.h"
+#include "files/FileUtil.h"
+#include "input/InputFiles.h"
 #include "msg.h"
+#include "output/Views.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -41,87 +43,6 @@ std::string ToFileName(const QString& name) {
 }
 
 } // namespace
-
-// Marks a command as running: the buttons are disabled and the busy cursor shows
-// until the scope ends, also when it ends by an exception. A close asked for
-// meanwhile happens once the command is over.
-class TForm1::TBusyScope {
-public:
-    explicit TBusyScope(TForm1& form) : form_(form) {
-        form_.Busy = true;
-        form_.updateControls();
-        QApplication::setOverrideCursor(Qt::WaitCursor);
-    }
-    ~TBusyScope() {
-        QApplication::restoreOverrideCursor();
-        form_.Busy = false;
-        form_.updateControls();
-        if (form_.closeRequested_) {
-            form_.closeRequested_ = false;
-            QTimer::singleShot(0, &form_, [form = &form_] { form->close(); });
-        }
-    }
-    TBusyScope(const TBusyScope&) = delete;
-    TBusyScope& operator=(const TBusyScope&) = delete;
-
-private:
-    TForm1& form_;
-};
-
-// A progress dialog for a load or an evaluation: it appears only when the work
-// lasts longer than the window's ProgressDelayMs, has no cancel button, and lets
-// the windows repaint at every step and while the engine waits.
-class TForm1::TProgressScope {
-public:
-    /// With an evaluator, the dialog follows the stages of its Evaluate.
-    TProgressScope(TForm1& form, const QString& label, int steps, TPicEval* stagesOf = nullptr)
-        : form_(form), dialog_(label, QString(), 0, steps, &form), stagesOf_(stagesOf) {
-        dialog_.setWindowTitle(form.windowTitle());
-        dialog_.setWindowModality(Qt::WindowModal);
-        dialog_.setMinimumDuration(form.ProgressDelayMs);
-        dialog_.setCancelButton(nullptr);
-        dialog_.setAutoReset(false);
-        dialog_.setValue(0);
-        if (stagesOf_)
-            stagesOf_->Progress = [this](int stagesDone) { Step(stagesDone); };
-    }
-    ~TProgressScope() {
-        if (stagesOf_)
-            stagesOf_->Progress = nullptr; // the callback must not outlive the dialog
-    }
-    TProgressScope(const TProgressScope&) = delete;
-    TProgressScope& operator=(const TProgressScope&) = delete;
-
-    void Step(int done) {
-        dialog_.setValue(done);
-        Idle();
-    }
-    void Idle() {
-        QCoreApplication::processEvents();
-        if (dialog_.isVisible())
-            ++form_.ProgressShown;
-    }
-
-    /// Runs work on a thread of its own while this one keeps the windows serviced
-    /// (Idle) about every 0.1 s, until work is over; raises what work raised, here,
-    /// never inside the event loop. Without a thread to be had, work runs here.
-    template <class TWork> void RunBeside(TWork work) {
-        std::optional<TBackgroundTask> task;
-        try {
-            task.emplace([&](std::stop_token) { work(); });
-        } catch (const std::system_error&) {
-            work();
-            return;
-        }
-        Idle();
-        task->Wait([this] { Idle(); });
-    }
-
-private:
-    TForm1& form_;
-    QProgressDialog dialog_;
-    TPicEval* stagesOf_;
-};
 
 // A tool window: a small title bar with a close button only.
 TForm1::TForm1(std::unique_ptr<TDialogs> dialogs, QWidget* parent)
@@ -247,10 +168,7 @@ std::uint8_t TForm1::ColorChannel() const {
 
 template <class TLoad> bool TForm1::RunLoad(TLoad load) {
     const TLoadOutcome outcome = load();
-    // A load that failed before it replaced the planes leaves a usable stack usable;
-    // one that failed after leaves a stack that is not what the operator asked for.
-    PicsLoaded =
-        outcome.Usable || (PicsLoaded && !outcome.Replaced && Evaluator->IsStackComplete());
+    PicsLoaded = Evaluator->LoadedAfter(outcome, PicsLoaded);
     if (outcome.Error)
         std::rethrow_exception(outcome.Error);
     if (outcome.Usable)
@@ -409,20 +327,9 @@ void TForm1::BitBtn8Click() {
 
 void TForm1::BitBtn7Click() {
     RunHandler([this] {
-        // Only a stack that the decoding can use is saved: a set written from one
-        // that is not would not load again.
-        if (Evaluator->Pics.Count() == 0) {
-            Log(QStringLiteral("No pictures to save."));
-            return;
-        }
-        std::string problem;
-        Evaluator->IsStackComplete(&problem);
-        if (!PicsLoaded || !problem.empty()) {
-            // A stack that looks complete but is not loaded was left by a load that
-            // failed part of the way through.
-            Log(QStringLiteral("No complete stack to save. ") +
-                (problem.empty() ? QStringLiteral("The last load did not complete.")
-                                 : FromEngine(problem)));
+        const std::string problem = Evaluator->SaveProblem(PicsLoaded);
+        if (!problem.empty()) {
+            Log(FromEngine(problem));
             return;
         }
         const std::optional<TPickedFile> picked = PickFile(true);
@@ -432,7 +339,7 @@ void TForm1::BitBtn7Click() {
         Log(QStringLiteral("Saving bin ..."));
         // The header lists its plane files without a folder: a set loads from
         // wherever it is moved as a whole.
-        SavePicSet(Evaluator->Pics, ChangeFileExt(picked->Name, ".bbf"), true);
+        SavePicSet(Evaluator->Pics, PicSetHeaderName(picked->Name), true);
         EnterFolder(*picked);
         Log(QStringLiteral("Bin saved."));
         ProcessEvents();

@@ -1,5 +1,10 @@
 #include "decode/CodeBits.h"
 
+#include "base/Vectorize.h"
+#include "decode/CodeRule.h"
+
+#include <algorithm>
+#include <array>
 #include <cstring>
 
 #if defined(__x86_64__) && defined(__GNUC__)
@@ -84,18 +89,80 @@ bool UseAvx2() {
 #endif
 }
 
+// Bit k of a byte spread to bit 0 of byte k, for every byte.
+constexpr std::array<std::uint64_t, 256> kSpread = [] {
+    std::array<std::uint64_t, 256> spread{};
+    for (unsigned b = 0; b < 256; ++b)
+        for (unsigned k = 0; k < 8; ++k)
+            spread[b] |= std::uint64_t((b >> k) & 1) << (8 * k);
+    return spread;
+}();
+
+KELVARON_VECTOR_CLONES
+bool RowHasDotLoop(const std::uint8_t* __restrict dark, const std::uint8_t* __restrict lit,
+                   std::int32_t width, int minDif) {
+    int any = 0;
+    for (std::int32_t col = 0; col < width; ++col)
+        any |= OnLitDot(dark[col], lit[col], minDif) ? 1 : 0;
+    return any != 0;
+}
+
 } // namespace
 
 void FoldRow(const std::uint8_t* values, const std::uint8_t* lit, std::uint8_t* bits,
              std::int32_t width, int tolerance) {
     const std::int32_t done = UseAvx2() ? FoldRowAvx2(values, lit, bits, width, tolerance) : 0;
     PackFrom(bits, done, width,
-             [&](std::int32_t col) { return int(values[col]) + tolerance > int(lit[col]); });
+             [&](std::int32_t col) { return FoldedBit(values[col], lit[col], tolerance); });
 }
 
 void DotRow(const std::uint8_t* dark, const std::uint8_t* lit, std::uint8_t* bits,
             std::int32_t width, int minDif) {
     const std::int32_t done = UseAvx2() ? DotRowAvx2(dark, lit, bits, width, minDif) : 0;
     PackFrom(bits, done, width,
-             [&](std::int32_t col) { return int(lit[col]) - int(dark[col]) > minDif; });
+             [&](std::int32_t col) { return OnLitDot(dark[col], lit[col], minDif); });
+}
+
+bool RowHasDot(const std::uint8_t* dark, const std::uint8_t* lit, std::int32_t width, int minDif) {
+    return RowHasDotLoop(dark, lit, width, minDif);
+}
+
+void BitRowRuns(const std::uint8_t* dots, const std::uint8_t* const* bits, std::int32_t width,
+                std::vector<TCodeRun>& runs) {
+    runs.clear();
+    std::int32_t open = 0, openBegin = 0; // the code of the run that goes on, 0 for none
+    auto close = [&](std::int32_t end) {
+        if (open != 0)
+            runs.push_back({openBegin, end, open});
+        open = 0;
+    };
+    for (std::int32_t first = 0; first < width; first += 8) {
+        const unsigned lit = dots[first / 8];
+        if (lit == 0) {
+            close(first);
+            continue;
+        }
+        // Byte k of low holds bits 0 … 7 of pixel k's code, byte k of high bits 8 … 14;
+        // bit 0, plane 2 above its own threshold, is set on every lit pixel.
+        const std::size_t byte = std::size_t(first) >> 3;
+        std::uint64_t low = kSpread[0xFF];
+        std::uint64_t high = 0;
+        for (std::int32_t p = 0; p < 7; ++p)
+            low |= kSpread[bits[p][byte]] << (p + 1);
+        for (std::int32_t p = 7; p < kBitRowPictures; ++p)
+            high |= kSpread[bits[p][byte]] << (p - 7);
+        const std::int32_t count = std::min(8, width - first);
+        for (std::int32_t k = 0; k < count; ++k) {
+            const std::int32_t code = (lit >> k & 1) != 0
+                                          ? std::int32_t((low >> (8 * k)) & 0xFF) |
+                                                std::int32_t((high >> (8 * k)) & 0xFF) << 8
+                                          : 0;
+            if (code == open)
+                continue;
+            close(first + k);
+            open = code;
+            openBegin = first + k;
+        }
+    }
+    close(width);
 }

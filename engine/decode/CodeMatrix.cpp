@@ -2,8 +2,8 @@
 
 #include "base/Errors.h"
 #include "base/Limits.h"
-#include "image/PixelAccess.h"
 #include "base/Text.h"
+#include "image/PixelAccess.h"
 
 #include <new>
 #include <stdexcept>

@@ -1,8 +1,8 @@
 #pragma once
 // The code matrix: the code of every pixel of the stack.
 
-#include "image/Bitmap.h"
 #include "base/Grid.h"
+#include "image/Bitmap.h"
 
 #include <cstdint>
 

@@ -1,9 +1,9 @@
 #include "decode/Points.h"
 
-#include "decode/CodeRuns.h"
-#include "files/FileUtil.h"
 #include "base/Format.h"
 #include "base/Parallel.h"
+#include "decode/CodeRuns.h"
+#include "files/FileUtil.h"
 
 #include <algorithm>
 

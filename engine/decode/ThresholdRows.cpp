@@ -1,6 +1,7 @@
 #include "decode/ThresholdRows.h"
 
 #include "base/Vectorize.h"
+#include "decode/CodeRule.h"
 
 #include <algorithm>
 
@@ -10,8 +11,8 @@ KELVARON_VECTOR_CLONES
 void ThresholdRow(const std::uint8_t* __restrict dark, const std::uint8_t* __restrict lit,
                   std::int16_t* __restrict out, std::int32_t width, int minDif, int tolerance) {
     for (std::int32_t col = 0; col < width; ++col) {
-        out[col] = static_cast<std::int16_t>(
-            OnLitDot(dark[col], lit[col], minDif) ? int(lit[col]) - tolerance : 256);
+        out[col] =
+            static_cast<std::int16_t>(PixelThreshold(dark[col], lit[col], minDif, tolerance));
     }
 }
 
@@ -19,23 +20,22 @@ void ThresholdRow(const std::uint8_t* __restrict dark, const std::uint8_t* __res
 
 const std::int16_t* TThresholdRows::Row(std::int32_t row) {
     // Positions outside plane 0 or plane 2 (or a stack without them) lie on no dot.
-    const TPics& pics = eval_.Pics;
+    const TPics& pics = pics_;
     std::int32_t width = 0;
     if (pics.Count() >= 3 && row >= 0 && row < pics.Planes[0].Height &&
         row < pics.Planes[2].Height) {
         const TPic& dark = pics.Planes[0];
         const TPic& lit = pics.Planes[2];
-        width = std::min({eval_.Width, dark.Width, lit.Width});
-        ThresholdRow(dark.Data[row], lit.Data[row], row_.data(), width, eval_.MinDif,
-                     eval_.Tolerance);
+        width = std::min({width_, dark.Width, lit.Width});
+        ThresholdRow(dark.Data[row], lit.Data[row], row_.data(), width, minDif_, tolerance_);
     }
     std::fill(row_.begin() + width, row_.end(), std::int16_t(256));
     return row_.data();
 }
 
-TValueRows::TValueRows(const TPicEval& eval, std::uint8_t index) : width_(eval.Width) {
-    if (index < eval.Pics.Planes.size())
-        plane_ = &eval.Pics.Planes[index];
+TValueRows::TValueRows(const TPics& pics, std::uint8_t index, std::int32_t width) : width_(width) {
+    if (index < pics.Planes.size())
+        plane_ = &pics.Planes[index];
 }
 
 const std::uint8_t* TValueRows::Row(std::int32_t row) {

@@ -1,10 +1,13 @@
 #include "image/Bitmap.h"
 
 #include "base/Errors.h"
-#include "files/FileUtil.h"
 #include "base/Limits.h"
 #include "base/Text.h"
+#include "files/AtomicFile.h"
+#include "files/FileUtil.h"
 
+#include <algorithm>
+#include <cstring>
 #include <stdexcept>
 
 namespace {
@@ -54,27 +57,31 @@ void TBitmap::Reallocate() {
 }
 
 void TBitmap::SaveToFile(const std::string& fileName) const {
-    const std::vector<std::uint8_t> header = BmpFileHeader(width_, height_, format_);
+    // Our rows are already padded to 4 bytes with zeros, exactly as BMP stores them.
     TAtomicFile file(fileName);
-    file.Write(header.data(), header.size());
-    // Our rows are already padded to 4 bytes with zeros, exactly as BMP stores them;
-    // they go out bottom row first, wide ones straight from the bitmap a group at a
-    // time, narrow ones through the file's buffer.
-    constexpr std::size_t kWideRow = 4096;
-    constexpr std::size_t kRowsPerGroup = 512;
-    std::vector<TAtomicFile::TBlock> blocks;
-    for (std::int32_t row = height_ - 1; row >= 0; --row) {
-        if (stride_ < kWideRow) {
-            file.Write(ScanLine(row), stride_);
-            continue;
-        }
-        blocks.push_back({ScanLine(row), stride_});
-        if (blocks.size() == kRowsPerGroup || row == 0) {
-            file.Write(blocks);
-            blocks.clear();
-        }
-    }
+    WriteBmpRows(file, width_, height_, format_, [this](std::int32_t row, std::uint8_t* out) {
+        std::memcpy(out, ScanLine(row), stride_);
+    });
     file.Commit();
+}
+
+std::size_t WriteBmpRows(TAtomicFile& file, std::int32_t width, std::int32_t height,
+                         TPixelFormat format,
+                         const std::function<void(std::int32_t row, std::uint8_t* out)>& draw,
+                         const std::function<bool()>& stopped) {
+    const std::vector<std::uint8_t> header = BmpFileHeader(width, height, format);
+    file.Write(header.data(), header.size());
+    const std::size_t stride = BitmapStride(width, format);
+    const std::int32_t rowsPerChunk = std::max<std::int32_t>(
+        1, std::int32_t((std::size_t(1) << 20) / std::max<std::size_t>(stride, 1)));
+    std::vector<std::uint8_t> chunk(stride * std::size_t(rowsPerChunk), 0);
+    for (std::int32_t row = height - 1; row >= 0 && !(stopped && stopped());) {
+        std::size_t used = 0;
+        for (std::int32_t n = 0; n < rowsPerChunk && row >= 0; ++n, --row, used += stride)
+            draw(row, chunk.data() + used);
+        file.Write(chunk.data(), used);
+    }
+    return header.size();
 }
 
 std::size_t BitmapStride(std::int32_t width, TPixelFormat format) {

@@ -6,8 +6,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
+
+class TAtomicFile;
 
 enum class TPixelFormat {
     pf8bit,  ///< one byte per pixel, a grey level
@@ -22,6 +25,16 @@ std::size_t BitmapStride(std::int32_t width, TPixelFormat format);
 /// follow it.
 std::vector<std::uint8_t> BmpFileHeader(std::int32_t width, std::int32_t height,
                                         TPixelFormat format);
+
+/// The BMP writer every bitmap file goes through: the header of a width × height
+/// file of format, then its rows, bottom row first as the file stores them, a
+/// megabyte of rows at a time. draw(row, out) fills the BitmapStride bytes of a row
+/// (they are 0 before, and its padding must stay 0). Stops early once stopped()
+/// holds. Gives the header's size; raises what file raises.
+std::size_t WriteBmpRows(TAtomicFile& file, std::int32_t width, std::int32_t height,
+                         TPixelFormat format,
+                         const std::function<void(std::int32_t row, std::uint8_t* out)>& draw,
+                         const std::function<bool()>& stopped = {});
 
 /// An image of Width × Height pixels. Rows are stored top row first, each padded
 /// to a multiple of 4 bytes, so a 24-bit image can be shown as it stands by a

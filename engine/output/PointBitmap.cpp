@@ -1,40 +1,15 @@
 #include "output/PointBitmap.h"
 
-#include "image/Bitmap.h"
 #include "base/Format.h"
+#include "files/FileUtil.h"
+#include "image/Bitmap.h"
 #include "image/GreyMix.h"
 
 #include <algorithm>
 #include <cstring>
 #include <sys/resource.h>
+#include <system_error>
 #include <unistd.h>
-
-namespace {
-
-// Writes the header of a 24-bit BMP file of width × height and its rows, bottom row
-// first as the file stores them, a megabyte of rows at a time; draw(row, out) fills
-// a row's pixels (its padding is 0 already). Stops early once stopped() holds.
-// Gives the header's size.
-template <class TDraw, class TStopped = bool (*)()>
-std::size_t WriteBitmapRows(
-    TAtomicFile& file, std::int32_t width, std::int32_t height, TDraw draw,
-    TStopped stopped = [] { return false; }) {
-    const std::vector<std::uint8_t> header = BmpFileHeader(width, height, TPixelFormat::pf24bit);
-    file.Write(header.data(), header.size());
-    const std::size_t stride = BitmapStride(width, TPixelFormat::pf24bit);
-    const std::int32_t rowsPerChunk = std::max<std::int32_t>(
-        1, std::int32_t((std::size_t(1) << 20) / std::max<std::size_t>(stride, 1)));
-    std::vector<std::uint8_t> chunk(stride * std::size_t(rowsPerChunk), 0);
-    for (std::int32_t row = height - 1; row >= 0 && !stopped();) {
-        std::size_t used = 0;
-        for (std::int32_t n = 0; n < rowsPerChunk && row >= 0; ++n, --row, used += stride)
-            draw(row, chunk.data() + used);
-        file.Write(chunk.data(), used);
-    }
-    return header.size();
-}
-
-} // namespace
 
 TPointMarks::TPointMarks(const TUniquePoints& points, std::int32_t width, std::int32_t height)
     : width_(width) {
@@ -75,9 +50,22 @@ void WritePointBitmap(const TPic& plane, std::int32_t width, std::int32_t height
                       const TUniquePoints& points, const std::string& fileName) {
     const TPointMarks marks(points, width, height);
     TAtomicFile file(fileName);
-    WriteBitmapRows(file, width, height,
-                    [&](std::int32_t row, std::uint8_t* out) { marks.DrawRow(plane, row, out); });
+    WriteBmpRows(file, width, height, TPixelFormat::pf24bit,
+                 [&](std::int32_t row, std::uint8_t* out) { marks.DrawRow(plane, row, out); });
     file.Commit();
+}
+
+std::unique_ptr<TEarlyPointBitmap> StartEarlyBitmap(const TPic& plane, const std::string& fileName,
+                                                    bool lowPriority) {
+    // Only a file put in place at the end can be written early: a pipe or a device
+    // would receive the picture before the points file exists.
+    if (!WrittenAtomically(fileName))
+        return nullptr;
+    try {
+        return std::make_unique<TEarlyPointBitmap>(plane, fileName, lowPriority);
+    } catch (const std::system_error&) {
+        return nullptr; // no thread to be had: the file is written whole at the end
+    }
 }
 
 TEarlyPointBitmap::TEarlyPointBitmap(const TPic& plane, const std::string& fileName,
@@ -85,12 +73,6 @@ TEarlyPointBitmap::TEarlyPointBitmap(const TPic& plane, const std::string& fileN
     : writer_([this, &plane, fileName, lowPriority](std::stop_token stop) {
           Write(plane, fileName, lowPriority, stop);
       }) {}
-
-void TEarlyPointBitmap::Finish(const std::vector<std::int32_t>& markedRows,
-                               const std::function<const std::uint8_t*(std::int32_t row)>& rowOf) {
-    WriteRows(markedRows, rowOf);
-    Commit();
-}
 
 void TEarlyPointBitmap::WriteRows(
     const std::vector<std::int32_t>& markedRows,
@@ -112,8 +94,8 @@ void TEarlyPointBitmap::Write(const TPic& plane, const std::string& fileName, bo
     height_ = plane.Height;
     stride_ = BitmapStride(plane.Width, TPixelFormat::pf24bit);
     file_.emplace(fileName);
-    headerSize_ = WriteBitmapRows(
-        *file_, plane.Width, plane.Height,
+    headerSize_ = WriteBmpRows(
+        *file_, plane.Width, plane.Height, TPixelFormat::pf24bit,
         [&](std::int32_t row, std::uint8_t* out) { GreyToBgr(plane.Data[row], out, plane.Width); },
         [&stop] { return stop.stop_requested(); });
     file_->StartWriteBack();

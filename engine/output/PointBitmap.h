@@ -2,13 +2,14 @@
 // The marked picture: plane 2 as grey with one red pixel at every rounded point
 // centre, written as a 24-bit BMP file row by row, without a bitmap in memory.
 
-#include "files/AtomicFile.h"
 #include "base/Parallel.h"
-#include "image/Plane.h"
 #include "decode/Points.h"
+#include "files/AtomicFile.h"
+#include "image/Plane.h"
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <stop_token>
 #include <string>
@@ -37,13 +38,19 @@ private:
 void WritePointBitmap(const TPic& plane, std::int32_t width, std::int32_t height,
                       const TUniquePoints& points, const std::string& fileName);
 
+/// A TEarlyPointBitmap of plane under fileName, or nullptr where the file cannot be
+/// written early: a name that is not put in place at the end (a pipe, a device), or
+/// no thread to be had. The file is then to be written whole, with WritePointBitmap.
+std::unique_ptr<class TEarlyPointBitmap>
+StartEarlyBitmap(const TPic& plane, const std::string& fileName, bool lowPriority);
+
 /// The marked picture's file, written before the points are known. The picture is
 /// plane in grey everywhere but at the marks, so all of it can go to a temporary file
 /// early, on a thread of its own; once the marks are known, the rows that hold them
 /// are written again and the file is put in place.
 class TEarlyPointBitmap {
 public:
-    /// Starts writing plane, which must stay unchanged until Finish. With
+    /// Starts writing plane, which must stay unchanged until Commit. With
     /// lowPriority the thread only takes time the other threads leave. Raises
     /// std::system_error when no thread can be started.
     TEarlyPointBitmap(const TPic& plane, const std::string& fileName, bool lowPriority);
@@ -52,12 +59,9 @@ public:
     // Dropped unfinished (the run failed before): the writing stops and the temporary
     // file goes.
 
-    /// Writes rowOf(row) again for every row of markedRows and puts the file in
-    /// place. Raises the error the writing met, if any.
-    void Finish(const std::vector<std::int32_t>& markedRows,
-                const std::function<const std::uint8_t*(std::int32_t row)>& rowOf);
-    /// Finish in two steps, which may run on different threads: the rows, once the
-    /// early writing is over, and then putting the file in place.
+    /// Writes rowOf(row) again for every row of markedRows, once the early writing is
+    /// over, and raises the error that writing met, if any; Commit then puts the file
+    /// in place. The two may run on different threads.
     void WriteRows(const std::vector<std::int32_t>& markedRows,
                    const std::function<const std::uint8_t*(std::int32_t row)>& rowOf);
     void Commit();

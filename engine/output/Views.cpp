@@ -2,8 +2,8 @@
 
 #include "output/Views.h"
 
-#include "decode/ThresholdRows.h"
 #include "base/Parallel.h"
+#include "decode/ThresholdRows.h"
 #include "image/PixelAccess.h"
 
 namespace {
@@ -17,59 +17,55 @@ constexpr std::uint32_t Grey(std::uint32_t level) {
 
 } // namespace
 
-void TPicEval::ShowMatrix(std::uint8_t index, TBitmap& bitmap) const {
+void ShowMatrixView(const TViewSource& source, std::uint8_t index, TBitmap& bitmap) {
     TBitmapPixMan pixels(bitmap);
     // Rows are independent: bands of them are drawn at once.
-    const int threads = ThreadsFor(Threads);
-    ForEachBand(Height, threads, threads, [&](int, std::int32_t begin, std::int32_t end) {
-        TThresholdRows thresholds(*this);
-        TValueRows values(*this, index);
+    const int threads = ThreadsFor(source.Threads);
+    ForEachBand(source.Height, threads, threads, [&](int, std::int32_t begin, std::int32_t end) {
+        TThresholdRows thresholds(source.Pics, source.Width, source.MinDif, source.Tolerance);
+        TValueRows values(source.Pics, index, source.Width);
         for (std::int32_t row = begin; row < end; ++row) {
             const std::int16_t* t = thresholds.Row(row);
             const std::uint8_t* v = values.Row(row);
             // A value reaching its threshold shows; this view tests "at least", while a
             // code bit needs "more than".
-            pixels.SetRow(row, Width, [&](std::int32_t col) {
+            pixels.SetRow(row, source.Width, [&](std::int32_t col) {
                 return v[col] >= t[col] ? Grey(v[col]) : kDarkRed;
             });
         }
     });
 }
 
-void TPicEval::ShowEdges(TBitmap& bitmap) const {
+void ShowEdgesView(const TViewSource& source, TBitmap& bitmap) {
     TBitmapPixMan pixels(bitmap);
-    const int threads = ThreadsFor(Threads);
-    ForEachBand(Height, threads, threads, [&](int, std::int32_t begin, std::int32_t end) {
-        TThresholdRows thresholds(*this);
+    const int threads = ThreadsFor(source.Threads);
+    ForEachBand(source.Height, threads, threads, [&](int, std::int32_t begin, std::int32_t end) {
+        TThresholdRows thresholds(source.Pics, source.Width, source.MinDif, source.Tolerance);
         for (std::int32_t row = begin; row < end; ++row) {
             const std::int16_t* t = thresholds.Row(row);
             // Thresholds are whole numbers, so rounding leaves them as they are. A negative
             // one shows as its low eight bits: −20 is grey 236.
-            pixels.SetRow(row, Width, [&](std::int32_t col) {
+            pixels.SetRow(row, source.Width, [&](std::int32_t col) {
                 return t[col] > 255 ? kBlue : Grey(std::uint8_t(t[col]));
             });
         }
     });
 }
 
-void TPicEval::ShowCodeView(TBitmap& bitmap) const {
-    ShowMatrix(2, bitmap);
-    ShowCodePoints(bitmap);
-}
-
-void ShowView(const TPicEval& eval, TView view, std::uint8_t plane, TBitmap& bitmap) {
+void ShowView(const TViewSource& source, TView view, std::uint8_t plane, TBitmap& bitmap) {
     switch (view) {
     case TView::Plane:
-        eval.ShowPicture(plane, bitmap);
+        source.Pics.ShowPicture(plane, bitmap);
         break;
     case TView::Matrix:
-        eval.ShowMatrix(plane, bitmap);
+        ShowMatrixView(source, plane, bitmap);
         break;
     case TView::Edges:
-        eval.ShowEdges(bitmap);
+        ShowEdgesView(source, bitmap);
         break;
     case TView::Codes:
-        eval.ShowCodeView(bitmap);
+        ShowMatrixView(source, 2, bitmap);
+        source.Codes.ShowCodes(bitmap);
         break;
     }
 }

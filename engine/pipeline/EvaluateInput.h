@@ -4,9 +4,10 @@
 // stack folded as it streams where it can be, or loaded whole where it must be.
 
 #include "base/Errors.h"
-#include "pipeline/Evaluator.h"
+#include "input/InputFiles.h"
 #include "input/PlaneArray.h"
-#include "decode/Suggest.h"
+#include "pipeline/Evaluator.h"
+#include "pipeline/Suggest.h"
 
 #include <cstdint>
 #include <functional>
@@ -14,15 +15,6 @@
 #include <stdexcept>
 #include <string>
 #include <vector>
-
-/// Whether input names a picture-set header (a name ending in ".bbf", any case)
-/// rather than a list file.
-bool IsPicSetHeader(const std::string& input);
-
-/// The files an input is made of: the list file and the photographs it names, or
-/// the picture-set header and its plane files; relative names resolved against the
-/// input's folder. Only the input itself when it cannot be read.
-std::vector<std::string> InputFiles(const std::string& input);
 
 /// Raises EUsageError when one of outputs is the same file as one of inputs.
 void RefuseOverwrittenInputs(const std::vector<std::string>& outputs,
@@ -158,7 +150,3 @@ TSuggestion SuggestInput(const TEvaluateRequest& request);
 
 /// The same for 17 planes held in memory.
 TSuggestion SuggestPlanes(TPlaneArray planes, const TEvaluateRequest& request);
-
-/// Whether input, or a file it names (a photograph, a plane file), does not exist:
-/// tells a missing file from a damaged one once a load has failed.
-bool InputIsMissing(const std::string& input);

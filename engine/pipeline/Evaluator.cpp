@@ -2,16 +2,17 @@
 
 #include "pipeline/Evaluator.h"
 
-#include "decode/ThresholdRows.h"
-#include "files/FileUtil.h"
 #include "base/Format.h"
 #include "base/Parallel.h"
-#include "input/PicSet.h"
-#include "output/PointBitmap.h"
-#include "refine/Refine.h"
-#include "image/PixelAccess.h"
 #include "base/Text.h"
 #include "base/Vectorize.h"
+#include "decode/ThresholdRows.h"
+#include "files/FileUtil.h"
+#include "image/PixelAccess.h"
+#include "input/PicSet.h"
+#include "output/EvalFiles.h"
+#include "output/PointBitmap.h"
+#include "refine/Refine.h"
 
 #include <algorithm>
 #include <chrono>
@@ -104,13 +105,24 @@ bool TPicEval::IsStackComplete(std::string* reason) const {
     return true;
 }
 
+std::string TPicEval::SaveProblem(bool loaded) const {
+    if (Pics.Count() == 0)
+        return "No pictures to save.";
+    std::string problem;
+    IsStackComplete(&problem);
+    if (loaded && problem.empty())
+        return {};
+    // A stack that looks complete but is not loaded was left by a load that failed
+    // part of the way through.
+    return "No complete stack to save. " +
+           (problem.empty() ? std::string("The last load did not complete.") : problem);
+}
+
 double TPicEval::Threshold(std::int32_t row, std::int32_t col) const {
     std::uint8_t p0 = 0, p2 = 0;
     const bool ok0 = Pics.TryGetValue(0, row, col, p0);
     const bool ok2 = Pics.TryGetValue(2, row, col, p2);
-    if (ok0 && ok2 && OnLitDot(p0, p2, MinDif))
-        return int(p2) - int(Tolerance);
-    return 256;
+    return ok0 && ok2 ? PixelThreshold(p0, p2, MinDif, Tolerance) : 256;
 }
 
 namespace {
@@ -129,8 +141,8 @@ void CodeSpan(const std::int16_t* __restrict threshold, const std::uint8_t* cons
         int code = 0;
         int bit = 1; // a running bit: "1 << l" here is miscompiled by g++ 12 under -fsanitize
         for (int l = 0; l < 15; ++l, bit <<= 1)
-            code |= p[l][col] > t ? bit : 0;
-        out[col] = (code & 1) != 0 ? code : 0; // only odd codes are kept
+            code |= CodeBit(p[l][col], t) ? bit : 0;
+        out[col] = KeptCode(code);
     }
 }
 
@@ -171,7 +183,7 @@ void TPicEval::CalcCodes(int threads) {
     }
     CodeMatrix.ResizeForOverwrite(Height, Width); // every code is set below
     ForEachBand(Height, threads, threads, [&](int, std::int32_t begin, std::int32_t end) {
-        TThresholdRows thresholds(*this);
+        TThresholdRows thresholds(Pics, Width, MinDif, Tolerance);
         const std::uint8_t* codePlanes[15];
         for (std::int32_t row = begin; row < end; ++row) {
             for (int l = 0; l < 15; ++l)
@@ -201,8 +213,8 @@ private:
 
 void TPicEval::Evaluate(const std::string& fileName, bool withBitmap, TBitmap& display,
                         const std::string& tableFileName) {
-    const std::string problem =
-        OutputProblem(fileName, withBitmap, tableFileName, Pics.SourceFiles());
+    const TEvalFileNames names{fileName, withBitmap, tableFileName};
+    const std::string problem = names.Problem(Pics.SourceFiles());
     if (!problem.empty())
         throw std::invalid_argument(problem);
     auto stageDone = [this](int stages) {
@@ -214,86 +226,42 @@ void TPicEval::Evaluate(const std::string& fileName, bool withBitmap, TBitmap& d
     TStopwatch watch;
     // With threads to spare, the marked picture's file is written alongside, on a
     // core of its own.
-    // Only a file put in place at the end can be written early: a pipe or a device
-    // would receive the picture before the points file exists.
     int threads = ThreadsFor(Threads);
-    const std::string bitmapName = ChangeFileExt(fileName, ".bmp");
-    std::optional<TEarlyPointBitmap> early;
-    if (withBitmap && threads > 1 && DisplayIsPointBitmap(display) &&
-        WrittenAtomically(bitmapName)) {
-        try {
-            early.emplace(Pics.Planes[2], bitmapName, false);
-            --threads;
-        } catch (const std::system_error&) {
-            early.reset(); // no thread to be had: the bitmap is written at the end
-        }
-    }
+    std::unique_ptr<TEarlyPointBitmap> early;
+    if (withBitmap && threads > 1 && Pics.Count() > 2 && Pics.Planes[2].Width == Width &&
+        Pics.Planes[2].Height == Height &&
+        (early = StartEarlyBitmap(Pics.Planes[2], names.BitmapName(), false)))
+        --threads;
     CalcCodes(threads);
     Timings.Matrix = watch.Lap();
     stageDone(1);
     CalcPoints(threads);
     Timings.Points = watch.Lap();
     stageDone(2);
-    std::optional<TAtomicFile> table;
-    if (!tableFileName.empty()) {
+    TEvalFileContent content;
+    content.Width = Width;
+    content.Height = Height;
+    content.Lit = Pics.Count() > 2 ? &Pics.Planes[2] : nullptr;
+    content.Points = &Points;
+    content.Early = early.get();
+    content.TableText = [this] {
         // An incomplete stack gives no codes, and so no points to refine. The
         // refinement takes every core: the bitmap's writer mostly waits for the disk.
-        Refined = IsStackComplete() ? RefineCentres({Pics.Planes[0], Pics.Planes[2],
-                                                     Pics.DeepPlane(0), Pics.DeepPlane(2)},
-                                                    CodeMatrix, Points, ThreadsFor(Threads))
-                                    : std::vector<TRefinedPoint>{};
-        table.emplace(tableFileName);
-        table->Write(PointTableText(Points, Refined));
-        Timings.Table = watch.Lap();
-    }
-    Points.WritePoints(fileName);
-    stageDone(3);
-    MarkPoints(display);
-    stageDone(4);
-    if (early)
-        early->Finish(TPointMarks(Points, Width, Height).Rows(),
-                      [&display](std::int32_t row) { return display.ScanLine(row); });
-    else if (withBitmap)
-        SaveMarkedDisplay(fileName, display);
-    if (table)
-        table->Commit();
-    Timings.Files = watch.Lap();
+        if (IsStackComplete())
+            Refined = RefineCentres(
+                {Pics.Planes[0], Pics.Planes[2], Pics.DeepPlane(0), Pics.DeepPlane(2)}, CodeMatrix,
+                Points, ThreadsFor(Threads));
+        return PointTableText(Points, Refined);
+    };
+    content.PointsWritten = [&] {
+        stageDone(3);
+        MarkPoints(display);
+        stageDone(4);
+    };
+    const TEvalFileSeconds seconds = WriteEvalFiles(names, content, Pics.SourceFiles());
+    Timings.Table = seconds.Table;
+    Timings.Files = seconds.Files;
     stageDone(5);
-}
-
-std::string TPicEval::OutputProblem(const std::string& fileName, bool withBitmap,
-                                    const std::string& tableFileName,
-                                    const std::vector<std::string>& inputs) {
-    const std::string bitmapName = ChangeFileExt(fileName, ".bmp");
-    if (withBitmap && NamesSameFile(fileName, bitmapName))
-        return "The points file " + QuotedName(fileName) +
-               " would be replaced by the marked picture, which takes the same name; choose a "
-               "name that does not end in \".bmp\".";
-    if (!tableFileName.empty() &&
-        (NamesSameFile(tableFileName, fileName) || NamesSameFile(tableFileName, bitmapName)))
-        return "The point table " + QuotedName(tableFileName) +
-               " would replace the points file or its bitmap.";
-    std::vector<std::string> outputs{fileName};
-    if (withBitmap)
-        outputs.push_back(bitmapName);
-    if (!tableFileName.empty())
-        outputs.push_back(tableFileName);
-    return OverwrittenInputText(outputs, inputs);
-}
-
-bool TPicEval::DisplayIsPointBitmap(const TBitmap& display) const {
-    // A display of the stack's size and format, all of it covered by plane 2, holds
-    // once marked exactly the picture SavePointBitmap builds afresh.
-    return display.PixelFormat() == TPixelFormat::pf24bit && display.Width() == Width &&
-           display.Height() == Height && Pics.Count() > 2 && Pics.Planes[2].Width == Width &&
-           Pics.Planes[2].Height == Height;
-}
-
-void TPicEval::SaveMarkedDisplay(const std::string& fileName, const TBitmap& display) const {
-    if (DisplayIsPointBitmap(display))
-        display.SaveToFile(ChangeFileExt(fileName, ".bmp"));
-    else
-        SavePointBitmap(fileName);
 }
 
 void TPicEval::MarkPoints(TBitmap& display) const {
@@ -309,4 +277,22 @@ void TPicEval::SavePointBitmap(const std::string& fileName) const {
     static const TPic kNoPlane;
     WritePointBitmap(Pics.Count() > 2 ? Pics.Planes[2] : kNoPlane, Width, Height, Points,
                      ChangeFileExt(fileName, ".bmp"));
+}
+
+void TPicEval::ShowMatrix(std::uint8_t index, TBitmap& bitmap) const {
+    ShowMatrixView(ViewSource(), index, bitmap);
+}
+
+void TPicEval::ShowEdges(TBitmap& bitmap) const {
+    ShowEdgesView(ViewSource(), bitmap);
+}
+
+void TPicEval::ShowCodeView(TBitmap& bitmap) const {
+    ShowView(ViewSource(), TView::Codes, 2, bitmap);
+}
+
+void RenderView(TPicEval& eval, TView view, std::uint8_t plane, TBitmap& bitmap) {
+    if (view == TView::Codes)
+        eval.CalcMatrix();
+    ShowView(eval, view, plane, bitmap);
 }

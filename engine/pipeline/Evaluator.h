@@ -2,12 +2,14 @@
 // The evaluator (TPicEval): a stack of 17 planes turned into codes, points, the
 // points file and the marked picture.
 
-#include "image/Bitmap.h"
 #include "decode/CodeMatrix.h"
-#include "input/PictureRows.h"
+#include "decode/CodeRule.h"
 #include "decode/Points.h"
-#include "refine/Refine.h"
+#include "image/Bitmap.h"
 #include "input/Pics.h"
+#include "input/PictureRows.h"
+#include "output/Views.h"
+#include "refine/Refine.h"
 
 #include <cstdint>
 #include <exception>
@@ -36,12 +38,6 @@ struct TLoadOutcome {
     /// then holds its message. A front end reports it as it reports any error.
     std::exception_ptr Error;
 };
-
-/// Whether a pixel lies on a lit dot: plane 2 (lit) exceeds plane 0 (dark) there by
-/// more than minDif. Only such a pixel gets a threshold below 256, and a code.
-constexpr bool OnLitDot(int dark, int lit, int minDif) {
-    return lit - dark > minDif;
-}
 
 /// The outcome of a load that raised error: not usable, its message the reason
 /// ("The pictures could not be loaded." for one without a message).
@@ -108,6 +104,19 @@ public:
     TLoadOutcome LoadSet(const std::string& headerFileName, const std::string& baseFolder,
                          TLoadOptions options = {});
 
+    /// Whether the stack counts as loaded after a load that gave outcome, given
+    /// whether it did before: a load that failed before it replaced the planes
+    /// leaves a usable stack usable; one that failed after leaves a stack that is not
+    /// what was asked for.
+    bool LoadedAfter(const TLoadOutcome& outcome, bool loadedBefore) const {
+        return outcome.Usable || (loadedBefore && !outcome.Replaced && IsStackComplete());
+    }
+
+    /// Why the stack may not be saved as a picture set, as a sentence, or empty;
+    /// loaded as LoadedAfter tells it. Only a stack the decoding can use is saved: a
+    /// set written from one that is not would not load again.
+    std::string SaveProblem(bool loaded) const;
+
     /// True when Pics holds exactly 17 planes, all of Width × Height, and that size
     /// holds pixels; otherwise why not goes to reason (when given).
     bool IsStackComplete(std::string* reason = nullptr) const;
@@ -123,30 +132,21 @@ public:
     /// Rebuilds Points from CodeMatrix, with their centres, on threads.
     void CalcPoints(int threads);
 
-    /// The whole run: CalcMatrix, the point list, the points file under fileName,
-    /// the marks drawn into display and, with withBitmap, the marked picture saved
-    /// as a BMP named fileName with its extension replaced by ".bmp". Raises
-    /// EFileError when a file cannot be written; a points file that fails leaves
-    /// display and the BMP untouched. With a tableFileName, the refined centres of
-    /// the points (RefineCentres) are written there as the point table
-    /// (PointTableText); its bytes are written before the points file and it is put
-    /// in place last, so a table that cannot be written fails the run before any
-    /// file is replaced. Names that OutputProblem refuses, given the files the
-    /// stack was loaded from, raise std::invalid_argument before anything is written.
+    /// The whole run: CalcMatrix, the point list, and the files WriteEvalFiles
+    /// writes in its order (the points file under fileName, with withBitmap the
+    /// marked picture named fileName with its extension replaced by ".bmp", with a
+    /// tableFileName the point table of the refined centres, RefineCentres); the
+    /// marks are drawn into display once the points file is in place. Names that
+    /// TEvalFileNames::Problem refuses, given the files the stack was loaded from,
+    /// raise std::invalid_argument before anything is written; EFileError when a file
+    /// cannot be written, and a points file that fails leaves display and the BMP
+    /// untouched.
     void Evaluate(const std::string& fileName, bool withBitmap, TBitmap& display,
                   const std::string& tableFileName = {});
 
     /// Whether the point table reads plane index: planes 0 and 2, which a load for
     /// it keeps at full depth (TLoadOptions::FullDepth).
     static bool RefinementReads(std::int32_t index) { return index == 0 || index == 2; }
-
-    /// Why Evaluate would refuse these output names, or empty: a points file that
-    /// its bitmap would replace (a name ending in ".bmp" while the bitmap is on), a
-    /// table named like the points file or the bitmap (the same file, or the same
-    /// path once resolved), or an output that is the same file as one of inputs.
-    static std::string OutputProblem(const std::string& fileName, bool withBitmap,
-                                     const std::string& tableFileName,
-                                     const std::vector<std::string>& inputs);
 
     /// Plane 2 as grey with one red pixel at every rounded point centre.
     void MarkPoints(TBitmap& display) const;
@@ -168,6 +168,10 @@ public:
     /// The codes view: plane 2 against the threshold (ShowMatrix) with the code
     /// points of the last computed code matrix over it.
     void ShowCodeView(TBitmap& bitmap) const;
+    /// What the views read of this evaluator (ShowView).
+    TViewSource ViewSource() const {
+        return {Pics, CodeMatrix, Width, Height, MinDif, Tolerance, Threads};
+    }
 
 private:
     // The outcome of a load that began when Pics was at generation, given whether
@@ -175,8 +179,14 @@ private:
     TLoadOutcome Outcome(bool loaded, std::uint64_t generation, const std::string& fileName) const;
     // CalcMatrix on the given number of threads.
     void CalcCodes(int threads);
-    // Whether display, once marked, is the picture SavePointBitmap builds.
-    bool DisplayIsPointBitmap(const TBitmap& display) const;
-    // SavePointBitmap, saving the marked display itself where it is that picture.
-    void SaveMarkedDisplay(const std::string& fileName, const TBitmap& display) const;
 };
+
+/// Draws view of eval's stack into bitmap, as the window shows it: the codes view
+/// with the code matrix last computed (ShowView).
+inline void ShowView(const TPicEval& eval, TView view, std::uint8_t plane, TBitmap& bitmap) {
+    ShowView(eval.ViewSource(), view, plane, bitmap);
+}
+
+/// A view of a stack just loaded, as the command line renders it: for the codes
+/// view the code matrix is computed first, which a fresh stack does not have.
+void RenderView(TPicEval& eval, TView view, std::uint8_t plane, TBitmap& bitmap);

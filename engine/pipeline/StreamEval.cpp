@@ -12,526 +12,47 @@
 
 #include "pipeline/StreamEval.h"
 
-#include "files/AtomicFile.h"
 #include "base/Clock.h"
-#include "decode/CodeBits.h"
 #include "base/Errors.h"
-#include "files/FileUtil.h"
 #include "base/Format.h"
-#include "input/ListFile.h"
 #include "base/Memory.h"
 #include "base/Parallel.h"
+#include "base/Text.h"
+#include "files/AtomicFile.h"
+#include "files/FileUtil.h"
+#include "input/ListFile.h"
 #include "input/PicSet.h"
 #include "input/PictureInput.h"
 #include "input/PlaneArray.h"
+#include "output/EvalFiles.h"
 #include "output/PointBitmap.h"
+#include "pipeline/StreamFold.h"
 #include "refine/Refine.h"
-#include "base/Text.h"
-#include "base/Transpose.h"
-#include "base/Vectorize.h"
 
 #include <algorithm>
-#include <array>
-#include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <memory>
-#include <mutex>
 #include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
 
 namespace {
 
-constexpr std::int32_t kCodePictures = TPicEval::kStackPlanes - 3;
 // A picture set's code planes are folded a stretch of whole columns at a time,
 // through two buffers of 64 columns per thread: taller planes are loaded whole.
 constexpr std::int32_t kMaxStreamedSetHeight = 65536;
 
-// Bit k of a byte spread to bit 0 of byte k, for every byte.
-constexpr std::array<std::uint64_t, 256> kSpread = [] {
-    std::array<std::uint64_t, 256> spread{};
-    for (unsigned b = 0; b < 256; ++b)
-        for (unsigned k = 0; k < 8; ++k)
-            spread[b] |= std::uint64_t((b >> k) & 1) << (8 * k);
-    return spread;
-}();
-
 // The names of photographs that planes in memory do not have.
 const std::vector<std::string> kNoNames;
 
-// Raised inside a photograph's decoding once a lower photograph's has failed: its
-// own result can no longer matter.
-struct TAbandoned {};
-
-// Whether any pixel of a row lies on a lit dot.
-KELVARON_VECTOR_CLONES
-bool RowHasDot(const std::uint8_t* __restrict dark, const std::uint8_t* __restrict lit,
-               std::int32_t width, int minDif) {
-    int any = 0;
-    for (std::int32_t col = 0; col < width; ++col)
-        any |= OnLitDot(dark[col], lit[col], minDif) ? 1 : 0;
-    return any != 0;
-}
-
 } // namespace
-
-// What the decoding threads share: which rows hold a lit dot, as rows of pictures 0
-// and 2 come in, and the code pictures' bits.
-class TStreamEval::TFold {
-public:
-    TFold(TStreamEval& eval, const TPictureSettings& settings,
-          const std::vector<std::string>& names, bool deep, bool forTable)
-        : eval_(eval), settings_(settings), names_(names), deep_(deep), forTable_(forTable),
-          suggest_(eval.Request().Automatic()), width_(eval.Width), height_(eval.Height),
-          stride_((std::size_t(eval.Width) + 7) / 8),
-          rowState_(std::make_unique<std::atomic<std::uint8_t>[]>(std::size_t(eval.Height))),
-          rowHasDot_(std::size_t(eval.Height), 0) {
-        eval.Dark.SetSize(width_, height_);
-        eval.Lit.SetSize(width_, height_);
-        eval.DeepDark = TDeepPic{};
-        eval.DeepLit = TDeepPic{};
-        eval.refined_.reset();
-        eval.tableText_.clear();
-        eval.Suggestion.reset();
-        if (deep) {
-            eval.DeepDark.SetSize(width_, height_);
-            eval.DeepLit.SetSize(width_, height_);
-        }
-        for (TGrid<std::uint8_t>& bits : bits_)
-            bits.Resize(height_, std::int32_t(stride_));
-        if (suggest_)
-            for (TPic& picture : held_)
-                picture.SetSize(width_, height_);
-        for (std::int32_t row = 0; row < height_; ++row)
-            rowState_[std::size_t(row)].store(0, std::memory_order_relaxed);
-    }
-
-    /// Decodes photograph index into what stays of it; false when it is missing.
-    bool Decode(std::int32_t index) {
-        TSink sink(*this, index);
-        bool found = false;
-        try {
-            found = DecodePictureRows(names_[std::size_t(index)], settings_, sink);
-        } catch (const TAbandoned&) {
-            throw;
-        } catch (...) {
-            Fail(index);
-            throw;
-        }
-        if (!found) {
-            Lose(); // the load fails: no codes are needed any more
-            return false;
-        }
-        if (index == 2)
-            eval_.StartBitmap();
-        if (suggest_ && ChoiceReads(index) &&
-            choicePending_.fetch_sub(1, std::memory_order_acq_rel) == 1)
-            ChooseAndSettle(ThreadsFor(eval_.Threads), true);
-        if (index != 1 && codesPending_.fetch_sub(1, std::memory_order_acq_rel) == 1)
-            Settle();
-        return true;
-    }
-
-    /// The codes, the points and, with forTable, the refined centres, once: by the
-    /// thread that brought in the last picture they need, while the bright
-    /// reference, which they do not need, may still be decoding; or by the caller
-    /// once every photograph is in. What it raises is kept for Settled.
-    void Settle() {
-        if (settling_.exchange(true, std::memory_order_acq_rel))
-            return;
-        try {
-            eval_.CheckStopped();
-            Gather(ThreadsFor(eval_.Threads), forTable_);
-            eval_.CheckStopped();
-            if (forTable_)
-                eval_.Refine();
-        } catch (...) {
-            settleError_ = std::current_exception();
-        }
-    }
-
-    /// After every photograph is in: Settle, unless it ran, and what it raised.
-    void Settled() {
-        Settle();
-        if (settleError_)
-            std::rethrow_exception(settleError_);
-    }
-
-    /// Pictures 0 and 2 are in whole (a picture set): every row is settled.
-    void SettleAll(int threads) {
-        if (suggest_) {
-            ChooseAndSettle(threads, false);
-            return;
-        }
-        ForEachBand(height_, threads, threads, [&](int, std::int32_t begin, std::int32_t end) {
-            for (std::int32_t row = begin; row < end; ++row) {
-                rowState_[std::size_t(row)].store(1, std::memory_order_relaxed);
-                RowIn(row, 2);
-            }
-        });
-    }
-
-    /// Loads the pictures the settings are chosen from beside pictures 0 and 2, of a
-    /// picture set, whose plane files files names.
-    void LoadHeld(const std::vector<std::string>& files) {
-        for (const std::int32_t index : kLevelPictures)
-            LoadPlane(HeldPicture(index), files[std::size_t(index)]);
-    }
-
-    /// Whether picture index is read whole, for the settings to be chosen from.
-    bool Held(std::int32_t index) const {
-        return suggest_ && (index == kLevelPictures[0] || index == kLevelPictures[1]);
-    }
-
-    /// Folds the column-ordered plane file of picture index (3 … 16) into its bits,
-    /// a stretch of columns at a time turned into rows; picture 1 is only read.
-    /// Raises EFileError when the file cannot be read whole.
-    void FoldPlaneFile(std::int32_t index, const std::string& fileName) {
-        constexpr std::int32_t kColumns = 64; // a multiple of 8: whole bytes of bits
-        const TInputFile file(fileName);
-        const std::size_t column = std::size_t(height_);
-        std::vector<std::uint8_t> columns(column * kColumns);
-        std::vector<std::uint8_t> rows(column * kColumns);
-        for (std::int32_t first = 0; first < width_; first += kColumns) {
-            eval_.CheckStopped();
-            const std::int32_t count = std::min(kColumns, width_ - first);
-            const std::size_t bytes = column * std::size_t(count);
-            if (ReadAt(file, fileName, columns.data(), bytes, std::uint64_t(first) * column) <
-                bytes)
-                throw EFileError("Cannot read " + QuotedName(fileName) + ": it is too short.");
-            if (index < 3)
-                continue;
-            TransposeBytes(columns.data(), column, std::size_t(count), column, rows.data(),
-                           kColumns);
-            for (std::int32_t row = 0; row < height_; ++row)
-                if (rowHasDot_[std::size_t(row)])
-                    FoldRow(rows.data() + std::size_t(row) * kColumns, eval_.Lit.Data[row] + first,
-                            Bits(index - 3, row) + first / 8, count, eval_.Tolerance);
-        }
-    }
-
-    /// Loads the pictures the settings are chosen from beside pictures 0 and 2 from
-    /// planes held in memory.
-    void LoadHeld(const TPlaneArray& planes, int threads) {
-        for (const std::int32_t index : kLevelPictures)
-            planes.CopyPlane(index, HeldPicture(index), threads);
-    }
-
-    /// Folds picture index (3 … 16) of planes held in memory into its bits, row by
-    /// row where they lie.
-    void FoldArrayPlane(std::int32_t index, const TPlaneArray& planes) {
-        std::vector<std::uint8_t> buffer(static_cast<std::size_t>(width_));
-        for (std::int32_t row = 0; row < height_; ++row) {
-            if ((row & 255) == 0)
-                eval_.CheckStopped();
-            if (rowHasDot_[std::size_t(row)])
-                FoldRow(planes.Row(index, row, buffer.data()), eval_.Lit.Data[row],
-                        Bits(index - 3, row), width_, eval_.Tolerance);
-        }
-    }
-
-    /// The codes and points with their centres, once every photograph they need is
-    /// in; the evaluator's Timings start here.
-    void Gather(int threads, bool forTable) {
-        const auto start = std::chrono::steady_clock::now();
-        TCode& codes = eval_.CodeMatrix;
-        const bool keepCodes = eval_.KeepCodeMatrix;
-        if (keepCodes)
-            codes.Resize(height_, width_);
-        TCodeGathering gathering(std::min(threads, std::max(1, height_)));
-        const int bands = gathering.BandCount();
-        TCodeRunsBuilder runs(width_, height_, forTable ? bands : 1);
-        ForEachBand(height_, bands, bands, [&](int band, std::int32_t begin, std::int32_t end) {
-            std::vector<std::uint8_t> dots(stride_);
-            std::vector<TCodeRun> rowRuns;
-            for (std::int32_t row = begin; row < end; ++row) {
-                if (((row - begin) & 255) == 0)
-                    eval_.CheckStopped();
-                if (!rowHasDot_[std::size_t(row)])
-                    continue;
-                RowRuns(row, dots.data(), rowRuns);
-                gathering.AddRuns(band, rowRuns.data(), rowRuns.size(), row);
-                if (forTable)
-                    runs.AddRuns(band, row, rowRuns.data(), rowRuns.size());
-                if (keepCodes)
-                    for (const TCodeRun& run : rowRuns)
-                        std::fill(codes.Data[row] + run.Begin, codes.Data[row] + run.End, run.Code);
-            }
-        });
-        eval_.Runs = runs.Finish();
-        eval_.Points.Reset();
-        eval_.Points.AddGathered(gathering);
-        eval_.Points.Trim();
-        eval_.Timings = TEvalTimings{};
-        eval_.Timings.Matrix = SecondsSince(start);
-        const auto centres = std::chrono::steady_clock::now();
-        eval_.Points.CalcCentres();
-        eval_.Timings.Points = SecondsSince(centres);
-    }
-
-private:
-    // Row state: how many of pictures 0 and 2 have the row in (0 … 2), then
-    // kSettled once it is known whether the row holds a lit dot.
-    static constexpr std::uint8_t kSettled = 3;
-
-    class TSink final : public TPictureRowSink {
-    public:
-        TSink(TFold& fold, std::int32_t index) : fold_(fold), index_(index) {}
-
-        void Begin(const TPictureLayout& layout) override {
-            const std::int32_t width = layout.Width, height = layout.Height;
-            if (width != fold_.width_ || height != fold_.height_)
-                throw EPictureError(
-                    "Cannot decode " + QuotedName(fold_.names_[std::size_t(index_)]) +
-                    ": the picture is " + SizeText(width, height) +
-                    " pixels now, but its header said " + SizeText(fold_.width_, fold_.height_) +
-                    " when the list was read");
-            if (index_ == 0 && fold_.deep_)
-                fold_.eval_.DeepDark.SourceMax = layout.MaxValue;
-            if (index_ == 2 && fold_.deep_)
-                fold_.eval_.DeepLit.SourceMax = layout.MaxValue;
-            if (index_ != 0 && index_ != 2)
-                buffer_.resize(std::size_t(width));
-        }
-        bool Needed(std::int32_t first, std::int32_t count) override {
-            fold_.CheckNotAbandoned(index_);
-            if (index_ == 0 || index_ == 2 || fold_.Held(index_))
-                return true;
-            if (index_ == 1)
-                return false;
-            const std::int32_t end = std::min(first + count, fold_.height_);
-            bool any = false;
-            for (std::int32_t row = first; row < end && !any; ++row)
-                any = fold_.WaitForRow(row) && fold_.rowHasDot_[std::size_t(row)];
-            return any;
-        }
-        std::uint8_t* RowBuffer(std::int32_t row) override {
-            if (index_ == 0)
-                return fold_.eval_.Dark.Data[row];
-            if (index_ == 2)
-                return fold_.eval_.Lit.Data[row];
-            if (fold_.Held(index_))
-                return fold_.HeldPicture(index_).Data[row];
-            return buffer_.data();
-        }
-        std::uint16_t* DeepRowBuffer(std::int32_t row) override {
-            if (!fold_.deep_ || (index_ != 0 && index_ != 2))
-                return nullptr;
-            return (index_ == 0 ? fold_.eval_.DeepDark : fold_.eval_.DeepLit).Data[row];
-        }
-        void RowDone(std::int32_t row) override {
-            if (index_ == 0 || index_ == 2) {
-                fold_.RowIn(row, index_);
-                return;
-            }
-            fold_.CheckNotAbandoned(index_);
-            if (index_ == 1 || fold_.Held(index_) || !fold_.WaitForRow(row) ||
-                !fold_.rowHasDot_[std::size_t(row)])
-                return;
-            FoldRow(buffer_.data(), fold_.eval_.Lit.Data[row], fold_.Bits(index_ - 3, row),
-                    fold_.width_, fold_.eval_.Tolerance);
-        }
-
-    private:
-        TFold& fold_;
-        const std::int32_t index_;
-        std::vector<std::uint8_t> buffer_;
-    };
-
-    std::uint8_t* Bits(std::int32_t codePicture, std::int32_t row) {
-        return bits_[std::size_t(codePicture)][row];
-    }
-
-    // A row of picture 0 or 2 (index) is in; the second of them tells whether the
-    // row holds a lit dot. With a tolerance of 0 no pixel gets a code: no row needs
-    // the code pictures. Where the settings are still to be chosen, the row's
-    // contrast is counted instead, and the row waits for them.
-    void RowIn(std::int32_t row, std::int32_t index) {
-        std::atomic<std::uint8_t>& state = rowState_[std::size_t(row)];
-        if (state.fetch_add(1, std::memory_order_acq_rel) != 1)
-            return;
-        if (suggest_) {
-            AddContrastRow(contrast_[index == 0 ? 0 : 1], eval_.Dark.Data[row], eval_.Lit.Data[row],
-                           width_);
-            return;
-        }
-        SettleRow(row);
-        if (waiters_.load(std::memory_order_seq_cst) > 0) {
-            std::lock_guard lock(mutex_);
-            changed_.notify_all();
-        }
-    }
-
-    // Whether row holds a lit dot, from pictures 0 and 2 and the settings.
-    void SettleRow(std::int32_t row) {
-        rowHasDot_[std::size_t(row)] =
-            eval_.Tolerance > 0 &&
-                    RowHasDot(eval_.Dark.Data[row], eval_.Lit.Data[row], width_, eval_.MinDif)
-                ? 1
-                : 0;
-        rowState_[std::size_t(row)].store(kSettled, std::memory_order_seq_cst);
-    }
-
-    // Whether the settings are chosen from picture index.
-    bool ChoiceReads(std::int32_t index) const { return index == 0 || index == 2 || Held(index); }
-
-    TPic& HeldPicture(std::int32_t index) { return held_[index == kLevelPictures[0] ? 0 : 1]; }
-
-    // Every picture the settings are chosen from is in (with its contrast counted,
-    // where counted): the settings are chosen, the rows settled, and the pictures
-    // read whole for the choice folded into their bits and let go.
-    void ChooseAndSettle(int threads, bool counted) {
-        TLevelCounts contrast = contrast_[0];
-        contrast.Add(contrast_[1]);
-        const TSuggestion suggestion =
-            ChooseSettings(CountSettings(eval_.Dark, eval_.Lit, {&held_[0], &held_[1]},
-                                         eval_.Request(), threads, counted ? &contrast : nullptr),
-                           eval_.Request());
-        eval_.MinDif = suggestion.MinDif;
-        eval_.Tolerance = suggestion.Tolerance;
-        eval_.Suggestion = suggestion;
-        ForEachBand(height_, threads, threads, [&](int, std::int32_t begin, std::int32_t end) {
-            for (std::int32_t row = begin; row < end; ++row) {
-                SettleRow(row);
-                if (!rowHasDot_[std::size_t(row)])
-                    continue;
-                for (const std::int32_t index : kLevelPictures)
-                    FoldRow(HeldPicture(index).Data[row], eval_.Lit.Data[row], Bits(index - 3, row),
-                            width_, eval_.Tolerance);
-            }
-        });
-        for (TPic& picture : held_)
-            picture = TPic{};
-        std::lock_guard lock(mutex_);
-        changed_.notify_all();
-    }
-
-    // Waits until row is settled (pictures 0 and 2 in); false when it never will be
-    // (the load fails, so no code is needed).
-    bool WaitForRow(std::int32_t row) {
-        std::atomic<std::uint8_t>& state = rowState_[std::size_t(row)];
-        if (state.load(std::memory_order_acquire) == kSettled)
-            return true;
-        std::unique_lock lock(mutex_);
-        waiters_.fetch_add(1, std::memory_order_seq_cst);
-        while (state.load(std::memory_order_seq_cst) != kSettled &&
-               !lost_.load(std::memory_order_seq_cst))
-            changed_.wait_for(lock, std::chrono::milliseconds(50));
-        waiters_.fetch_sub(1, std::memory_order_seq_cst);
-        return state.load(std::memory_order_acquire) == kSettled;
-    }
-
-    // No code will be needed: nobody waits for rows any more.
-    void Lose() {
-        std::lock_guard lock(mutex_);
-        lost_.store(true, std::memory_order_seq_cst);
-        changed_.notify_all();
-    }
-
-    // Photograph index failed: the photographs after it need not go on.
-    void Fail(std::int32_t index) {
-        std::int32_t lowest = lowestFailure_.load();
-        while (index < lowest && !lowestFailure_.compare_exchange_weak(lowest, index)) {
-        }
-        Lose();
-    }
-
-    // Raises TAbandoned once a lower photograph has failed, and what CheckStop raises.
-    void CheckNotAbandoned(std::int32_t index) const {
-        if (lowestFailure_.load(std::memory_order_relaxed) < index)
-            throw TAbandoned{};
-        eval_.CheckStopped();
-    }
-
-    // The runs of the codes of one row that holds a lit pixel, as the full stack's
-    // codes give them (ForEachCodeRun), into runs. Eight pixels at a time: their bits
-    // of each code picture, one byte, are spread over the eight codes at once.
-    // dots: room for the row's bits of the pixels on a lit dot.
-    void RowRuns(std::int32_t row, std::uint8_t* dots, std::vector<TCodeRun>& runs) const {
-        DotRow(eval_.Dark.Data[row], eval_.Lit.Data[row], dots, width_, eval_.MinDif);
-        const std::uint8_t* bits[kCodePictures];
-        for (std::int32_t p = 0; p < kCodePictures; ++p)
-            bits[p] = bits_[std::size_t(p)][row];
-        runs.clear();
-        std::int32_t open = 0, openBegin = 0; // the code of the run that goes on, 0 for none
-        auto close = [&](std::int32_t end) {
-            if (open != 0)
-                runs.push_back({openBegin, end, open});
-            open = 0;
-        };
-        for (std::int32_t first = 0; first < width_; first += 8) {
-            const unsigned lit = dots[first / 8];
-            if (lit == 0) {
-                close(first);
-                continue;
-            }
-            // Byte k of low holds bits 0 … 7 of pixel k's code, byte k of high bits 8 … 14.
-            const std::size_t byte = std::size_t(first) >> 3;
-            std::uint64_t low = kSpread[0xFF];
-            std::uint64_t high = 0;
-            for (std::int32_t p = 0; p < 7; ++p)
-                low |= kSpread[bits[p][byte]] << (p + 1);
-            for (std::int32_t p = 7; p < kCodePictures; ++p)
-                high |= kSpread[bits[p][byte]] << (p - 7);
-            const std::int32_t count = std::min(8, width_ - first);
-            for (std::int32_t k = 0; k < count; ++k) {
-                const std::int32_t code = (lit >> k & 1) != 0
-                                              ? std::int32_t((low >> (8 * k)) & 0xFF) |
-                                                    std::int32_t((high >> (8 * k)) & 0xFF) << 8
-                                              : 0;
-                if (code == open)
-                    continue;
-                close(first + k);
-                open = code;
-                openBegin = first + k;
-            }
-        }
-        close(width_);
-    }
-
-    TStreamEval& eval_;
-    const TPictureSettings settings_;
-    const std::vector<std::string>& names_;
-    const bool deep_;     // pictures 0 and 2 are kept at full depth too
-    const bool forTable_; // what the point table needs is kept, and refined
-    const bool suggest_;  // the settings are chosen once the pictures are in
-    const std::int32_t width_;
-    const std::int32_t height_;
-    const std::size_t stride_;
-    std::array<TGrid<std::uint8_t>, kCodePictures> bits_; // per code picture, from picture 3
-    // Where the settings are chosen: the pictures they are chosen from beside 0 and
-    // 2, whole until then, and the contrast of every pixel, of the rows that picture
-    // 0 brought in second and of those picture 2 did.
-    std::array<TPic, 2> held_;
-    std::array<TLevelCounts, 2> contrast_;
-    std::atomic<int> choicePending_{4}; // pictures the settings are chosen from
-    std::unique_ptr<std::atomic<std::uint8_t>[]> rowState_;
-    std::vector<std::uint8_t> rowHasDot_; // written as the row settles
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    std::atomic<int> waiters_{0};
-    std::atomic<bool> lost_{false};
-    std::atomic<std::int32_t> lowestFailure_{TPicEval::kStackPlanes};
-    // Photographs the codes still wait for: all but the bright reference.
-    std::atomic<int> codesPending_{TPicEval::kStackPlanes - 1};
-    std::atomic<bool> settling_{false};
-    std::exception_ptr settleError_; // written by the one Settle that runs
-};
 
 TStreamEval::TStreamEval() = default;
 TStreamEval::~TStreamEval() = default;
 
 void TStreamEval::StartBitmap() {
-    // Only a file put in place at the end can be written early: a pipe or a device
-    // would receive the picture before the points file exists.
-    if (BitmapFileName.empty() || !WrittenAtomically(BitmapFileName))
-        return;
-    try {
-        early_ = std::make_unique<TEarlyPointBitmap>(Lit, BitmapFileName, true);
-    } catch (const std::system_error&) {
-        // no thread to be had: Evaluate writes the file
-    }
+    if (!BitmapFileName.empty())
+        early_ = StartEarlyBitmap(Lit, BitmapFileName, true);
 }
 
 std::optional<TLoadOutcome> TStreamEval::LoadList(const std::string& fileName, std::uint8_t channel,
@@ -684,7 +205,7 @@ void TStreamEval::LoadPlanes(const TPlaneArray& planes, bool forTable) {
         fold.LoadHeld(planes, threads);
     CheckStopped();
     fold.SettleAll(threads);
-    ForEachIndex(kCodePictures, threads, [&](std::int32_t task) {
+    ForEachIndex(TFold::kCodePictures, threads, [&](std::int32_t task) {
         const std::int32_t index = task + 3;
         if (!fold.Held(index))
             fold.FoldArrayPlane(index, planes);
@@ -698,12 +219,10 @@ void TStreamEval::CheckStopped() const {
 }
 
 void TStreamEval::Refine() {
-    const auto start = std::chrono::steady_clock::now();
     const bool deep = DeepDark.Data.size() != 0 && DeepLit.Data.size() != 0;
     refined_ = RefineCentres({Dark, Lit, deep ? &DeepDark : nullptr, deep ? &DeepLit : nullptr},
                              Runs, Points, ThreadsFor(Threads), CheckStop);
     tableText_ = PointTableText(Points, *refined_, ThreadsFor(Threads));
-    Timings.Table = SecondsSince(start);
 }
 
 TSettingsRequest TStreamEval::Request() const {
@@ -720,56 +239,27 @@ std::uint64_t TStreamEval::KeptBytes(bool deep) const {
     // Where the settings are chosen, two code pictures are held whole until then.
     const std::uint64_t held = Request().Automatic() ? 2 * pixels : 0;
     const std::uint64_t codes =
-        std::uint64_t(Height) * kCodePictures * ((std::uint64_t(Width) + 7) / 8);
+        std::uint64_t(Height) * TFold::kCodePictures * ((std::uint64_t(Width) + 7) / 8);
     return 2 * pixels + held + codes + (deep ? 4 * pixels : 0) + (KeepCodeMatrix ? 4 * pixels : 0);
 }
 
 void TStreamEval::Evaluate(const std::string& fileName, bool withBitmap,
                            const std::string& tableFileName) {
-    const std::string problem =
-        TPicEval::OutputProblem(fileName, withBitmap, tableFileName, sources_);
-    if (!problem.empty())
-        throw std::invalid_argument(problem);
-    if (!tableFileName.empty() && !refined_)
-        Refine();
-    const std::string bitmapName = ChangeFileExt(fileName, ".bmp");
-    const bool early = withBitmap && early_ && bitmapName == BitmapFileName;
-    // The marked rows of an early marked picture are written on a thread of their
-    // own (where one can be had) while the table and the points file are; each file
-    // is still put in place in the order below, and the first error raised.
-    std::optional<TPointMarks> marks;
-    auto writeMarkedRows = [this, &marks] {
-        std::vector<std::uint8_t> row(BitmapStride(Width, TPixelFormat::pf24bit));
-        early_->WriteRows(marks->Rows(), [&](std::int32_t r) {
-            marks->DrawRow(Lit, r, row.data());
-            return row.data();
-        });
+    const TEvalFileNames names{fileName, withBitmap, tableFileName};
+    TEvalFileContent content;
+    content.Width = Width;
+    content.Height = Height;
+    content.Lit = &Lit;
+    content.Points = &Points;
+    content.TableText = [this] {
+        if (!refined_)
+            Refine();
+        return tableText_;
     };
-    std::unique_ptr<TBackgroundTask> marking; // dropped before the marks
-    if (early) {
-        marks.emplace(Points, Width, Height);
-        marking = TryStartTask([&writeMarkedRows](std::stop_token) { writeMarkedRows(); });
-    }
-    std::optional<TAtomicFile> table;
-    if (!tableFileName.empty()) {
-        const auto tableStart = std::chrono::steady_clock::now();
-        table.emplace(tableFileName);
-        table->Write(tableText_);
-        Timings.Table += SecondsSince(tableStart);
-    }
-    const auto start = std::chrono::steady_clock::now();
-    Points.WritePoints(fileName);
-    if (early) {
-        if (marking)
-            marking->Wait();
-        else
-            writeMarkedRows();
-        early_->Commit();
-    } else if (withBitmap) {
-        WritePointBitmap(Lit, Width, Height, Points, bitmapName);
-    }
+    if (early_ && names.BitmapName() == BitmapFileName)
+        content.Early = early_.get();
+    const TEvalFileSeconds seconds = WriteEvalFiles(names, content, sources_);
     early_.reset();
-    if (table)
-        table->Commit();
-    Timings.Files = SecondsSince(start);
+    Timings.Table += seconds.Table;
+    Timings.Files = seconds.Files;
 }

@@ -3,9 +3,9 @@
 // folded into the codes as it is decoded, and only what the outputs need stays.
 
 #include "decode/CodeRuns.h"
+#include "pipeline/Suggest.h"
 #include "pipeline/Evaluator.h"
 #include "refine/Refine.h"
-#include "decode/Suggest.h"
 
 #include <cstdint>
 #include <functional>
@@ -123,7 +123,7 @@ private:
     // Starts writing the marked picture early, once picture 2 is in.
     void StartBitmap();
     // The refined centres of the points and the point table's text, into refined_
-    // and tableText_.
+    // and tableText_; their time is the caller's to count.
     void Refine();
     // The memory the kept pictures, bits and codes take, without the runs.
     std::uint64_t KeptBytes(bool deep) const;

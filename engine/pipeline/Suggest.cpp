@@ -1,4 +1,4 @@
-#include "decode/Suggest.h"
+#include "pipeline/Suggest.h"
 
 #include "base/Parallel.h"
 #include "base/Vectorize.h"
