@@ -1,12 +1,12 @@
 #include "input/Pics.h"
 
 #include "base/Errors.h"
-#include "input/ListFile.h"
 #include "base/Memory.h"
 #include "base/Parallel.h"
-#include "input/PictureInput.h"
-#include "image/PixelAccess.h"
 #include "base/Text.h"
+#include "image/PixelAccess.h"
+#include "input/ListFile.h"
+#include "input/PictureInput.h"
 
 #include <algorithm>
 #include <chrono>
@@ -92,17 +92,13 @@ bool TPics::LoadFromList(const std::string& fileName, bool namesOnly, std::uint8
     // photograph that is missing, or whose header cannot be read, counts for
     // nothing here; its turn to be decoded settles it, as it would have.
     const TPictureSettings settings{channel, options.Bits};
-    std::vector<std::optional<TPictureHeader>> headers(names.size());
+    const TPictureSurvey survey = SurveyPictures(names, settings);
+    const std::vector<std::optional<TPictureHeader>>& headers = survey.Headers;
     // The planes kept at full depth: all that FullDepth names, once one of them
     // holds more than 8 bits a sample.
     std::vector<char> deep(names.size(), 0);
     bool anyDeep = false;
     for (std::size_t i = 0; i < names.size(); ++i) {
-        try {
-            headers[i] = ReadPictureHeader(names[i], settings);
-        } catch (const EFileError&) {
-        } catch (const EPictureError&) {
-        }
         deep[i] = options.FullDepth && options.FullDepth(std::int32_t(i)) ? 1 : 0;
         anyDeep = anyDeep || (deep[i] && headers[i] && headers[i]->Deep());
     }
@@ -110,14 +106,13 @@ bool TPics::LoadFromList(const std::string& fileName, bool namesOnly, std::uint8
         deep.assign(names.size(), 0);
     std::vector<TPictureSize> sizes;
     std::uint64_t planeBytes = 0;
-    std::uint64_t decoderBytes = 0;
+    const std::uint64_t decoderBytes = survey.DecoderBytes;
     for (std::size_t i = 0; i < names.size(); ++i) {
         if (!headers[i])
             continue;
         sizes.push_back({headers[i]->Width, headers[i]->Height, deep[i] ? 3 : 1});
         planeBytes += std::uint64_t(headers[i]->Width) * std::uint64_t(headers[i]->Height) *
                       std::uint64_t(sizes.back().Bytes);
-        decoderBytes = std::max(decoderBytes, headers[i]->DecoderBytes);
     }
     if (std::string problem = StackMemoryProblem(sizes); !problem.empty()) {
         lastError_ = std::move(problem);

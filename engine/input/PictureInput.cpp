@@ -1,11 +1,13 @@
 #include "input/PictureInput.h"
 
+#include "base/Errors.h"
+#include "base/Text.h"
 #include "files/FileUtil.h"
 #include "input/JpegInput.h"
 #include "input/PngInput.h"
-#include "base/Text.h"
 #include "input/TiffInput.h"
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -110,4 +112,34 @@ bool DecodePictureRows(const std::string& fileName, const TPictureSettings& sett
     const TInputFile file(fileName);
     DecodeFile(file, fileName, settings, sink);
     return true;
+}
+
+TPictureSurvey SurveyPictures(const std::vector<std::string>& names,
+                              const TPictureSettings& settings) {
+    TPictureSurvey survey;
+    survey.Headers.resize(names.size());
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        try {
+            survey.Headers[i] = ReadPictureHeader(names[i], settings);
+            survey.DecoderBytes = std::max(survey.DecoderBytes, survey.Headers[i]->DecoderBytes);
+        } catch (const EFileError&) {
+        } catch (const EPictureError&) {
+        }
+    }
+    return survey;
+}
+
+bool TPictureSurvey::Complete() const {
+    return std::all_of(Headers.begin(), Headers.end(),
+                       [](const std::optional<TPictureHeader>& h) { return h.has_value(); });
+}
+
+bool TPictureSurvey::OneSize() const {
+    if (Headers.empty() || !Complete())
+        return false;
+    const TPictureHeader& first = *Headers.front();
+    return first.Width > 0 && first.Height > 0 &&
+           std::all_of(Headers.begin(), Headers.end(), [&](const std::optional<TPictureHeader>& h) {
+               return h->Width == first.Width && h->Height == first.Height;
+           });
 }

@@ -2,11 +2,13 @@
 // Photographs of any format the tool reads, told by their first bytes: JPEG, PNG
 // and TIFF. Their headers before any pixel, their rows into planes.
 
-#include "input/PictureRows.h"
 #include "image/Plane.h"
+#include "input/PictureRows.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <vector>
 
 /// How a photograph is stored.
 enum class TPictureFormat { Jpeg, Png, Tiff };
@@ -40,6 +42,25 @@ struct TPictureHeader {
 /// picture that cannot be read; for a PNG or TIFF also when its compressed data is
 /// too short ever to fill the size it announces, or lies beyond the file's end.
 TPictureHeader ReadPictureHeader(const std::string& fileName, const TPictureSettings& settings);
+
+/// The headers of a list's photographs, read before any pixel is decoded (ReadPictureHeader).
+struct TPictureSurvey {
+    /// Per photograph; nullopt where it is missing or its header cannot be read
+    /// (EFileError, EPictureError), which its turn to be decoded then settles.
+    std::vector<std::optional<TPictureHeader>> Headers;
+    /// The most working memory one decoder of these photographs takes.
+    std::uint64_t DecoderBytes = 0;
+
+    /// Whether every header was read.
+    bool Complete() const;
+    /// Whether every header was read and all announce one size, with pixels.
+    bool OneSize() const;
+};
+
+/// The headers of the photographs names; raises what ReadPictureHeader raises but
+/// EFileError and EPictureError.
+TPictureSurvey SurveyPictures(const std::vector<std::string>& names,
+                              const TPictureSettings& settings);
 
 /// Decodes one photograph, of any format, into plane, keeping one channel of each
 /// pixel and turning samples of any depth into plane values (SampleToPlane); with

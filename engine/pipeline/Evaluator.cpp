@@ -2,6 +2,7 @@
 
 #include "pipeline/Evaluator.h"
 
+#include "base/Clock.h"
 #include "base/Format.h"
 #include "base/Parallel.h"
 #include "base/Text.h"
@@ -192,24 +193,6 @@ void TPicEval::CalcCodes(int threads) {
         }
     });
 }
-
-namespace {
-
-// Seconds between laps.
-class TStopwatch {
-public:
-    double Lap() {
-        const auto now = std::chrono::steady_clock::now();
-        const double seconds = std::chrono::duration<double>(now - last_).count();
-        last_ = now;
-        return seconds;
-    }
-
-private:
-    std::chrono::steady_clock::time_point last_ = std::chrono::steady_clock::now();
-};
-
-} // namespace
 
 void TPicEval::Evaluate(const std::string& fileName, bool withBitmap, TBitmap& display,
                         const std::string& tableFileName) {

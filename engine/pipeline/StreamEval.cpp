@@ -66,24 +66,13 @@ std::optional<TLoadOutcome> TStreamEval::LoadList(const std::string& fileName, s
     // Every header first: a photograph that the whole-stack load would report
     // before decoding, or whose size differs from the others, goes that way.
     const TPictureSettings settings{channel, options.Bits};
-    std::uint64_t decoderBytes = 0;
-    bool deep = false;
-    for (std::size_t i = 0; i < names.size(); ++i) {
-        TPictureHeader header;
-        try {
-            header = ReadPictureHeader(names[i], settings);
-        } catch (const std::exception&) {
-            return std::nullopt;
-        }
-        if (i == 0) {
-            Width = header.Width;
-            Height = header.Height;
-        }
-        if (header.Width != Width || header.Height != Height || Width == 0 || Height == 0)
-            return std::nullopt;
-        decoderBytes = std::max(decoderBytes, header.DecoderBytes);
-        deep = deep || (forTable && (i == 0 || i == 2) && header.Deep());
-    }
+    const TPictureSurvey survey = SurveyPictures(names, settings);
+    if (!survey.OneSize())
+        return std::nullopt;
+    Width = survey.Headers[0]->Width;
+    Height = survey.Headers[0]->Height;
+    const std::uint64_t decoderBytes = survey.DecoderBytes;
+    const bool deep = forTable && (survey.Headers[0]->Deep() || survey.Headers[2]->Deep());
     const std::uint64_t keptBytes = KeptBytes(deep);
     if (keptBytes > MemoryBudget().Usable())
         return std::nullopt;

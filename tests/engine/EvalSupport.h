@@ -2,8 +2,12 @@
 // Stacks built by hand for the evaluator tests, so that every expected code,
 // point and pixel is known by construction.
 
-#include "PicHolder.h"
+#include "image/Plane.h"
+#include "input/Pics.h"
+#include "pipeline/Evaluator.h"
 
+#include <cstdint>
+#include <iterator>
 #include <random>
 
 /// An evaluator holding 17 planes of width × height zeros, its size taken.

@@ -1,8 +1,14 @@
-#include "base/Errors.h"
+// The files of the evaluator's whole run: the points file, the marks on the display
+// and the marked picture, on one thread or several, and what a write that fails
+// leaves.
+
 #include "EvalSupport.h"
-#include "files/FileUtil.h"
-#include "PicHolder.h"
 #include "TestSupport.h"
+#include "base/Errors.h"
+#include "files/FileUtil.h"
+#include "image/Bitmap.h"
+#include "image/Plane.h"
+#include "pipeline/Evaluator.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

@@ -1,5 +1,15 @@
+// The evaluator: its defaults, each pixel's threshold, the code matrix against the
+// per-pixel definition, and what its loads leave behind.
+
+#include "pipeline/Evaluator.h"
+
 #include "EvalSupport.h"
-#include "PicHolder.h"
+#include "PhotoFolder.h"
+#include "TestSupport.h"
+#include "base/Errors.h"
+#include "decode/CodeMatrix.h"
+#include "image/Plane.h"
+#include "input/PicSet.h"
 
 #include <gtest/gtest.h>
 
@@ -194,4 +204,56 @@ TEST(LoadPictures, AFailedLoadKeepsTheFormerSize) {
     EXPECT_EQ(eval.Height, 480);
     EXPECT_EQ(eval.Width, 640);
     EXPECT_FALSE(eval.Pics.LastError().empty());
+}
+
+TEST(LoadOutcome, SaysWhetherTheStackIsUsableWhetherItWasReplacedAndWhy) {
+    TPhotoFolder folder(17);
+    const std::string list = folder.List(folder.Photos(17));
+    TPicEval eval;
+
+    TLoadOutcome outcome = eval.LoadList(list, kChannelGrey);
+    EXPECT_TRUE(outcome.Usable && outcome.Replaced && outcome.Reason.empty() && !outcome.Error);
+
+    // A list that cannot be read leaves the usable stack as it was.
+    outcome = eval.LoadList(folder.dir / "none.txt", kChannelGrey);
+    EXPECT_FALSE(outcome.Usable || outcome.Replaced || outcome.Error);
+    EXPECT_EQ(outcome.Reason,
+              "The list file \"" + (folder.dir / "none.txt") + "\" does not exist.");
+    EXPECT_TRUE(eval.IsStackComplete());
+
+    // Sixteen photographs load but make no stack.
+    outcome = eval.LoadList(folder.List(folder.Photos(16), "\r\n", "short.txt"), kChannelGrey);
+    EXPECT_FALSE(outcome.Usable || outcome.Error);
+    EXPECT_TRUE(outcome.Replaced);
+    EXPECT_EQ(outcome.Reason, "\"" + (folder.dir / "short.txt") +
+                                  "\" does not give a complete stack: The stack holds 16 "
+                                  "pictures; 17 are needed.");
+
+    // A damaged photograph: the decoder's error travels with the outcome.
+    WriteFileText(folder.Photo(9), "damaged");
+    outcome = eval.LoadList(list, kChannelGrey);
+    EXPECT_FALSE(outcome.Usable);
+    EXPECT_TRUE(outcome.Replaced);
+    ASSERT_TRUE(outcome.Error);
+    EXPECT_THROW(std::rethrow_exception(outcome.Error), EJpegError);
+    EXPECT_NE(outcome.Reason.find(folder.Photo(9)), std::string::npos) << outcome.Reason;
+}
+
+TEST(LoadOutcome, OfAPictureSetTakesTheSizeWhateverTheLoadGave) {
+    TPhotoFolder folder(17);
+    TPicEval eval;
+    ASSERT_TRUE(eval.LoadList(folder.List(folder.Photos(17)), kChannelGrey).Usable);
+    const std::string header = folder.dir / "set.bbf";
+    SavePicSet(eval.Pics, header, true);
+
+    TPicEval fresh;
+    TLoadOutcome outcome = fresh.LoadSet(header, folder.dir.path());
+    EXPECT_TRUE(outcome.Usable && outcome.Replaced && outcome.Reason.empty());
+    EXPECT_EQ(fresh.Width, TPhotoFolder::kWidth);
+    EXPECT_EQ(fresh.Height, TPhotoFolder::kHeight);
+
+    outcome = fresh.LoadSet(folder.dir / "none.bbf", folder.dir.path());
+    EXPECT_FALSE(outcome.Usable || outcome.Replaced || outcome.Error);
+    EXPECT_EQ(outcome.Reason, fresh.Pics.LastError());
+    EXPECT_NE(outcome.Reason.find("none.bbf"), std::string::npos) << outcome.Reason;
 }

@@ -6,32 +6,23 @@
 // behind, and the run stops where it failed — the files written before are
 // complete, the ones after are not touched.
 
-#include "base/Errors.h"
 #include "EvalSupport.h"
-#include "files/FileUtil.h"
-#include "PicHolder.h"
+#include "FaultSupport.h"
 #include "TestSupport.h"
+#include "image/Bitmap.h"
+#include "input/PicSet.h"
+#include "input/Pics.h"
+#include "pipeline/Evaluator.h"
 
 #include <algorithm>
-#include <atomic>
-#include <chrono>
-#include <csignal>
 #include <cstdint>
-#include <fcntl.h>
 #include <filesystem>
-#include <fstream>
-#include <functional>
 #include <gtest/gtest.h>
 #include <map>
 #include <memory>
 #include <optional>
-#include <poll.h>
-#include <stdexcept>
-#include <stop_token>
 #include <string>
-#include <sys/resource.h>
 #include <sys/stat.h>
-#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -74,116 +65,6 @@ bool HaveFullDevice() {
     struct stat info {};
     return ::stat("/dev/full", &info) == 0 && S_ISCHR(info.st_mode) &&
            ::access("/dev/full", W_OK) == 0;
-}
-
-// Until the object goes, no file this process writes may grow beyond `bytes`: a
-// write past the limit fails with EFBIG (SIGXFSZ, which would end the process, is
-// ignored meanwhile). Only the soft limit changes, so that it can be put back
-// without privileges.
-class TFileSizeLimit {
-public:
-    explicit TFileSizeLimit(rlim_t bytes) {
-        if (::getrlimit(RLIMIT_FSIZE, &saved_) != 0)
-            return;
-        struct sigaction ignore {};
-        ignore.sa_handler = SIG_IGN;
-        sigemptyset(&ignore.sa_mask);
-        if (::sigaction(SIGXFSZ, &ignore, &savedAction_) != 0)
-            return;
-        rlimit limited = saved_;
-        limited.rlim_cur =
-            saved_.rlim_max == RLIM_INFINITY ? bytes : std::min(bytes, saved_.rlim_max);
-        if (::setrlimit(RLIMIT_FSIZE, &limited) != 0) {
-            ::sigaction(SIGXFSZ, &savedAction_, nullptr);
-            return;
-        }
-        active_ = true;
-    }
-    ~TFileSizeLimit() {
-        if (!active_)
-            return;
-        ::setrlimit(RLIMIT_FSIZE, &saved_);
-        ::sigaction(SIGXFSZ, &savedAction_, nullptr);
-    }
-    TFileSizeLimit(const TFileSizeLimit&) = delete;
-    TFileSizeLimit& operator=(const TFileSizeLimit&) = delete;
-
-    bool Active() const { return active_; }
-
-private:
-    rlimit saved_{};
-    struct sigaction savedAction_ {};
-    bool active_ = false;
-};
-
-// How an attempt ended.
-struct TOutcome {
-    bool FileError = false; // an EFileError was raised
-    std::string Message;    // its text, or what happened instead
-};
-
-// Runs the action, under a file-size limit when one is given, and catches what it
-// raises. Nothing may be printed while the limit holds (the test log may itself
-// be a file beyond it), so the outcome is only returned here.
-TOutcome Attempt(const std::function<void()>& action, std::optional<rlim_t> sizeLimit) {
-    std::optional<TFileSizeLimit> limit;
-    if (sizeLimit) {
-        limit.emplace(*sizeLimit);
-        if (!limit->Active())
-            return {false, "the file-size limit could not be set"};
-    }
-    try {
-        action();
-    } catch (const EFileError& e) {
-        return {true, e.what()};
-    } catch (const std::exception& e) {
-        return {false, std::string("raised another error: ") + e.what()};
-    }
-    return {false, "reported success"};
-}
-
-std::string ReadWhole(const std::string& path) {
-    std::string bytes(fs::file_size(path), '\0');
-    std::ifstream in(path, std::ios::binary);
-    in.read(bytes.data(), std::streamsize(bytes.size()));
-    if (!in)
-        throw std::runtime_error("cannot read " + path);
-    return bytes;
-}
-
-// Everything in a folder, its subfolders included: relative name → what it is
-// (a file with its bytes, a folder, or a link with its target).
-using TSnapshot = std::map<std::string, std::string>;
-
-TSnapshot Snapshot(const std::string& folder) {
-    TSnapshot entries;
-    for (const auto& entry : fs::recursive_directory_iterator(folder)) {
-        const std::string name = fs::relative(entry.path(), folder).string();
-        if (entry.is_symlink())
-            entries[name] = "link to " + fs::read_symlink(entry.path()).string();
-        else if (entry.is_directory())
-            entries[name] = "folder";
-        else
-            entries[name] = "file " + ReadWhole(entry.path().string());
-    }
-    return entries;
-}
-
-// The names that differ between two snapshots, each with how (contents are not
-// printed: some are megabytes long).
-std::vector<std::string> Differences(const TSnapshot& before, const TSnapshot& after) {
-    std::vector<std::string> changes;
-    for (const auto& [name, what] : before) {
-        auto found = after.find(name);
-        if (found == after.end())
-            changes.push_back(name + " vanished");
-        else if (found->second != what)
-            changes.push_back(name + " changed");
-    }
-    for (const auto& [name, what] : after)
-        if (!before.contains(name))
-            changes.push_back(name + " appeared");
-    return changes;
 }
 
 // ---------------------------------------------------------------------------
@@ -458,137 +339,5 @@ std::vector<TFaultCase> FaultCases() {
 }
 
 INSTANTIATE_TEST_SUITE_P(, FaultyWrite, testing::ValuesIn(FaultCases()), CaseName);
-
-// ---------------------------------------------------------------------------
-
-// A named pipe, and a thread that reads whatever reaches it. The pipe is also held
-// open for reading and writing here, so that opening it to write never waits and
-// reading never meets its end.
-class TPipeReader {
-public:
-    explicit TPipeReader(const std::string& path) {
-        if (::mkfifo(path.c_str(), 0600) != 0)
-            return;
-        fd_ = ::open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
-        if (fd_ >= 0)
-            reader_ = std::jthread([this](std::stop_token stop) { Read(stop); });
-    }
-    ~TPipeReader() {
-        Stop();
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    TPipeReader(const TPipeReader&) = delete;
-    TPipeReader& operator=(const TPipeReader&) = delete;
-
-    bool Open() const { return fd_ >= 0; }
-
-    /// Waits until some bytes have come through, for at most the given time.
-    void AwaitBytes(std::chrono::milliseconds most) const {
-        const auto until = std::chrono::steady_clock::now() + most;
-        while (count_.load() == 0 && std::chrono::steady_clock::now() < until)
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-
-    /// Stops reading once the pipe is empty; gives the bytes that came through.
-    const std::string& Stop() {
-        if (reader_.joinable()) {
-            reader_.request_stop();
-            reader_.join();
-        }
-        return received_;
-    }
-
-private:
-    void Read(std::stop_token stop) {
-        std::vector<char> buffer(1 << 16);
-        for (;;) {
-            const bool stopping = stop.stop_requested();
-            pollfd wait{fd_, POLLIN, 0};
-            if (::poll(&wait, 1, stopping ? 0 : 5) > 0) {
-                const ssize_t n = ::read(fd_, buffer.data(), buffer.size());
-                if (n > 0) {
-                    received_.append(buffer.data(), std::size_t(n));
-                    count_ += std::size_t(n);
-                    continue;
-                }
-            }
-            if (stopping)
-                return;
-        }
-    }
-
-    int fd_ = -1;
-    std::string received_;
-    std::atomic<std::size_t> count_{0};
-    std::jthread reader_;
-};
-
-// A BMP named after the points file may be a pipe (or a link to one, or to a
-// terminal); it is then written in place, and what went down the pipe cannot be
-// taken back. The picture is larger than the file writer holds back, and has
-// three marks.
-class BitmapDownAPipe : public testing::TestWithParam<int> {
-protected:
-    void SetUp() override {
-        MakeStack(eval_, kStackWidth, kStackHeight);
-        eval_.SetMinDif(80);
-        for (auto [row, col] : {std::pair{5, 7}, {300, 400}, {570, 630}})
-            SetDot(eval_, row, col, 10, 200, 1 + unsigned(col % 7), 200, 5);
-        eval_.Threads = GetParam();
-        ASSERT_GT(BitmapStride(kStackWidth, TPixelFormat::pf24bit) * kStackHeight, std::size_t(1)
-                                                                                       << 20);
-    }
-    TPicEval eval_;
-    TTempDir dir_;
-};
-
-TEST_P(BitmapDownAPipe, ArrivesWholeWithItsMarks) {
-    TTempDir reference;
-    TBitmap referenceDisplay(kStackWidth, kStackHeight);
-    eval_.Evaluate(reference / "out.txt", true, referenceDisplay);
-
-    TPipeReader pipe(dir_ / "out.bmp");
-    ASSERT_TRUE(pipe.Open());
-    TBitmap display(kStackWidth, kStackHeight);
-    const TOutcome outcome =
-        Attempt([&] { eval_.Evaluate(dir_ / "out.txt", true, display); }, std::nullopt);
-    const std::string& sent = pipe.Stop();
-    EXPECT_EQ(outcome.Message, "reported success")
-        << "a BMP that goes to a pipe must be written as a file is, marks and all";
-    EXPECT_EQ(ReadWhole(dir_ / "out.txt"), ReadWhole(reference / "out.txt"));
-    const std::string bmp = ReadWhole(reference / "out.bmp");
-    EXPECT_TRUE(sent == bmp) << "the pipe received " << sent.size() << " bytes"
-                             << (sent.size() == bmp.size() ? " that differ from" : " instead of")
-                             << " the " << bmp.size() << " of the BMP a file receives";
-}
-
-TEST_P(BitmapDownAPipe, GetsNothingWhenThePointsFileFails) {
-    fs::create_directory(dir_ / "out.txt"); // no points file can be written
-    TPipeReader pipe(dir_ / "out.bmp");
-    ASSERT_TRUE(pipe.Open());
-    // Codes that take as long as the BMP writer needs to get going: with a thread
-    // of its own, it has its first piece ready by now.
-    if (GetParam() > 1)
-        eval_.Progress = [&](int stages) {
-            if (stages == 2)
-                pipe.AwaitBytes(std::chrono::milliseconds(50));
-        };
-    TBitmap display(kStackWidth, kStackHeight);
-    const TOutcome outcome =
-        Attempt([&] { eval_.Evaluate(dir_ / "out.txt", true, display); }, std::nullopt);
-    const std::string& sent = pipe.Stop();
-    EXPECT_TRUE(outcome.FileError) << outcome.Message;
-    EXPECT_NE(outcome.Message.find(dir_ / "out.txt"), std::string::npos) << outcome.Message;
-    EXPECT_EQ(sent.size(), 0u) << sent.size()
-                               << " bytes of the marked picture went down the pipe, though the "
-                                  "points file, written first, failed";
-}
-
-std::string ThreadsName(const testing::TestParamInfo<int>& threads) {
-    return "Threads" + std::to_string(threads.param);
-}
-
-INSTANTIATE_TEST_SUITE_P(, BitmapDownAPipe, testing::Values(1, 2), ThreadsName);
 
 } // namespace

@@ -1,5 +1,6 @@
 #include "image/GreyMix.h"
-#include "PicHolder.h"
+
+#include "image/Pixel.h"
 
 #include <cfloat>
 #include <cmath>

@@ -3,10 +3,12 @@
 // millions of lines, names of devices and pipes. Each must be refused quickly
 // and with its reason, at a cost bounded by the limits, not by the input's claims.
 
-#include "base/Errors.h"
-#include "files/FileUtil.h"
-#include "PicHolder.h"
 #include "TestSupport.h"
+#include "base/Errors.h"
+#include "image/Plane.h"
+#include "input/JpegInput.h"
+#include "input/Pics.h"
+#include "input/PictureRows.h"
 
 #include <cstdio>
 #include <fstream>

@@ -1,6 +1,15 @@
-#include "base/Errors.h"
-#include "PicHolder.h"
+// The stack of planes: its planes replaced whole, its values read inside them, and
+// its load from a list file, on one thread and on several.
+
+#include "input/Pics.h"
+
+#include "PhotoFolder.h"
 #include "TestSupport.h"
+#include "base/Errors.h"
+#include "image/Bitmap.h"
+#include "image/Plane.h"
+#include "input/JpegInput.h"
+#include "input/PictureRows.h"
 
 #include <chrono>
 #include <gtest/gtest.h>
@@ -9,31 +18,7 @@
 
 namespace {
 
-constexpr int kWidth = 24, kHeight = 16;
-
-// A folder with photographs p0.jpg … p{count−1}.jpg, each of its own content.
-struct TPhotoFolder {
-    TTempDir dir;
-    explicit TPhotoFolder(int count) {
-        for (int i = 0; i < count; ++i)
-            WritePatternJpeg(Photo(i), kWidth, kHeight, 3, unsigned(i + 1));
-    }
-    std::string Photo(int i) const { return dir / ("p" + std::to_string(i) + ".jpg"); }
-    std::string List(const std::vector<std::string>& names, const std::string& lineEnd = "\r\n",
-                     const std::string& file = "list.txt") const {
-        std::string text = "first line\r\nsecond line" + lineEnd;
-        for (const std::string& name : names)
-            text += name + lineEnd;
-        WriteFileText(dir / file, text);
-        return dir / file;
-    }
-    std::vector<std::string> Photos(int count) const {
-        std::vector<std::string> names;
-        for (int i = 0; i < count; ++i)
-            names.push_back(Photo(i));
-        return names;
-    }
-};
+constexpr int kWidth = TPhotoFolder::kWidth, kHeight = TPhotoFolder::kHeight;
 
 // The plane that decoding photograph path on its own gives.
 TPic Decoded(const std::string& path, std::uint8_t channel = kChannelGrey) {
@@ -57,6 +42,111 @@ void ExpectEmpty(const TPic& plane, const std::string& what) {
 }
 
 } // namespace
+
+TEST(TPics, SetCountReplacesEveryPlane) {
+    TPics pics;
+    pics.SetCount(256, 3, 2);
+    ASSERT_EQ(pics.Count(), 256);
+    SetPlaneValue(pics.Planes[255], 1, 2, 7);
+    EXPECT_EQ(pics.GetValue(255, 1, 2), 7);
+    EXPECT_EQ(pics.GetValue(0, 1, 2), 0);
+
+    pics.SetCount(2, 5, 1);
+    ASSERT_EQ(pics.Count(), 2);
+    EXPECT_EQ(pics.Planes[1].Width, 5);
+    EXPECT_EQ(pics.Planes[1].Height, 1);
+    EXPECT_EQ(pics.Planes[1].Data.size(), 5u);
+}
+
+TEST(TPics, ImpossibleSetCountKeepsThePlanes) {
+    TPics pics;
+    pics.SetCount(3, 4, 4);
+    EXPECT_THROW(pics.SetCount(257, 1, 1), std::invalid_argument);
+    EXPECT_THROW(pics.SetCount(-1, 1, 1), std::invalid_argument);
+    EXPECT_THROW(pics.SetCount(2, -1, 1), std::invalid_argument);
+    EXPECT_THROW(pics.SetCount(2, 1 << 15, 1 << 14), std::invalid_argument);
+    EXPECT_EQ(pics.Count(), 3);
+    EXPECT_EQ(pics.Planes[2].Width, 4);
+}
+
+TEST(TPics, ValuesOutsideThePlaneOrTheStackAreZero) {
+    TPics pics;
+    pics.SetCount(2, 3, 3);
+    SetPlaneValue(pics.Planes[1], 0, 0, 5);
+    std::uint8_t value = 33;
+    EXPECT_TRUE(pics.TryGetValue(1, 0, 0, value));
+    EXPECT_EQ(value, 5);
+    value = 33;
+    EXPECT_FALSE(pics.TryGetValue(1, 3, 0, value));
+    EXPECT_EQ(value, 33);
+    EXPECT_FALSE(pics.TryGetValue(2, 0, 0, value)) << "plane 2 does not exist";
+    EXPECT_FALSE(pics.TryGetValue(255, 0, 0, value));
+    EXPECT_EQ(value, 33);
+    EXPECT_EQ(pics.GetValue(1, -1, 0), 0);
+    EXPECT_EQ(pics.GetValue(200, 0, 0), 0);
+}
+
+struct CheckSizeCase {
+    const char* name;
+    std::vector<std::pair<int, int>> planes; // width, height
+    bool result;
+    std::int32_t height, width; // outputs, starting from -7, -7
+};
+
+class CheckSize : public testing::TestWithParam<CheckSizeCase> {};
+
+TEST_P(CheckSize, WritesThePlaneZeroSizeOnlyWhileNoMismatchWasMet) {
+    const CheckSizeCase& c = GetParam();
+    TPics pics;
+    pics.SetCount(static_cast<std::int32_t>(c.planes.size()), 0, 0);
+    for (std::size_t i = 0; i < c.planes.size(); ++i)
+        pics.Planes[i].SetSize(c.planes[i].first, c.planes[i].second);
+    std::int32_t height = -7, width = -7;
+    EXPECT_EQ(pics.CheckSize(height, width), c.result);
+    EXPECT_EQ(height, c.height);
+    EXPECT_EQ(width, c.width);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Stacks, CheckSize,
+    testing::Values(
+        CheckSizeCase{"AllAlike", {{640, 480}, {640, 480}, {640, 480}}, true, 480, 640},
+        CheckSizeCase{"OnePlane", {{640, 480}}, true, -7, -7},
+        CheckSizeCase{"NoPlane", {}, true, -7, -7},
+        CheckSizeCase{"LaterPlaneDiffers", {{640, 480}, {640, 480}, {320, 240}}, false, 480, 640},
+        CheckSizeCase{"SecondPlaneDiffers", {{640, 480}, {320, 240}, {640, 480}}, false, -7, -7},
+        CheckSizeCase{"OnlyHeightDiffers", {{640, 480}, {640, 479}}, false, -7, -7}),
+    [](const testing::TestParamInfo<CheckSizeCase>& param) { return param.param.name; });
+
+TEST(TPics, ShowPictureDrawsThePlaneAsGreyAndNothingElse) {
+    TPics pics;
+    pics.SetCount(1, 3, 2);
+    for (int r = 0; r < 2; ++r)
+        for (int c = 0; c < 3; ++c)
+            SetPlaneValue(pics.Planes[0], r, c, 0x80);
+
+    TBitmap larger(5, 4);
+    std::fill(larger.Bits(), larger.Bits() + larger.BytesPerLine() * 4, 0x11);
+    pics.ShowPicture(0, larger);
+    for (int r = 0; r < 4; ++r)
+        for (int c = 0; c < 5; ++c)
+            for (int k = 0; k < 3; ++k)
+                ASSERT_EQ(larger.ScanLine(r)[3 * c + k], r < 2 && c < 3 ? 0x80 : 0x11)
+                    << "row " << r << " column " << c;
+
+    TBitmap smaller(2, 1);
+    pics.ShowPicture(0, smaller); // the plane beyond the bitmap is not drawn
+    EXPECT_EQ(smaller.ScanLine(0)[5], 0x80);
+
+    TBitmap grey(3, 2, TPixelFormat::pf8bit);
+    pics.ShowPicture(0, grey);
+    EXPECT_EQ(grey.ScanLine(0)[0], 0) << "an 8-bit bitmap stays unchanged";
+
+    TBitmap untouched(3, 2);
+    pics.ShowPicture(1, untouched); // no such plane
+    pics.ShowPicture(255, untouched);
+    EXPECT_EQ(untouched.ScanLine(1)[8], 0);
+}
 
 TEST(LoadFromList, SeventeenPhotographsGiveSeventeenPlanesInListOrder) {
     TPhotoFolder folder(17);
@@ -306,55 +396,3 @@ TEST_P(ParallelLoad, GivesTheResultsOfTheSequentialLoad) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Threads, ParallelLoad, testing::Values(2, 4, 16));
-
-TEST(LoadOutcome, SaysWhetherTheStackIsUsableWhetherItWasReplacedAndWhy) {
-    TPhotoFolder folder(17);
-    const std::string list = folder.List(folder.Photos(17));
-    TPicEval eval;
-
-    TLoadOutcome outcome = eval.LoadList(list, kChannelGrey);
-    EXPECT_TRUE(outcome.Usable && outcome.Replaced && outcome.Reason.empty() && !outcome.Error);
-
-    // A list that cannot be read leaves the usable stack as it was.
-    outcome = eval.LoadList(folder.dir / "none.txt", kChannelGrey);
-    EXPECT_FALSE(outcome.Usable || outcome.Replaced || outcome.Error);
-    EXPECT_EQ(outcome.Reason,
-              "The list file \"" + (folder.dir / "none.txt") + "\" does not exist.");
-    EXPECT_TRUE(eval.IsStackComplete());
-
-    // Sixteen photographs load but make no stack.
-    outcome = eval.LoadList(folder.List(folder.Photos(16), "\r\n", "short.txt"), kChannelGrey);
-    EXPECT_FALSE(outcome.Usable || outcome.Error);
-    EXPECT_TRUE(outcome.Replaced);
-    EXPECT_EQ(outcome.Reason, "\"" + (folder.dir / "short.txt") +
-                                  "\" does not give a complete stack: The stack holds 16 "
-                                  "pictures; 17 are needed.");
-
-    // A damaged photograph: the decoder's error travels with the outcome.
-    WriteFileText(folder.Photo(9), "damaged");
-    outcome = eval.LoadList(list, kChannelGrey);
-    EXPECT_FALSE(outcome.Usable);
-    EXPECT_TRUE(outcome.Replaced);
-    ASSERT_TRUE(outcome.Error);
-    EXPECT_THROW(std::rethrow_exception(outcome.Error), EJpegError);
-    EXPECT_NE(outcome.Reason.find(folder.Photo(9)), std::string::npos) << outcome.Reason;
-}
-
-TEST(LoadOutcome, OfAPictureSetTakesTheSizeWhateverTheLoadGave) {
-    TPhotoFolder folder(17);
-    TPicEval eval;
-    ASSERT_TRUE(eval.LoadList(folder.List(folder.Photos(17)), kChannelGrey).Usable);
-    const std::string header = folder.dir / "set.bbf";
-    SavePicSet(eval.Pics, header, true);
-
-    TPicEval fresh;
-    TLoadOutcome outcome = fresh.LoadSet(header, folder.dir.path());
-    EXPECT_TRUE(outcome.Usable && outcome.Replaced && outcome.Reason.empty());
-    EXPECT_EQ(fresh.Width, kWidth);
-    EXPECT_EQ(fresh.Height, kHeight);
-
-    outcome = fresh.LoadSet(folder.dir / "none.bbf", folder.dir.path());
-    EXPECT_FALSE(outcome.Usable || outcome.Replaced || outcome.Error);
-    EXPECT_EQ(outcome.Reason, fresh.Pics.LastError());
-    EXPECT_NE(outcome.Reason.find("none.bbf"), std::string::npos) << outcome.Reason;
-}

@@ -1,126 +1,30 @@
-// PNG and TIFF photographs: every accepted kind decoded pixel for pixel against
-// the samples written into it, the rounding rule at its edges, the refusals with
-// the sentence each gives, and damaged or hostile files.
+// Photographs of any format: the format told by the first bytes, damaged or
+// hostile PNG and TIFF files refused with errors that name them, and a list that
+// mixes JPEG, PNG and TIFF.
 
-#include "base/Errors.h"
-#include "output/JpegWriter.h"
-#include "PicHolder.h"
-#include "PictureWriter.h"
+#include "input/PictureInput.h"
+
+#include "PictureSupport.h"
+#include "PngWriter.h"
 #include "TestSupport.h"
+#include "TiffWriter.h"
+#include "base/Errors.h"
 #include "base/Text.h"
+#include "input/JpegInput.h"
+#include "input/Pics.h"
+#include "input/PictureRows.h"
+#include "pipeline/Evaluator.h"
 
+#include <algorithm>
+#include <array>
 #include <chrono>
+#include <cstdint>
 #include <cstring>
 #include <gtest/gtest.h>
+#include <string>
+#include <vector>
 
 namespace {
-
-// What a decoded picture must give, from its samples and how they are read.
-struct TExpectation {
-    int ColourSamples = 1;
-    std::uint32_t MaxValue = 255;
-    bool Inverted = false;
-    bool Palette = false;
-};
-
-// The colour samples of pixel i (a palette's colours for an index).
-std::array<std::uint32_t, 3> Colour(const TRawPicture& picture, const TExpectation& e,
-                                    std::size_t i) {
-    const std::uint32_t* s = &picture.Values[i * std::size_t(picture.Samples)];
-    if (e.Palette) {
-        const auto& entry = picture.Palette[s[0]];
-        return {entry[0], entry[1], entry[2]};
-    }
-    std::array<std::uint32_t, 3> colour{s[0], s[0], s[0]};
-    if (e.ColourSamples == 3)
-        colour = {s[0], s[1], s[2]};
-    if (e.Inverted)
-        for (std::uint32_t& v : colour)
-            v = e.MaxValue - std::min(v, e.MaxValue);
-    return colour;
-}
-
-std::uint8_t ExpectedValue(const TRawPicture& picture, const TExpectation& e, std::size_t i,
-                           std::uint8_t channel) {
-    const std::array<std::uint32_t, 3> c = Colour(picture, e, i);
-    const bool colour = e.ColourSamples == 3 || e.Palette;
-    if (!colour || channel <= kChannelBlue)
-        return SampleToPlane(c[colour ? channel : 0], e.MaxValue);
-    return GreyValue(SampleToPlane(c[0], e.MaxValue), SampleToPlane(c[1], e.MaxValue),
-                     SampleToPlane(c[2], e.MaxValue));
-}
-
-// Decodes file for every channel and checks every value, and the full-depth values
-// of the red channel; the first wrong pixel is named.
-void ExpectDecodes(const std::string& file, const TRawPicture& picture, const TExpectation& e,
-                   const TPictureSettings& base = {}) {
-    for (std::uint8_t channel : {kChannelRed, kChannelGreen, kChannelBlue, kChannelGrey}) {
-        TPictureSettings settings = base;
-        settings.Channel = channel;
-        TPic plane;
-        TDeepPic deep;
-        ASSERT_TRUE(LoadPlaneFromPicture(plane, file, settings, &deep));
-        ASSERT_EQ(plane.Width, picture.Width);
-        ASSERT_EQ(plane.Height, picture.Height);
-        ASSERT_EQ(deep.Width, picture.Width);
-        EXPECT_EQ(deep.SourceMax, e.MaxValue);
-        for (std::int32_t row = 0; row < picture.Height; ++row)
-            for (std::int32_t col = 0; col < picture.Width; ++col) {
-                const std::size_t i = std::size_t(row) * std::size_t(picture.Width) + col;
-                ASSERT_EQ(int(plane.Data[row][col]), int(ExpectedValue(picture, e, i, channel)))
-                    << "channel " << int(channel) << ", row " << row << ", column " << col;
-                if (channel != kChannelRed)
-                    continue;
-                const std::uint32_t v = Colour(picture, e, i)[0];
-                ASSERT_EQ(deep.Data[row][col], SampleToDeep(v, e.MaxValue))
-                    << "full depth, row " << row << ", column " << col;
-            }
-    }
-}
-
-std::string ErrorOf(const std::string& file, const TPictureSettings& settings = {}) {
-    try {
-        TPic plane;
-        LoadPlaneFromPicture(plane, file, settings);
-    } catch (const std::exception& e) {
-        return e.what();
-    }
-    return "no error";
-}
-
-std::string HeaderErrorOf(const std::string& file) {
-    try {
-        ReadPictureHeader(file, {});
-    } catch (const std::exception& e) {
-        return e.what();
-    }
-    return "no error";
-}
-
-TRawPicture WithPalette(TRawPicture picture, int entries, std::uint16_t scale) {
-    for (int i = 0; i < entries; ++i)
-        picture.Palette.push_back({std::uint16_t((i * 37 % 256) * scale),
-                                   std::uint16_t((255 - i * 11 % 256) * scale),
-                                   std::uint16_t((i * i % 256) * scale)});
-    return picture;
-}
-
-// The 12-byte entry of tag in the first directory of a little-endian TIFF.
-std::uint8_t* TiffEntry(std::vector<std::uint8_t>& tiff, int tag) {
-    auto word = [&](std::size_t at) { return std::uint32_t(tiff[at] | tiff[at + 1] << 8); };
-    const std::uint32_t directory = word(4) | word(6) << 16;
-    for (std::uint32_t k = 0; k < word(directory); ++k) {
-        std::uint8_t* entry = &tiff[directory + 2 + 12 * std::size_t(k)];
-        if ((entry[0] | entry[1] << 8) == tag)
-            return entry;
-    }
-    return nullptr;
-}
-
-void PutLE32(std::uint8_t* at, std::uint32_t value) {
-    for (int i = 0; i < 4; ++i)
-        at[i] = std::uint8_t(value >> (8 * i));
-}
 
 // A little-endian Deflate TIFF of width x height 8-bit grey pixels whose strips
 // of stripRows rows, or tiles of tileWidth x tileLength (when tileWidth > 0), all
@@ -168,41 +72,6 @@ std::vector<std::uint8_t> SharedDataTiff(std::uint32_t width, std::uint32_t heig
 
 } // namespace
 
-TEST(SampleToPlane, RoundsToNearestWithHalvesUpAtEveryStep) {
-    for (std::uint32_t m : {1u, 3u, 15u, 255u, 1000u, 1023u, 4095u, 65535u}) {
-        EXPECT_EQ(SampleToPlane(0, m), 0) << m;
-        EXPECT_EQ(SampleToPlane(m, m), 255) << m;
-        EXPECT_EQ(SampleToPlane(m + 1, m), 255) << "beyond the largest value, M " << m;
-        EXPECT_EQ(SampleToDeep(0, m), 0) << m;
-        EXPECT_EQ(SampleToDeep(m, m), 65535) << m;
-        EXPECT_EQ(SampleToDeep(m + 1, m), 65535) << m;
-        // Every value lies within half a step of v·255/M, an exact half rounded up:
-        // 2M·out − 510·v lies in (−M, M].
-        for (std::uint32_t v = 0; v <= m; ++v) {
-            const std::int64_t twice =
-                2 * std::int64_t(m) * SampleToPlane(v, m) - 510 * std::int64_t(v);
-            ASSERT_TRUE(twice > -std::int64_t(m) && twice <= std::int64_t(m)) << v << " of " << m;
-            const std::int64_t deep =
-                2 * std::int64_t(m) * SampleToDeep(v, m) - 131070 * std::int64_t(v);
-            ASSERT_TRUE(deep > -std::int64_t(m) && deep <= std::int64_t(m)) << v << " of " << m;
-        }
-    }
-    EXPECT_EQ(SampleToPlane(100, 1000), 26) << "25.5 rounds up";
-    EXPECT_EQ(SampleToPlane(1, 2), 128) << "127.5 rounds up";
-    EXPECT_EQ(SampleToPlane(8, 4095), 0) << "0.498";
-    EXPECT_EQ(SampleToPlane(9, 4095), 1) << "0.560";
-    EXPECT_EQ(SampleToPlane(128, 257), 127) << "127.004";
-    for (std::uint32_t v = 0; v <= 255; ++v) {
-        ASSERT_EQ(SampleToPlane(v, 255), v) << "8-bit samples stay as they are";
-        ASSERT_EQ(SampleToDeep(v, 255), 257 * v);
-        ASSERT_EQ(SampleToPlane(257 * v, 65535), v) << "16-bit samples of 8-bit values";
-        if (v < 255) { // the last 16-bit sample of each 8-bit step, and the first of the next
-            ASSERT_EQ(SampleToPlane(257 * v + 128, 65535), v) << v;
-            ASSERT_EQ(SampleToPlane(257 * v + 129, 65535), v + 1) << v;
-        }
-    }
-}
-
 TEST(PictureFormatOf, TellsTheFormatByTheFirstBytesOnly) {
     const std::uint8_t png[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
     const std::uint8_t intel[] = {'I', 'I', 42, 0}, motorola[] = {'M', 'M', 0, 42};
@@ -228,219 +97,6 @@ TEST(PictureFormatOf, TellsTheFormatByTheFirstBytesOnly) {
     EXPECT_EQ(std::memcmp(fromJpeg.Data.data(), asJpeg.Data.data(), asJpeg.Data.size()), 0);
     WriteFileText(dir / "text.png", "hello\n");
     EXPECT_NE(ErrorOf(dir / "text.png").find("Not a JPEG file"), std::string::npos);
-}
-
-TEST(PngInput, EveryColourTypeAndDepthGivesTheRuleOfItsSamples) {
-    TTempDir dir;
-    const struct {
-        const char* name;
-        TPngColour colour;
-        int samples, bits;
-        bool interlaced;
-    } cases[] = {
-        {"grey1", TPngColour::Grey, 1, 1, false},
-        {"grey2", TPngColour::Grey, 1, 2, false},
-        {"grey4", TPngColour::Grey, 1, 4, false},
-        {"grey8", TPngColour::Grey, 1, 8, false},
-        {"grey16", TPngColour::Grey, 1, 16, false},
-        {"greyA8", TPngColour::GreyAlpha, 2, 8, false},
-        {"greyA16", TPngColour::GreyAlpha, 2, 16, false},
-        {"rgb8", TPngColour::Rgb, 3, 8, false},
-        {"rgb16", TPngColour::Rgb, 3, 16, false},
-        {"rgba8", TPngColour::Rgba, 4, 8, false},
-        {"rgba16", TPngColour::Rgba, 4, 16, false},
-        {"palette1", TPngColour::Palette, 1, 1, false},
-        {"palette2", TPngColour::Palette, 1, 2, false},
-        {"palette4", TPngColour::Palette, 1, 4, false},
-        {"palette8", TPngColour::Palette, 1, 8, false},
-        {"interlacedRgb16", TPngColour::Rgb, 3, 16, true},
-        {"interlacedGrey2", TPngColour::Grey, 1, 2, true},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        TRawPicture picture = PatternSamples(19, 7, c.samples, c.bits, 3);
-        TExpectation e;
-        e.ColourSamples = c.colour == TPngColour::Rgb || c.colour == TPngColour::Rgba ? 3 : 1;
-        e.MaxValue = LargestSample(c.bits);
-        if (c.colour == TPngColour::Palette) {
-            picture = WithPalette(picture, 1 << c.bits, 1);
-            e.Palette = true;
-            e.MaxValue = 255;
-        }
-        const std::string file = dir / (std::string(c.name) + ".png");
-        TPngWriteOptions options;
-        options.Colour = c.colour;
-        options.Interlaced = c.interlaced;
-        WritePng(file, picture, options);
-        ExpectDecodes(file, picture, e);
-        const TPictureHeader header = ReadPictureHeader(file, {});
-        EXPECT_EQ(header.Format, TPictureFormat::Png);
-        EXPECT_EQ(header.Width, 19);
-        EXPECT_EQ(header.Components, e.ColourSamples == 3 || e.Palette ? 3 : 1);
-        EXPECT_EQ(header.Deep(), c.bits == 16);
-    }
-}
-
-TEST(PngInput, BitsGiveTheLargestValueOfSixteenBitSamplesOnly) {
-    TTempDir dir;
-    // Twelve significant bits stored unscaled, and a few values beyond them.
-    TRawPicture picture = PatternSamples(23, 4, 1, 12, 5);
-    picture.Bits = 16;
-    picture.Values[1] = 5000;
-    WritePng(dir / "twelve.png", picture);
-    TExpectation e;
-    e.MaxValue = 4095;
-    ExpectDecodes(dir / "twelve.png", picture, e, {kChannelGrey, 12});
-    EXPECT_EQ(ReadPictureHeader(dir / "twelve.png", {kChannelGrey, 12}).MaxValue, 4095u);
-    e.MaxValue = 65535;
-    ExpectDecodes(dir / "twelve.png", picture, e);
-
-    const TRawPicture eight = PatternSamples(23, 4, 1, 8, 6);
-    WritePng(dir / "eight.png", eight);
-    ExpectDecodes(dir / "eight.png", eight, {}, {kChannelGrey, 12}); // not a 16-bit picture
-}
-
-TEST(TiffInput, EveryLayoutDepthAndCompressionGivesTheRuleOfItsSamples) {
-    TTempDir dir;
-    struct TCase {
-        const char* name;
-        int samples, bits;
-        TTiffWriteOptions options;
-        TExpectation e;
-    };
-    auto with = [](auto change) {
-        TTiffWriteOptions options;
-        change(options);
-        return options;
-    };
-    using P = TTiffPhotometric;
-    using C = TTiffCompression;
-    const TCase cases[] = {
-        {"grey1", 1, 1, {}, {1, 1}},
-        {"grey2Lzw", 1, 2, with([](auto& o) { o.Compression = C::Lzw; }), {1, 3}},
-        {"grey4PackBits", 1, 4, with([](auto& o) { o.Compression = C::PackBits; }), {1, 15}},
-        {"grey8Deflate", 1, 8, with([](auto& o) { o.Compression = C::Deflate; }), {1, 255}},
-        {"grey12", 1, 12, {}, {1, 4095}},
-        {"grey16BigEndian", 1, 16, with([](auto& o) { o.BigEndian = true; }), {1, 65535}},
-        {"grey16Lzw", 1, 16, with([](auto& o) { o.Compression = C::Lzw; }), {1, 65535}},
-        {"white1", 1, 1, with([](auto& o) { o.Photometric = P::MinIsWhite; }), {1, 1, true}},
-        {"white8", 1, 8, with([](auto& o) { o.Photometric = P::MinIsWhite; }), {1, 255, true}},
-        {"greyAlpha8", 2, 8, with([](auto& o) { o.ExtraSamples = 1; }), {1, 255}},
-        {"rgb8", 3, 8, with([](auto& o) { o.Photometric = P::Rgb; }), {3, 255}},
-        {"rgb16Separate",
-         3,
-         16,
-         with([](auto& o) {
-             o.Photometric = P::Rgb;
-             o.PlanarSeparate = true;
-             o.Compression = C::Deflate;
-         }),
-         {3, 65535}},
-        {"rgba8Tiles",
-         4,
-         8,
-         with([](auto& o) {
-             o.Photometric = P::Rgb;
-             o.ExtraSamples = 1;
-             o.TileWidth = o.TileHeight = 16;
-             o.Compression = C::Lzw;
-         }),
-         {3, 255}},
-        {"rgb16SeparateTiles",
-         3,
-         16,
-         with([](auto& o) {
-             o.Photometric = P::Rgb;
-             o.PlanarSeparate = true;
-             o.TileWidth = o.TileHeight = 16;
-             o.BigEndian = true;
-         }),
-         {3, 65535}},
-        {"grey4Tiles", 1, 4, with([](auto& o) { o.TileWidth = o.TileHeight = 16; }), {1, 15}},
-        {"greyStripsOfThreeRows", 1, 8, with([](auto& o) { o.RowsPerStrip = 3; }), {1, 255}},
-        {"maxSampleValue", 1, 16, with([](auto& o) { o.MaxSampleValue = 1000; }), {1, 1000}},
-    };
-    for (const TCase& c : cases) {
-        SCOPED_TRACE(c.name);
-        const TRawPicture picture = PatternSamples(37, 21, c.samples, c.bits, 4);
-        const std::string file = dir / (std::string(c.name) + ".tif");
-        WriteTiff(file, {picture}, c.options);
-        ExpectDecodes(file, picture, c.e);
-        const TPictureHeader header = ReadPictureHeader(file, {});
-        EXPECT_EQ(header.Format, TPictureFormat::Tiff);
-        EXPECT_EQ(header.Height, 21);
-        EXPECT_EQ(header.MaxValue, c.e.MaxValue);
-        EXPECT_EQ(header.Deep(), c.bits > 8);
-    }
-}
-
-TEST(TiffInput, PalettesMultipleImagesAndBits) {
-    TTempDir dir;
-    TTiffWriteOptions palette;
-    palette.Photometric = TTiffPhotometric::Palette;
-    for (const auto& [bits, scale, max] :
-         {std::tuple{4, 257, 65535u}, std::tuple{8, 257, 65535u}, std::tuple{8, 1, 255u}}) {
-        SCOPED_TRACE("palette of " + std::to_string(bits) + " bits, colours times " +
-                     std::to_string(scale));
-        const TRawPicture picture =
-            WithPalette(PatternSamples(17, 9, 1, bits, 8), 1 << bits, std::uint16_t(scale));
-        WriteTiff(dir / "palette.tif", {picture}, palette);
-        TExpectation e;
-        e.Palette = true;
-        e.MaxValue = max;
-        ExpectDecodes(dir / "palette.tif", picture, e);
-        EXPECT_FALSE(ReadPictureHeader(dir / "palette.tif", {}).Deep());
-    }
-
-    // Only the first image of a file of several counts.
-    const TRawPicture first = PatternSamples(12, 6, 1, 8, 9);
-    WriteTiff(dir / "two.tif", {first, PatternSamples(30, 2, 1, 8, 10)});
-    ExpectDecodes(dir / "two.tif", first, {});
-
-    // Bits override 16-bit samples, MaxSampleValue included.
-    TRawPicture tenBits = PatternSamples(12, 6, 1, 10, 11);
-    tenBits.Bits = 16;
-    TTiffWriteOptions tagged;
-    tagged.MaxSampleValue = 4095;
-    WriteTiff(dir / "ten.tif", {tenBits}, tagged);
-    TExpectation e;
-    e.MaxValue = 1023;
-    ExpectDecodes(dir / "ten.tif", tenBits, e, {kChannelGrey, 10});
-}
-
-TEST(PictureInput, KindsThatCannotBeReadAreRefusedWithOneSentence) {
-    TTempDir dir;
-    const TCurrentDir here(dir.path());
-    auto tiff = [](int samples, int bits, auto change) {
-        TTiffWriteOptions options;
-        change(options);
-        WriteTiff("p05.tif", {PatternSamples(8, 4, samples, bits, 1)}, options);
-        return ErrorOf("p05.tif");
-    };
-    EXPECT_EQ(tiff(1, 32, [](auto& o) { o.SampleFormat = TTiffSampleFormat::Float; }),
-              "\"p05.tif\" is a 32-bit floating-point TIFF; only 1- to 16-bit unsigned "
-              "pictures can be read.");
-    EXPECT_EQ(tiff(1, 16, [](auto& o) { o.SampleFormat = TTiffSampleFormat::Signed; }),
-              "\"p05.tif\" is a 16-bit signed TIFF; only 1- to 16-bit unsigned pictures can be "
-              "read.");
-    EXPECT_EQ(tiff(1, 32, [](auto&) {}),
-              "\"p05.tif\" is a 32-bit TIFF; only 1- to 16-bit unsigned pictures can be read.");
-    EXPECT_EQ(tiff(4, 8, [](auto& o) { o.Photometric = TTiffPhotometric::Separated; }),
-              "\"p05.tif\" is a CMYK TIFF; only grey, colour and palette pictures can be read.");
-    EXPECT_EQ(tiff(3, 8, [](auto& o) { o.Photometric = TTiffPhotometric::YCbCr; }),
-              "\"p05.tif\" is a YCbCr TIFF; only grey, colour and palette pictures can be read.");
-    EXPECT_EQ(tiff(5, 8,
-                   [](auto& o) {
-                       o.Photometric = TTiffPhotometric::Rgb;
-                       o.ExtraSamples = 2;
-                   }),
-              "\"p05.tif\" has 5 samples per pixel; only pictures of 1 to 4 samples can be read.");
-    // A TIFF header whose first image directory is at offset 0, in either byte order.
-    WriteFileBytes("empty.tif", {'I', 'I', 42, 0, 0, 0, 0, 0});
-    EXPECT_EQ(ErrorOf("empty.tif"), "\"empty.tif\" is a TIFF that holds no picture.");
-    WriteFileBytes("empty.tif", {'M', 'M', 0, 42, 0, 0, 0, 0});
-    EXPECT_EQ(HeaderErrorOf("empty.tif"), "\"empty.tif\" is a TIFF that holds no picture.");
-    EXPECT_THROW(ReadPictureHeader("empty.tif", {}), EPictureError);
 }
 
 TEST(PictureInput, DamagedFilesAreErrorsThatNameTheFile) {

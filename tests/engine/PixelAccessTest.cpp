@@ -1,4 +1,7 @@
-#include "TBMPpix.h"
+#include "image/PixelAccess.h"
+
+#include "image/Bitmap.h"
+#include "image/Pixel.h"
 
 #include <gtest/gtest.h>
 

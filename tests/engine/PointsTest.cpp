@@ -1,13 +1,19 @@
-#include "base/Errors.h"
-#include "EvalSupport.h"
-#include "PicHolder.h"
+// The point list: pixels gathered by code in the order of the column-by-column
+// scan, centres written with two decimals whatever the locale, the points file.
+
+#include "decode/Points.h"
+
 #include "TestSupport.h"
+#include "base/Errors.h"
+#include "base/Format.h"
+#include "decode/CodeMatrix.h"
 
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
 #include <gtest/gtest.h>
 #include <locale>
+#include <random>
 #include <sstream>
 #include <stdexcept>
 #include <string>

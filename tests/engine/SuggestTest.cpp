@@ -1,7 +1,8 @@
-#include "decode/Suggest.h"
+#include "pipeline/Suggest.h"
 
 #include "EvalSupport.h"
 #include "input/PicSet.h"
+#include "SampleScore.h"
 #include "SampleStack.h"
 #include "StackSuite.h"
 #include "pipeline/StreamEval.h"

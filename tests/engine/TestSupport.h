@@ -2,7 +2,7 @@
 // Helpers shared by the engine tests: scratch folders, small files, a current
 // directory that is restored afterwards.
 
-#include "PictureWriter.h"
+#include "RawPicture.h"
 
 #include <cstdint>
 #include <string>

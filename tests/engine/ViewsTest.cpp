@@ -1,6 +1,12 @@
-#include "EvalSupport.h"
-#include "PicHolder.h"
+// The views of a stack as the evaluator draws them: the matrix of a plane, the
+// edges, the coded pixels, each against its per-pixel definition.
 
+#include "EvalSupport.h"
+#include "image/Bitmap.h"
+#include "image/Plane.h"
+#include "pipeline/Evaluator.h"
+
+#include <algorithm>
 #include <gtest/gtest.h>
 
 namespace {

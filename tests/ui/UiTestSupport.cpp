@@ -2,7 +2,7 @@
 
 #include "files/FileUtil.h"
 #include "output/JpegWriter.h"
-#include "PictureWriter.h"
+#include "PngWriter.h"
 #include "TBMPpix.h"
 #include "Unit2.h"
 
