@@ -14,15 +14,7 @@
 #include <png.h>
 #include <stdexcept>
 
-using picture_detail::CheckShape;
-using picture_detail::CheckValueCount;
-using picture_detail::CopyRows;
-using picture_detail::kWholeBandRows;
-using picture_detail::PackedBytes;
-using picture_detail::PackSamples;
-using picture_detail::TByteOutput;
-using picture_detail::TSampleBands;
-using picture_detail::TTarget;
+using namespace picture_detail;
 
 namespace {
 

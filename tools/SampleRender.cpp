@@ -161,11 +161,7 @@ void TRenderer::AddDots(int k, int first, int count, float* light) const {
 
 } // namespace sample_detail
 
-using sample_detail::CheckPicture;
-using sample_detail::kBandRows;
-using sample_detail::Quantize;
-using sample_detail::TFineQuantizer;
-using sample_detail::TRenderer;
+using namespace sample_detail;
 
 namespace {
 

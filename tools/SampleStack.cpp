@@ -20,11 +20,7 @@
 #include <stdexcept>
 #include <system_error>
 
-using sample_detail::CheckPicture;
-using sample_detail::kBandRows;
-using sample_detail::Quantize;
-using sample_detail::TFineQuantizer;
-using sample_detail::TRenderer;
+using namespace sample_detail;
 
 namespace {
 

@@ -5,9 +5,9 @@
 #include "pipeline/Batch.h"
 
 #include "CliRun.h"
+#include "StackSuite.h"
 #include "files/FileUtil.h"
 #include "output/Report.h"
-#include "StackSuite.h"
 
 #include <chrono>
 #include <csignal>
@@ -72,27 +72,14 @@ std::int64_t ChangeTime(const std::string& file) {
 class Batch : public TStackSuite<Batch> {
 public:
     static constexpr const char* kStackName = "pose";
-    static TSampleOptions StackOptions() {
-        TSampleOptions options;
-        options.Width = 320;
-        options.Height = 240;
-        options.Spacing = 20;
-        options.Seed = 11;
-        return options;
-    }
+    static TSampleOptions StackOptions() { return SmallStackOptions(20, 11); }
 
 protected:
     // A list file at path naming the shared stack's photographs, with changes.
     std::string List(const std::string& path, const std::map<int, std::string>& changed = {},
                      int count = 17) const {
         fs::create_directories(fs::path(path).parent_path());
-        std::string text = "title\r\nsecond\r\n";
-        for (int i = 0; i < count; ++i) {
-            auto it = changed.find(i);
-            text +=
-                (it != changed.end() ? it->second : stack_->Photographs[std::size_t(i)]) + "\r\n";
-        }
-        WriteFileText(path, text);
+        WriteFileText(path, ListText(changed, count));
         return path;
     }
 

@@ -4,6 +4,7 @@
 #include "CliRun.h"
 #include "CliSuite.h"
 #include "SampleStack.h"
+#include "StackSuite.h"
 #include "TestSupport.h"
 #include "files/FileUtil.h"
 #include "image/Bitmap.h"
@@ -87,9 +88,7 @@ TEST_F(Cli, RelativeNamesInTheListResolveAgainstItsFolder) {
 TEST_F(Cli, InputsThatDoNotLoadCompletelyExitWithOneAndWriteNothing) {
     TTempDir dir;
     WriteFileText(dir / "damaged.jpg", "this is no photograph");
-    TSampleOptions small;
-    small.Width = 160;
-    small.Height = 120;
+    TSampleOptions small = SampleOptionsOf(160, 120);
     TSampleStack other = WriteSampleStack(dir.path(), "small", small);
 
     const struct {

@@ -4,6 +4,7 @@
 // little memory, with one short line that shows names safely.
 
 #include "SampleStack.h"
+#include "StackSuite.h"
 #include "TestSupport.h"
 #include "ToolRun.h"
 #include "files/FileUtil.h"
@@ -49,10 +50,7 @@ TEST_F(HostileInputs, AreRefusedQuicklyWithinLittleMemory) {
     const std::string largeTiff = listOf("large.tif", TinyTiffHeader(16384, 16384));
 
     // A picture, then 20 GiB of nothing before its end marker (a sparse file).
-    TSampleOptions small;
-    small.Width = 96;
-    small.Height = 64;
-    small.Spacing = 16;
+    TSampleOptions small = SampleOptionsOf(96, 64, 16);
     const TSampleStack stack = WriteSampleStack(dir_.path(), "pad", small);
     std::vector<std::uint8_t> padded = ReadFileBytes(stack.Photographs[5]);
     padded.resize(padded.size() - 2);

@@ -5,6 +5,7 @@
 #include "CliRun.h"
 #include "CliSuite.h"
 #include "SampleStack.h"
+#include "StackSuite.h"
 #include "TestSupport.h"
 #include "TiffWriter.h"
 #include "files/FileUtil.h"
@@ -164,10 +165,7 @@ TEST_F(Cli, PictureSetsEvaluateLikeTheirPhotographs) {
 // Stacks of camera pictures: PNG and TIFF, 8 and 16 bits, 12 bits stored unscaled.
 TEST(CliCameraPictures, StreamAndReportExactlyWhatTheWholeStackReports) {
     TTempDir dir;
-    TSampleOptions options;
-    options.Width = 160;
-    options.Height = 120;
-    options.Spacing = 16;
+    TSampleOptions options = SampleOptionsOf(160, 120, 16);
     options.Format = TSampleFormat::Png;
     options.Depth = 16;
     const TSampleStack png = WriteSampleStack(dir.path(), "png", options);
@@ -233,10 +231,7 @@ TEST(CliCameraPictures, StreamAndReportExactlyWhatTheWholeStackReports) {
 // the same planes, and so do their 16-bit versions but for the refined centres.
 TEST(CliCameraPictures, EightBitStacksEvaluateLikeTheirPictureSets) {
     TTempDir dir;
-    TSampleOptions options;
-    options.Width = 200;
-    options.Height = 150;
-    options.Spacing = 18;
+    TSampleOptions options = SampleOptionsOf(200, 150, 18);
     options.Tint = {1, 0.9, 0.6};
     for (const TSampleFormat format : {TSampleFormat::Png, TSampleFormat::Tiff}) {
         options.Format = format;

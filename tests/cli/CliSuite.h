@@ -13,14 +13,7 @@
 class Cli : public TStackSuite<Cli> {
 public:
     static constexpr const char* kStackName = "dots";
-    static TSampleOptions StackOptions() {
-        TSampleOptions options;
-        options.Width = 320;
-        options.Height = 240;
-        options.Spacing = 20;
-        options.Seed = 7;
-        return options;
-    }
+    static TSampleOptions StackOptions() { return SmallStackOptions(20, 7); }
 
 protected:
     /// A list file in dir naming the photographs of the shared stack, those of changed
@@ -28,13 +21,7 @@ protected:
     std::string ListWith(const TTempDir& dir, const std::map<int, std::string>& changed,
                          int count = 17) const {
         const std::string list = dir / ("list" + std::to_string(++lists_) + ".txt");
-        std::string text = "title\r\nsecond\r\n";
-        for (int i = 0; i < count; ++i) {
-            auto it = changed.find(i);
-            text +=
-                (it != changed.end() ? it->second : stack_->Photographs[std::size_t(i)]) + "\r\n";
-        }
-        WriteFileText(list, text);
+        WriteFileText(list, ListText(changed, count));
         return list;
     }
 

@@ -5,6 +5,7 @@
 // before anything is decoded where that does not fit either.
 
 #include "SampleStack.h"
+#include "StackSuite.h"
 #include "TestSupport.h"
 #include "ToolRun.h"
 
@@ -70,9 +71,7 @@ TEST(OutOfMemory, AnyLimitGivesASentenceNamingWhatAndHowMuch) {
     GTEST_SKIP() << "AddressSanitizer reserves more address space than these limits allow";
 #endif
     TTempDir dir;
-    TSampleOptions options;
-    options.Width = 800;
-    options.Height = 600;
+    TSampleOptions options = SampleOptionsOf(800, 600);
     const TSampleStack stack = WriteSampleStack(dir.path(), "m", options);
     const std::vector<std::string> evaluate{"evaluate", "-q",      stack.ListFile,
                                             "p.txt",    "--table", "t.csv"};
@@ -110,10 +109,7 @@ TEST(OutOfMemory, AStackTooLargeToHoldWholeStreamsOrIsRefusedBeforeDecoding) {
     GTEST_SKIP() << "AddressSanitizer reserves more address space than these limits allow";
 #endif
     TTempDir dir;
-    TSampleOptions options;
-    options.Width = 3000;
-    options.Height = 2000;
-    options.Spacing = 40;
+    TSampleOptions options = SampleOptionsOf(3000, 2000, 40);
     options.Blur = 0;
     options.Noise = 0;
     const TSampleStack stack = WriteSampleStack(dir.path(), "large", options);

@@ -1,7 +1,7 @@
 #include "image/Bitmap.h"
 
-#include "base/Errors.h"
 #include "TestSupport.h"
+#include "base/Errors.h"
 
 #include <cstring>
 #include <gtest/gtest.h>

@@ -1,8 +1,8 @@
+#include "PicHolder.h"
+#include "TestSupport.h"
 #include "base/Errors.h"
 #include "files/FileUtil.h"
 #include "output/JpegWriter.h"
-#include "PicHolder.h"
-#include "TestSupport.h"
 
 #include <cstdio>
 #include <cstdlib>

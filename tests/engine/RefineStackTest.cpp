@@ -25,14 +25,7 @@ namespace {
 class EvaluateWithTable : public TStackSuite<EvaluateWithTable> {
 public:
     static constexpr const char* kStackName = "s";
-    static TSampleOptions StackOptions() {
-        TSampleOptions options;
-        options.Width = 320;
-        options.Height = 240;
-        options.Spacing = 18;
-        options.Seed = 3;
-        return options;
-    }
+    static TSampleOptions StackOptions() { return SmallStackOptions(18, 3); }
 
 protected:
     static void Load(TPicEval& eval) {
@@ -132,10 +125,7 @@ TEST(RefinedAccuracy, GeneratedStacksMeetTheirFigures) {
 // while the points and the table's other columns stay those of the planes.
 TEST(RefinedAccuracy, FullDepthFindsDimDotsCloserThanTheirPlanes) {
     TTempDir dir;
-    TSampleOptions options;
-    options.Width = 480;
-    options.Height = 360;
-    options.Spacing = 20;
+    TSampleOptions options = SampleOptionsOf(480, 360, 20);
     options.Format = TSampleFormat::Png;
     options.Greyscale = true;
     options.Depth = 16;

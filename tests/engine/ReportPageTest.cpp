@@ -5,6 +5,7 @@
 #include "ReportSupport.h"
 #include "SampleLayout.h"
 #include "SampleRender.h"
+#include "StackSuite.h"
 #include "TestSupport.h"
 #include "base/Errors.h"
 #include "decode/CodeMatrix.h"
@@ -38,10 +39,7 @@ struct TPose {
 };
 
 TPose MakePose(int width, int height, double spacing, std::uint32_t seed) {
-    TSampleOptions options;
-    options.Width = width;
-    options.Height = height;
-    options.Spacing = spacing;
+    TSampleOptions options = SampleOptionsOf(width, height, spacing);
     options.Greyscale = true;
     options.Seed = seed;
     const std::vector<TSampleDot> dots = LayoutSampleDots(options);

@@ -6,6 +6,7 @@
 #include "SampleLayout.h"
 #include "SampleRender.h"
 #include "SampleTestSupport.h"
+#include "StackSuite.h"
 
 #include <algorithm>
 #include <cmath>
@@ -55,9 +56,7 @@ TSampleXY LightCentroid(const std::vector<std::uint16_t>& picture, int width, do
 
 // Light only, neither noise nor vignetting nor a dark level, at a fine step.
 TSampleOptions CleanCameraOptions(const TSampleCamera& camera) {
-    TSampleOptions o;
-    o.Width = 640;
-    o.Height = 480;
+    TSampleOptions o = SampleOptionsOf(640, 480);
     o.Greyscale = true;
     o.Noise = 0;
     o.Vignetting = 0;

@@ -8,6 +8,7 @@
 #include "SampleRender.h"
 #include "SampleTestSupport.h"
 #include "SampleTruth.h"
+#include "StackSuite.h"
 #include "TestSupport.h"
 #include "base/Errors.h"
 #include "files/FileUtil.h"
@@ -161,10 +162,7 @@ TEST(SampleStackFiles, ColourJpegsWithTheChosenChromaSampling) {
 // The generator's PNG and TIFF photographs, read back, hold exactly the rendered samples.
 TEST(SampleStackPictures, PngAndTiffStacksHoldTheRenderedSamples) {
     TTempDir dir;
-    TSampleOptions o;
-    o.Width = 96;
-    o.Height = 64;
-    o.Spacing = 16;
+    TSampleOptions o = SampleOptionsOf(96, 64, 16);
     o.Threads = 2;
     struct TCase {
         const char* Name;

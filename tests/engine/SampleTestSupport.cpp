@@ -2,13 +2,13 @@
 
 #include "SampleTestSupport.h"
 
+#include "StackSuite.h"
+
 #include <gtest/gtest.h>
 #include <numbers>
 
 TSampleOptions SmallOptions() {
-    TSampleOptions o;
-    o.Width = 320;
-    o.Height = 240;
+    TSampleOptions o = SampleOptionsOf(320, 240);
     o.Threads = 2;
     return o;
 }

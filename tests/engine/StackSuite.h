@@ -5,8 +5,29 @@
 #include "SampleStack.h"
 #include "TestSupport.h"
 
+#include <cstdint>
 #include <gtest/gtest.h>
+#include <map>
 #include <memory>
+#include <string>
+
+/// The generator's options for a stack of width x height pixels, with dots spacing
+/// apart; the rest as they come.
+inline TSampleOptions SampleOptionsOf(std::int32_t width, std::int32_t height,
+                                      double spacing = TSampleOptions{}.Spacing) {
+    TSampleOptions options;
+    options.Width = width;
+    options.Height = height;
+    options.Spacing = spacing;
+    return options;
+}
+
+/// The options of a small stack, 320 x 240 pixels, with dots spacing apart.
+inline TSampleOptions SmallStackOptions(double spacing, std::uint32_t seed) {
+    TSampleOptions options = SampleOptionsOf(320, 240, spacing);
+    options.Seed = seed;
+    return options;
+}
 
 /// Suite is the test class itself; it provides static StackOptions() and
 /// kStackName, the base name of the stack's files.
@@ -20,6 +41,18 @@ protected:
     static void TearDownTestSuite() {
         stack_.reset();
         folder_.reset();
+    }
+
+    /// The text of a list file naming count of the stack's photographs, those of
+    /// changed replaced.
+    static std::string ListText(const std::map<int, std::string>& changed, int count = 17) {
+        std::string text = "title\r\nsecond\r\n";
+        for (int i = 0; i < count; ++i) {
+            auto it = changed.find(i);
+            text +=
+                (it != changed.end() ? it->second : stack_->Photographs[std::size_t(i)]) + "\r\n";
+        }
+        return text;
     }
 
     static inline std::unique_ptr<TTempDir> folder_;

@@ -5,6 +5,7 @@
 #include "pipeline/StreamEval.h"
 
 #include "SampleStack.h"
+#include "StackSuite.h"
 #include "TestSupport.h"
 #include "decode/CodeMatrix.h"
 #include "files/FileUtil.h"
@@ -26,10 +27,7 @@ struct TStreamCase {
 };
 
 TSampleOptions Sample(int width, int height, double spacing) {
-    TSampleOptions options;
-    options.Width = width;
-    options.Height = height;
-    options.Spacing = spacing;
+    TSampleOptions options = SampleOptionsOf(width, height, spacing);
     options.Threads = 2;
     return options;
 }

@@ -1,12 +1,12 @@
 #include "pipeline/Suggest.h"
 
 #include "EvalSupport.h"
-#include "input/PicSet.h"
 #include "SampleScore.h"
 #include "SampleStack.h"
 #include "StackSuite.h"
-#include "pipeline/StreamEval.h"
 #include "TestSupport.h"
+#include "input/PicSet.h"
+#include "pipeline/StreamEval.h"
 
 #include <gtest/gtest.h>
 
@@ -187,12 +187,8 @@ namespace {
 
 // A 320 × 240 sample stack of dots brightness above the dark picture.
 TSampleOptions SmallStack(double spacing, double brightness, std::uint32_t seed) {
-    TSampleOptions options;
-    options.Width = 320;
-    options.Height = 240;
-    options.Spacing = spacing;
+    TSampleOptions options = SmallStackOptions(spacing, seed);
     options.Brightness = brightness;
-    options.Seed = seed;
     return options;
 }
 

@@ -1,11 +1,11 @@
 #include "TestSupport.h"
 
-#include "output/JpegWriter.h"
 #include "input/PictureRows.h"
+#include "output/JpegWriter.h"
 
 #include <algorithm>
-#include <cstdlib>
 #include <cstddef>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>

@@ -1,10 +1,10 @@
 #include "UiTestSupport.h"
 
-#include "files/FileUtil.h"
-#include "output/JpegWriter.h"
 #include "PngWriter.h"
 #include "TBMPpix.h"
 #include "Unit2.h"
+#include "files/FileUtil.h"
+#include "output/JpegWriter.h"
 
 #include <QFile>
 #include <QPlainTextEdit>

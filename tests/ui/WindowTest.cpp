@@ -2,11 +2,11 @@
 // loads and their failures, errors raised below a handler, the picture commands,
 // the probe, and a whole run.
 
-#include "files/FileUtil.h"
 #include "RadioGroup.h"
 #include "SampleStack.h"
 #include "UiTestSupport.h"
 #include "Unit2.h"
+#include "files/FileUtil.h"
 
 #include <QDir>
 #include <QFile>
