@@ -93,18 +93,8 @@ TEvaluation EvaluateHeld(const TEvaluateRequest& request) {
     if (!request.FullStack) {
         TStreamEval stream;
         Configure(stream, request);
-        std::optional<TLoadOutcome> outcome;
-        if (IsPicSetHeader(request.Input)) {
-            outcome = stream.LoadSet(request.Input, ExtractFilePath(request.Input), request.Refine);
-        } else {
-            CheckList(request, {});
-            outcome = stream.LoadList(request.Input, request.Channel, ListOptions(request),
-                                      request.Refine);
-        }
-        if (outcome) {
-            CheckOutcome(*outcome);
+        if (LoadStreamed(stream, request, {}, request.Refine))
             return HeldFrom(stream, request.Refine);
-        }
     }
     return EvaluateWholeHeld(request);
 }

@@ -78,19 +78,8 @@ std::optional<TEvaluateResult> EvaluateStreamed(const TEvaluateRequest& request,
     Configure(stream, request);
     if (request.Bitmap)
         stream.BitmapFileName = ChangeFileExt(request.Points, ".bmp");
-    std::optional<TLoadOutcome> outcome;
-    if (IsPicSetHeader(request.Input)) {
-        RefuseOverwrittenInputs(outputs, {request.Input});
-        outcome = stream.LoadSet(request.Input, ExtractFilePath(request.Input), refine);
-        if (outcome)
-            RefuseOverwrittenInputs(outputs, stream.SourceFiles());
-    } else {
-        CheckList(request, outputs);
-        outcome = stream.LoadList(request.Input, request.Channel, ListOptions(request), refine);
-    }
-    if (!outcome)
+    if (!LoadStreamed(stream, request, outputs, refine))
         return std::nullopt;
-    CheckOutcome(*outcome);
     TEvaluateResult result;
     result.DecodeSeconds = SecondsSince(start);
     result.Suggestion = stream.Suggestion;

@@ -85,4 +85,22 @@ void CheckStopped(const TEvaluateRequest& request) {
         request.CheckStop();
 }
 
+bool LoadStreamed(TStreamEval& stream, const TEvaluateRequest& request,
+                  const std::vector<std::string>& outputs, bool forTable) {
+    std::optional<TLoadOutcome> outcome;
+    if (IsPicSetHeader(request.Input)) {
+        RefuseOverwrittenInputs(outputs, {request.Input});
+        outcome = stream.LoadSet(request.Input, ExtractFilePath(request.Input), forTable);
+        if (outcome)
+            RefuseOverwrittenInputs(outputs, stream.SourceFiles());
+    } else {
+        CheckList(request, outputs);
+        outcome = stream.LoadList(request.Input, request.Channel, ListOptions(request), forTable);
+    }
+    if (!outcome)
+        return false;
+    CheckOutcome(*outcome);
+    return true;
+}
+
 } // namespace evaluate_steps

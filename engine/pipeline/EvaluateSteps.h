@@ -41,6 +41,14 @@ bool Refines(const TEvaluateRequest& request);
 /// The settings, threads and stop of a streamed evaluation.
 void Configure(TStreamEval& stream, const TEvaluateRequest& request);
 
+/// Loads request.Input into stream (configured), folded as it streams, after the
+/// checks a list takes before it is decoded (CheckList), refusing outputs that are
+/// one of its files; forTable keeps what the refinement needs. False, having
+/// written nothing, where the input is better loaded whole; raises what a load that
+/// did not give a whole stack reports (CheckOutcome).
+bool LoadStreamed(TStreamEval& stream, const TEvaluateRequest& request,
+                  const std::vector<std::string>& outputs, bool forTable);
+
 /// Raises what request.CheckStop raises, if set.
 void CheckStopped(const TEvaluateRequest& request);
 

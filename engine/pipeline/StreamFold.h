@@ -3,7 +3,7 @@
 // that decode its photographs: which rows hold a lit dot, as rows of pictures 0 and
 // 2 come in, each code picture's rows folded into one bit a pixel as they come, and
 // at the end the codes and points gathered from those bits. Included by
-// StreamEval.cpp alone.
+// StreamEval.cpp and StreamFold.cpp alone.
 
 #include "base/Clock.h"
 #include "base/Errors.h"
@@ -65,51 +65,13 @@ public:
     }
 
     /// Decodes photograph index into what stays of it; false when it is missing.
-    bool Decode(std::int32_t index) {
-        TSink sink(*this, index);
-        bool found = false;
-        try {
-            found = DecodePictureRows(names_[std::size_t(index)], settings_, sink);
-        } catch (const TAbandoned&) {
-            throw;
-        } catch (...) {
-            Fail(index);
-            throw;
-        }
-        if (!found) {
-            Lose(); // the load fails: no codes are needed any more
-            return false;
-        }
-        if (index == 2)
-            eval_.StartBitmap();
-        if (suggest_ && ChoiceReads(index) &&
-            choicePending_.fetch_sub(1, std::memory_order_acq_rel) == 1)
-            ChooseAndSettle(ThreadsFor(eval_.Threads), true);
-        if (index != 1 && codesPending_.fetch_sub(1, std::memory_order_acq_rel) == 1)
-            Settle();
-        return true;
-    }
+    bool Decode(std::int32_t index);
 
     /// The codes, the points and, with forTable, the refined centres, once: by the
     /// thread that brought in the last picture they need, while the bright
     /// reference, which they do not need, may still be decoding; or by the caller
     /// once every photograph is in. What it raises is kept for Settled.
-    void Settle() {
-        if (settling_.exchange(true, std::memory_order_acq_rel))
-            return;
-        try {
-            eval_.CheckStopped();
-            Gather(ThreadsFor(eval_.Threads), forTable_);
-            eval_.CheckStopped();
-            if (forTable_) {
-                const auto start = std::chrono::steady_clock::now();
-                eval_.Refine();
-                eval_.Timings.Table = SecondsSince(start);
-            }
-        } catch (...) {
-            settleError_ = std::current_exception();
-        }
-    }
+    void Settle();
 
     /// After every photograph is in: Settle, unless it ran, and what it raised.
     void Settled() {
@@ -119,18 +81,7 @@ public:
     }
 
     /// Pictures 0 and 2 are in whole (a picture set): every row is settled.
-    void SettleAll(int threads) {
-        if (suggest_) {
-            ChooseAndSettle(threads, false);
-            return;
-        }
-        ForEachBand(height_, threads, threads, [&](int, std::int32_t begin, std::int32_t end) {
-            for (std::int32_t row = begin; row < end; ++row) {
-                rowState_[std::size_t(row)].store(1, std::memory_order_relaxed);
-                RowIn(row, 2);
-            }
-        });
-    }
+    void SettleAll(int threads);
 
     /// Loads the pictures the settings are chosen from beside pictures 0 and 2, of a
     /// picture set, whose plane files files names.
@@ -147,29 +98,7 @@ public:
     /// Folds the column-ordered plane file of picture index (3 … 16) into its bits,
     /// a stretch of columns at a time turned into rows; picture 1 is only read.
     /// Raises EFileError when the file cannot be read whole.
-    void FoldPlaneFile(std::int32_t index, const std::string& fileName) {
-        constexpr std::int32_t kColumns = 64; // a multiple of 8: whole bytes of bits
-        const TInputFile file(fileName);
-        const std::size_t column = std::size_t(height_);
-        std::vector<std::uint8_t> columns(column * kColumns);
-        std::vector<std::uint8_t> rows(column * kColumns);
-        for (std::int32_t first = 0; first < width_; first += kColumns) {
-            eval_.CheckStopped();
-            const std::int32_t count = std::min(kColumns, width_ - first);
-            const std::size_t bytes = column * std::size_t(count);
-            if (ReadAt(file, fileName, columns.data(), bytes, std::uint64_t(first) * column) <
-                bytes)
-                throw EFileError("Cannot read " + QuotedName(fileName) + ": it is too short.");
-            if (index < 3)
-                continue;
-            TransposeBytes(columns.data(), column, std::size_t(count), column, rows.data(),
-                           kColumns);
-            for (std::int32_t row = 0; row < height_; ++row)
-                if (rowHasDot_[std::size_t(row)])
-                    FoldRow(rows.data() + std::size_t(row) * kColumns, eval_.Lit.Data[row] + first,
-                            Bits(index - 3, row) + first / 8, count, eval_.Tolerance);
-        }
-    }
+    void FoldPlaneFile(std::int32_t index, const std::string& fileName);
 
     /// Loads the pictures the settings are chosen from beside pictures 0 and 2 from
     /// planes held in memory.
@@ -180,55 +109,11 @@ public:
 
     /// Folds picture index (3 … 16) of planes held in memory into its bits, row by
     /// row where they lie.
-    void FoldArrayPlane(std::int32_t index, const TPlaneArray& planes) {
-        std::vector<std::uint8_t> buffer(static_cast<std::size_t>(width_));
-        for (std::int32_t row = 0; row < height_; ++row) {
-            if ((row & 255) == 0)
-                eval_.CheckStopped();
-            if (rowHasDot_[std::size_t(row)])
-                FoldRow(planes.Row(index, row, buffer.data()), eval_.Lit.Data[row],
-                        Bits(index - 3, row), width_, eval_.Tolerance);
-        }
-    }
+    void FoldArrayPlane(std::int32_t index, const TPlaneArray& planes);
 
     /// The codes and points with their centres, once every photograph they need is
     /// in; the evaluator's Timings start here.
-    void Gather(int threads, bool forTable) {
-        const auto start = std::chrono::steady_clock::now();
-        TCode& codes = eval_.CodeMatrix;
-        const bool keepCodes = eval_.KeepCodeMatrix;
-        if (keepCodes)
-            codes.Resize(height_, width_);
-        TCodeGathering gathering(std::min(threads, std::max(1, height_)));
-        const int bands = gathering.BandCount();
-        TCodeRunsBuilder runs(width_, height_, forTable ? bands : 1);
-        ForEachBand(height_, bands, bands, [&](int band, std::int32_t begin, std::int32_t end) {
-            std::vector<std::uint8_t> dots(stride_);
-            std::vector<TCodeRun> rowRuns;
-            for (std::int32_t row = begin; row < end; ++row) {
-                if (((row - begin) & 255) == 0)
-                    eval_.CheckStopped();
-                if (!rowHasDot_[std::size_t(row)])
-                    continue;
-                RowRuns(row, dots.data(), rowRuns);
-                gathering.AddRuns(band, rowRuns.data(), rowRuns.size(), row);
-                if (forTable)
-                    runs.AddRuns(band, row, rowRuns.data(), rowRuns.size());
-                if (keepCodes)
-                    for (const TCodeRun& run : rowRuns)
-                        std::fill(codes.Data[row] + run.Begin, codes.Data[row] + run.End, run.Code);
-            }
-        });
-        eval_.Runs = runs.Finish();
-        eval_.Points.Reset();
-        eval_.Points.AddGathered(gathering);
-        eval_.Points.Trim();
-        eval_.Timings = TEvalTimings{};
-        eval_.Timings.Matrix = SecondsSince(start);
-        const auto centres = std::chrono::steady_clock::now();
-        eval_.Points.CalcCentres();
-        eval_.Timings.Points = SecondsSince(centres);
-    }
+    void Gather(int threads, bool forTable);
 
 private:
     // Row state: how many of pictures 0 and 2 have the row in (0 … 2), then
@@ -307,21 +192,7 @@ private:
     // row holds a lit dot. With a tolerance of 0 no pixel gets a code: no row needs
     // the code pictures. Where the settings are still to be chosen, the row's
     // contrast is counted instead, and the row waits for them.
-    void RowIn(std::int32_t row, std::int32_t index) {
-        std::atomic<std::uint8_t>& state = rowState_[std::size_t(row)];
-        if (state.fetch_add(1, std::memory_order_acq_rel) != 1)
-            return;
-        if (suggest_) {
-            AddContrastRow(contrast_[index == 0 ? 0 : 1], eval_.Dark.Data[row], eval_.Lit.Data[row],
-                           width_);
-            return;
-        }
-        SettleRow(row);
-        if (waiters_.load(std::memory_order_seq_cst) > 0) {
-            std::lock_guard lock(mutex_);
-            changed_.notify_all();
-        }
-    }
+    void RowIn(std::int32_t row, std::int32_t index);
 
     // Whether row holds a lit dot, from pictures 0 and 2 and the settings.
     void SettleRow(std::int32_t row) {
@@ -341,46 +212,11 @@ private:
     // Every picture the settings are chosen from is in (with its contrast counted,
     // where counted): the settings are chosen, the rows settled, and the pictures
     // read whole for the choice folded into their bits and let go.
-    void ChooseAndSettle(int threads, bool counted) {
-        TLevelCounts contrast = contrast_[0];
-        contrast.Add(contrast_[1]);
-        const TSuggestion suggestion =
-            ChooseSettings(CountSettings(eval_.Dark, eval_.Lit, {&held_[0], &held_[1]},
-                                         eval_.Request(), threads, counted ? &contrast : nullptr),
-                           eval_.Request());
-        eval_.MinDif = suggestion.MinDif;
-        eval_.Tolerance = suggestion.Tolerance;
-        eval_.Suggestion = suggestion;
-        ForEachBand(height_, threads, threads, [&](int, std::int32_t begin, std::int32_t end) {
-            for (std::int32_t row = begin; row < end; ++row) {
-                SettleRow(row);
-                if (!rowHasDot_[std::size_t(row)])
-                    continue;
-                for (const std::int32_t index : kLevelPictures)
-                    FoldRow(HeldPicture(index).Data[row], eval_.Lit.Data[row], Bits(index - 3, row),
-                            width_, eval_.Tolerance);
-            }
-        });
-        for (TPic& picture : held_)
-            picture = TPic{};
-        std::lock_guard lock(mutex_);
-        changed_.notify_all();
-    }
+    void ChooseAndSettle(int threads, bool counted);
 
     // Waits until row is settled (pictures 0 and 2 in); false when it never will be
     // (the load fails, so no code is needed).
-    bool WaitForRow(std::int32_t row) {
-        std::atomic<std::uint8_t>& state = rowState_[std::size_t(row)];
-        if (state.load(std::memory_order_acquire) == kSettled)
-            return true;
-        std::unique_lock lock(mutex_);
-        waiters_.fetch_add(1, std::memory_order_seq_cst);
-        while (state.load(std::memory_order_seq_cst) != kSettled &&
-               !lost_.load(std::memory_order_seq_cst))
-            changed_.wait_for(lock, std::chrono::milliseconds(50));
-        waiters_.fetch_sub(1, std::memory_order_seq_cst);
-        return state.load(std::memory_order_acquire) == kSettled;
-    }
+    bool WaitForRow(std::int32_t row);
 
     // No code will be needed: nobody waits for rows any more.
     void Lose() {
