@@ -1,12 +1,23 @@
-// The window tests: the log, then the main window with its viewer.
+// The window tests: the log, then the main window's commands, settings, loads,
+// current folder and "Save *.bin", the viewer, and whole runs.
 
 #include <QApplication>
 
 int RunMsgTests(int argc, char* argv[]);
-int RunWindowTests(int argc, char* argv[]);
+int RunWindowCommandsTests(int argc, char* argv[]);
+int RunSettingsTests(int argc, char* argv[]);
+int RunLoadCommandsTests(int argc, char* argv[]);
+int RunCurrentFolderTests(int argc, char* argv[]);
+int RunSaveBinTests(int argc, char* argv[]);
+int RunViewerTests(int argc, char* argv[]);
+int RunWholeRunTests(int argc, char* argv[]);
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
-    const int failed = RunMsgTests(argc, argv) + RunWindowTests(argc, argv);
+    int failed = 0;
+    for (const auto run :
+         {RunMsgTests, RunWindowCommandsTests, RunSettingsTests, RunLoadCommandsTests,
+          RunCurrentFolderTests, RunSaveBinTests, RunViewerTests, RunWholeRunTests})
+        failed += run(argc, argv);
     return failed == 0 ? 0 : 1;
 }
