@@ -1,6 +1,6 @@
-// The main window's commands: start and close, every command's log lines, the
-// commands that need a loaded stack, errors raised below a handler, and events that
-// arrive while a command runs.
+// The main window as a whole: starting and closing, what every command needs and
+// logs, errors in a handler, events during a command, the settings as typed, and
+// the viewer with its pixel probe.
 
 #include "RadioGroup.h"
 #include "Unit2.h"
@@ -12,8 +12,29 @@
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QLineEdit>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QSpinBox>
 #include <QTest>
 #include <QTimer>
+#include <QWindow>
+
+namespace {
+
+QLineEdit* Editor(QSpinBox* spin) {
+    return spin->findChild<QLineEdit*>();
+}
+
+// Replaces the text of a shown window's spin edit by typing, as the operator does.
+void Type(QSpinBox* spin, const QString& text) {
+    spin->setFocus();
+    Editor(spin)->selectAll();
+    QTest::keyClick(Editor(spin), Qt::Key_Delete);
+    QTest::keyClicks(Editor(spin), text);
+}
+
+} // namespace
 
 class TestWindowCommands : public TWindowFixture {
     Q_OBJECT
@@ -206,6 +227,155 @@ private slots:
         if (closes)
             expected << "closing.";
         QCOMPARE(w.Messages().mid(1), expected);
+    }
+
+    // Whatever is typed into a setting is settled when the field is left: a number
+    // beyond 0 … 255 to the nearer bound, anything but a whole number to 0.
+    void settingsSettleOnLeaving_data() {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<int>("expected");
+        QTest::newRow("above the range") << "300" << 255;
+        QTest::newRow("just above the range") << "256" << 255;
+        QTest::newRow("far above the range") << "99999999999999999999" << 255;
+        QTest::newRow("the upper bound") << "255" << 255;
+        QTest::newRow("within the range") << "42" << 42;
+        QTest::newRow("the lower bound") << "0" << 0;
+        QTest::newRow("below the range") << "-7" << 0;
+        QTest::newRow("not a number") << "abc" << 0;
+        QTest::newRow("a number followed by letters") << "12ab" << 0;
+        QTest::newRow("nothing") << "" << 0;
+    }
+    void settingsSettleOnLeaving() {
+        QFETCH(QString, typed);
+        QFETCH(int, expected);
+        TWindow w;
+        w->show();
+        w->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(w.Form.get()));
+        for (QSpinBox* spin : {w->SpinEdit1, w->SpinEdit2}) {
+            Type(spin, typed);
+            QCOMPARE(Editor(spin)->text(), typed); // taken as typed
+            QTest::keyClick(spin, Qt::Key_Tab);
+            QVERIFY(!spin->hasFocus());
+            QCOMPARE(spin->value(), expected);
+            QCOMPARE(spin->text(), QString::number(expected));
+        }
+    }
+
+    // A command reads the settings as settled, whether the click took the focus from
+    // the field or not.
+    void commandsReadTheSettledSettings_data() {
+        QTest::addColumn<QString>("caption");
+        QTest::addColumn<bool>("mouse");
+        for (const char* caption : {"Set and calc matrix", "Set Settings, Evaluate and Save"}) {
+            QTest::addRow("%s, mouse click", caption) << caption << true;
+            QTest::addRow("%s, click without the focus", caption) << caption << false;
+        }
+    }
+    void commandsReadTheSettledSettings() {
+        QFETCH(QString, caption);
+        QFETCH(bool, mouse);
+        TWindow w;
+        w.LoadBin(WriteProbeSet(dir_->path()));
+        w.Dialogs->SaveAnswers.push_back(Path(QStringLiteral("points.txt")));
+        w->show();
+        w->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(w.Form.get()));
+        Type(w->SpinEdit2, QStringLiteral("abc"));
+        Type(w->SpinEdit1, QStringLiteral("300"));
+        QPushButton* button = Button(w, caption);
+        if (mouse)
+            QTest::mouseClick(button, Qt::LeftButton);
+        else
+            button->click();
+        QCOMPARE(w.Dialogs->Errors, QStringList());
+        QVERIFY(w.Messages().contains(QStringLiteral("Values set.")));
+        QCOMPARE(int(w->Evaluator->Tolerance), 255);
+        QCOMPARE(int(w->Evaluator->MinDif), 0);
+        QCOMPARE(w->SpinEdit1->value(), 255);
+    }
+
+    void pictureCommands_data() {
+        QTest::addColumn<QString>("sequence");
+        QTest::addColumn<int>("expected");
+        QTest::newRow("next once") << "next" << 1;
+        QTest::newRow("next stops at 16") << "next*20" << 16;
+        QTest::newRow("prev at 0 stays") << "prev" << 0;
+        QTest::newRow("2 then prev") << "2,prev" << 1;
+        QTest::newRow("act redraws without moving") << "next*4,act" << 4;
+        QTest::newRow("views leave the plane") << "next*5,Matrix,Edges,Code Points,act" << 5;
+        QTest::newRow("a load keeps the plane") << "next*16,load,act" << 16;
+    }
+    void pictureCommands() {
+        QFETCH(QString, sequence);
+        QFETCH(int, expected);
+        TWindow w;
+        w.LoadBin(
+            WriteSet(dir_->path(), QStringLiteral("planes"), 24, 12, [](int k, int row, int col) {
+                return std::uint8_t(k * 15 + row * 24 + col);
+            }));
+        Press(w, sequence);
+        QCOMPARE(w->CurrentPic, expected);
+        QCOMPARE(w->Label4->text(), QString::number(expected));
+        QVERIFY(w->Viewer().isVisible());
+        const QString mismatch = DisplayMismatch(*w.Form, expected);
+        QVERIFY2(mismatch.isEmpty(), qPrintable(mismatch));
+    }
+
+    void probe_data() {
+        QTest::addColumn<QString>("sequence");
+        QTest::addColumn<int>("button");
+        QTest::addColumn<QPoint>("at");
+        QTest::addColumn<int>("expected");
+        const QPoint dot(3, 6), dark(15, 2); // column, row
+        const int left = Qt::LeftButton;
+        QTest::newRow("plane 5, left button") << "next*5" << left << dark << 115;
+        QTest::newRow("plane 5, right button") << "next*5" << int(Qt::RightButton) << dark << 115;
+        QTest::newRow("plane 5, middle button") << "next*5" << int(Qt::MiddleButton) << dark << 115;
+        QTest::newRow("Matrix, below the threshold") << "act,Matrix" << left << dot << 125;
+        QTest::newRow("Matrix of plane 2, above it") << "2,Matrix" << left << dot << 200;
+        QTest::newRow("Edges, no lit dot") << "Edges" << left << dark << 0;
+        QTest::newRow("Edges, the threshold") << "Edges" << left << dot << 170;
+        QTest::newRow("Code Points before any matrix") << "next,Code Points" << left << dot << 200;
+        QTest::newRow("Code Points, a code")
+            << "Set and calc matrix,Code Points" << left << dot << 255;
+        QTest::newRow("Code Points, no code")
+            << "Set and calc matrix,Code Points" << left << dark << 125;
+        QTest::newRow("evaluation, the point mark") << "evaluate" << left << QPoint(4, 4) << 255;
+        QTest::newRow("evaluation, plane 2 around it") << "evaluate" << left << dot << 200;
+    }
+    void probe() {
+        QFETCH(QString, sequence);
+        QFETCH(int, button);
+        QFETCH(QPoint, at);
+        QFETCH(int, expected);
+        TWindow w;
+        w.LoadBin(WriteProbeSet(dir_->path()));
+        Press(w, sequence);
+        const qsizetype before = w.Messages().size();
+        QTest::mouseClick(w->Viewer().Image1, Qt::MouseButton(button), Qt::ShiftModifier, at);
+        QCOMPARE(w.Messages().mid(before), QStringList{QStringLiteral("Value: %1").arg(expected)});
+        // What Image1 paints is the display bitmap as it stands.
+        QCOMPARE(w->Viewer().Image1->grab().toImage().pixelColor(at).red(), expected);
+    }
+
+    void probeFollowsTheScrolling() {
+        const auto value = [](int, int row, int col) {
+            return std::uint8_t((col * 7 + row * 13) % 251);
+        };
+        TWindow w;
+        w.LoadBin(WriteSet(dir_->path(), QStringLiteral("wide"), 1400, 1000, value));
+        w->BitBtn13->click();
+        TForm2& viewer = w->Viewer();
+        QVERIFY(QTest::qWaitForWindowExposed(&viewer));
+        viewer.ScrollBox1->horizontalScrollBar()->setValue(300);
+        viewer.ScrollBox1->verticalScrollBar()->setValue(200);
+        const qsizetype before = w.Messages().size();
+        // Pressed through the window at 10, 20 of the visible part of the picture.
+        const QPoint inWindow = viewer.ScrollBox1->viewport()->mapTo(&viewer, QPoint(10, 20));
+        QTest::mouseClick(viewer.windowHandle(), Qt::LeftButton, Qt::NoModifier, inWindow);
+        QCOMPARE(w.Messages().mid(before),
+                 QStringList{QStringLiteral("Value: %1").arg(value(0, 220, 310))});
     }
 };
 

@@ -5,19 +5,12 @@
 
 int RunMsgTests(int argc, char* argv[]);
 int RunWindowCommandsTests(int argc, char* argv[]);
-int RunSettingsTests(int argc, char* argv[]);
-int RunLoadCommandsTests(int argc, char* argv[]);
-int RunCurrentFolderTests(int argc, char* argv[]);
-int RunSaveBinTests(int argc, char* argv[]);
-int RunViewerTests(int argc, char* argv[]);
-int RunWholeRunTests(int argc, char* argv[]);
+int RunStackCommandsTests(int argc, char* argv[]);
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     int failed = 0;
-    for (const auto run :
-         {RunMsgTests, RunWindowCommandsTests, RunSettingsTests, RunLoadCommandsTests,
-          RunCurrentFolderTests, RunSaveBinTests, RunViewerTests, RunWholeRunTests})
+    for (const auto run : {RunMsgTests, RunWindowCommandsTests, RunStackCommandsTests})
         failed += run(argc, argv);
     return failed == 0 ? 0 : 1;
 }
