@@ -94,8 +94,8 @@ bool LoadStreamed(TStreamEval& stream, const TEvaluateRequest& request,
         if (outcome)
             RefuseOverwrittenInputs(outputs, stream.SourceFiles());
     } else {
-        CheckList(request, outputs);
-        outcome = stream.LoadList(request.Input, request.Channel, ListOptions(request), forTable);
+        outcome = stream.LoadList(request.Input, request.Channel, ListOptions(request), forTable,
+                                  CheckList(request, outputs));
     }
     if (!outcome)
         return false;

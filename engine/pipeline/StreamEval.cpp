@@ -56,11 +56,12 @@ void TStreamEval::StartBitmap() {
 }
 
 std::optional<TLoadOutcome> TStreamEval::LoadList(const std::string& fileName, std::uint8_t channel,
-                                                  const TLoadOptions& options, bool forTable) {
-    std::vector<std::string> names;
+                                                  const TLoadOptions& options, bool forTable,
+                                                  std::vector<std::string> names) {
     std::string error;
-    if (!ReadListFile(fileName, false, options.BaseFolder, names, error) ||
-        names.size() != std::size_t(TPicEval::kStackPlanes))
+    if (names.empty() && !ReadListFile(fileName, false, options.BaseFolder, names, error))
+        return std::nullopt;
+    if (names.size() != std::size_t(TPicEval::kStackPlanes))
         return std::nullopt;
 
     // Every header first: a photograph that the whole-stack load would report

@@ -3,8 +3,8 @@
 // folded into the codes as it is decoded, and only what the outputs need stays.
 
 #include "decode/CodeRuns.h"
-#include "pipeline/Suggest.h"
 #include "pipeline/Evaluator.h"
+#include "pipeline/Suggest.h"
 #include "refine/Refine.h"
 
 #include <cstdint>
@@ -77,8 +77,11 @@ public:
     /// list that cannot be read or does not name 17 photographs, a photograph that
     /// is missing or whose header cannot be read, photographs of different sizes,
     /// or too little memory even for this.
+    /// names: the photographs the list names as ReadListFile gives them, when the
+    /// caller has read the list already; empty: the list is read here.
     std::optional<TLoadOutcome> LoadList(const std::string& fileName, std::uint8_t channel,
-                                         const TLoadOptions& options, bool forTable);
+                                         const TLoadOptions& options, bool forTable,
+                                         std::vector<std::string> names = {});
 
     /// LoadList for a picture set of 17 planes (LoadPicSet, relative plane names
     /// resolved against baseFolder): pictures 0 and 2 are loaded, the code planes
