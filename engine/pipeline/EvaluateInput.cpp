@@ -3,19 +3,14 @@
 #include "base/Clock.h"
 #include "base/Parallel.h"
 #include "base/Text.h"
-#include "files/AtomicFile.h"
 #include "files/FileUtil.h"
 #include "files/Interrupts.h"
-#include "input/ListFile.h"
-#include "input/PicSet.h"
 #include "output/EvalFiles.h"
 #include "output/Report.h"
 #include "pipeline/EvaluateSteps.h"
 #include "pipeline/StreamEval.h"
 
 #include <algorithm>
-#include <array>
-#include <cctype>
 #include <chrono>
 #include <filesystem>
 

@@ -16,11 +16,8 @@
 #include "refine/Refine.h"
 
 #include <algorithm>
-#include <chrono>
 #include <exception>
-#include <optional>
 #include <stdexcept>
-#include <system_error>
 
 bool TPicEval::LoadPictures(const std::string& fileName, bool namesOnly, std::uint8_t channel,
                             const TLoadOptions& options) {

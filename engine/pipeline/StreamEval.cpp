@@ -18,7 +18,6 @@
 #include "base/Memory.h"
 #include "base/Parallel.h"
 #include "base/Text.h"
-#include "files/AtomicFile.h"
 #include "files/FileUtil.h"
 #include "input/ListFile.h"
 #include "input/PicSet.h"
@@ -33,8 +32,6 @@
 #include <chrono>
 #include <memory>
 #include <sys/stat.h>
-#include <system_error>
-#include <unistd.h>
 
 namespace {
 
